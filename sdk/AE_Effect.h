@@ -208,6 +208,16 @@ enum {
     PF_ParamFlag_SKIP_REVEAL_WHEN_UNHIDDEN = 1L << 9
 };
 
+// Set by an effect in a parameter's uu.change_flags to have the host take the new value.
+enum {
+    PF_ChangeFlag_NONE = 0L,
+    PF_ChangeFlag_CHANGED_VALUE = 1L << 0,
+    PF_ChangeFlag_RESERVED = 1L << 1,
+    PF_ChangeFlag_SET_TO_VARY = 1L << 2,
+    PF_ChangeFlag_SET_TO_CONSTANT = 1L << 3
+};
+typedef A_long PF_ChangeFlags;
+
 enum {
     PF_PUI_NONE = 0L,
     PF_PUI_TOPIC = 1L << 0,

@@ -1,0 +1,221 @@
+// minihost's Host: drives an effect through EffectMain exactly as the host application does, and
+// nothing else. It fills PF_InData with the host's callbacks, utilities, suites and times; keeps
+// the parameter definitions the effect registers and, per instance, the sequence data and the
+// parameter streams; answers checkout_param, the smart pre-render and smart render callbacks and
+// the suites; and records what the effect did (out flags, checkouts, suite balance, the bytes it
+// mixed into the cache identity) so that tests can assert on it.
+//
+// The effect comes in as an EffectEntry: a library opened with PluginLibrary::open, or a plain
+// function in the test's own process. Failures can be injected (Faults, SuiteRegistry::withhold,
+// a Premiere Pro application id) to exercise the effect's error paths.
+//
+// One command at a time: the host application calls an effect like this one from one thread, and
+// so does minihost.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "AE_EffectCB.h"
+#include "AE_GeneralPlug.h"
+#include "minihost/instance.h"
+#include "minihost/param_stream.h"
+#include "minihost/plugin_library.h"
+#include "minihost/suites.h"
+#include "minihost/world.h"
+
+namespace minihost {
+
+// Application ids the host reports in PF_InData::appl_id.
+constexpr A_long kApplIdHost = PF_FOURCC('F', 'X', 'T', 'C');
+constexpr A_long kApplIdPremierePro = PF_FOURCC('P', 'r', 'M', 'r');
+
+// What the host tells the effect about time, resolution and itself; read at every command.
+struct HostSettings {
+    A_long applId = kApplIdHost;
+    A_long currentTime = 0;
+    A_long timeStep = 1;
+    A_u_long timeScale = 24;
+    A_long totalTime = 240;
+    PF_RationalScale downsampleX{1, 1};
+    PF_RationalScale downsampleY{1, 1};
+    PF_RationalScale pixelAspectRatio{1, 1};
+    PF_Fixed shutterAngle = 180 << 16;  // 16.16 degrees
+    PF_Fixed shutterPhase = 0;
+    PF_Quality quality = PF_Quality_HI;
+    PF_Field field = PF_Field_FRAME;
+    A_long defaultLayerWidth = 640;  // for instances made without a size
+    A_long defaultLayerHeight = 360;
+
+    void setFrame(A_long frame) { currentTime = frame * timeStep; }
+    HostTime now() const { return HostTime{currentTime, timeScale}; }
+    void poseAsPremierePro(bool premiere = true) { applId = premiere ? kApplIdPremierePro : kApplIdHost; }
+};
+
+// Failures a test can make the host produce.
+struct Faults {
+    // add_param fails for the call that would register this index (1 = the first parameter after
+    // the input layer); 0 never.
+    PF_ParamIndex addParamAtIndex = 0;
+    PF_Err addParamError = PF_Err_OUT_OF_MEMORY;
+    std::map<PF_ParamIndex, PF_Err> paramCheckout;  // checkout_param of an index fails
+    std::map<PF_ParamIndex, PF_Err> layerCheckout;  // pre-render checkout_layer of an index fails
+    std::map<A_long, PF_Err> layerPixels;           // checkout_layer_pixels of a checkout id fails
+    PF_Err outputCheckout = PF_Err_NONE;            // checkout_output fails with this
+    bool newHandle = false;                         // host_new_handle returns null
+    bool pixelFormatQuery = false;                  // the world suite's PF_GetPixelFormat fails
+    A_Err registerWithAegp = A_Err_NONE;            // AEGP_RegisterWithAEGP fails with this
+};
+
+// What happened in the last command.
+struct CommandRecord {
+    PF_Cmd cmd = -1;
+    PF_Err result = PF_Err_NONE;
+    PF_OutData out{};
+    std::vector<PF_ParamIndex> changedParams;  // values taken back through PF_ChangeFlag_CHANGED_VALUE
+};
+
+struct PreRenderCall {
+    PF_RenderRequest request{};  // an empty rect asks for the whole layer
+    A_short bitdepth = 8;
+    bool offerGuidMixIn = true;  // false poses as an older host without GuidMixInPtr
+};
+
+struct PreRenderResult {
+    PF_Err result = PF_Err_NONE;
+    PF_PreRenderOutput output{};
+    std::vector<LayerCheckout> layerCheckouts;
+    std::vector<std::vector<std::uint8_t>> guidMixes;  // each GuidMixInPtr call's bytes, in order
+};
+
+// State of the host's built-in AEGP Utility and PF World suites.
+struct BuiltinSuiteState {
+    AEGP_PluginID pluginIdToGive = 42;
+    std::vector<std::string> registeredNames;  // names given to AEGP_RegisterWithAEGP
+    std::vector<std::string> reportedInfo;     // AEGP_ReportInfo texts
+    int undoGroupDepth = 0;
+    int pixelFormatQueries = 0;
+    std::map<const void*, std::unique_ptr<World>> effectWorlds;  // PF_NewWorld's, by pixel address
+};
+
+enum class LogMode { Discard, Stderr, Capture };
+
+class Host {
+public:
+    explicit Host(EffectEntry entry);
+    explicit Host(EffectMainFunc* effectMain);
+    explicit Host(std::shared_ptr<PluginLibrary> library);
+    // Loads the plug-in at path (throws HostError naming the file when it cannot).
+    static std::unique_ptr<Host> load(const std::string& path);
+    ~Host();
+    Host(const Host&) = delete;
+    Host& operator=(const Host&) = delete;
+
+    HostSettings& settings() { return settings_; }
+    Faults& faults() { return faults_; }
+    SuiteRegistry& suites() { return suites_; }
+    BuiltinSuiteState& builtinSuites() { return builtin_; }
+
+    // The effect's diagnostic lines: dropped, printed to stderr, or kept for capturedLog().
+    // Needs the effect's log hook; without one the lines never leave the effect.
+    void setLogMode(LogMode mode);
+    static std::vector<std::string> capturedLog();
+    static void clearCapturedLog();
+
+    // ---- Commands. Each returns the effect's PF_Err; lastCommand() has the details.
+    PF_Err globalSetup();
+    PF_Err globalSetdown();
+    PF_Err paramsSetup();
+    PF_Err start();  // global set-up then parameter set-up, stopping at the first error
+    // Sequence set-down of every instance that still has sequence data, then global set-down;
+    // the first error is returned, but every command is sent.
+    PF_Err shutdown();
+    PF_Err about(std::string* text = nullptr);
+
+    // A new instance with its own layer (0 = the settings' default size). addInstance also sends
+    // sequence set-up; newInstance sends nothing.
+    Instance& newInstance(A_long layerWidth = 0, A_long layerHeight = 0);
+    Instance& addInstance(A_long layerWidth = 0, A_long layerHeight = 0);
+    PF_Err sequenceSetup(Instance& instance);
+    PF_Err sequenceResetup(Instance& instance);
+    PF_Err sequenceSetdown(Instance& instance);
+    PF_Err userChangedParam(Instance& instance, PF_ParamIndex index);
+    PF_Err updateParamsUi(Instance& instance);
+
+    PreRenderResult preRender(Instance& instance, const PreRenderCall& call = {});
+    // Smart render of the frame the last pre-render prepared. output may be null or any odd world;
+    // bitdepth 0 takes the world's own depth (8 for worlds that are not Worlds).
+    PF_Err smartRender(Instance& instance, PF_EffectWorld* output, A_short bitdepth = 0);
+    PF_Err smartRender(Instance& instance, World& output) { return smartRender(instance, output.get()); }
+    // Pre-render asking for the output's rectangle, then smart render into it when that succeeded.
+    PF_Err renderFrame(Instance& instance, World& output);
+
+    // Any selector with any extra record, for tests of commands the host does not otherwise send.
+    // params is built by the host for instance commands (null for smart commands) unless given.
+    PF_Err send(PF_Cmd cmd, void* extra, Instance* instance = nullptr, PF_ParamDef** params = nullptr,
+                PF_LayerDef* output = nullptr);
+
+    // ---- What the effect told the host.
+    const CommandRecord& lastCommand() const { return last_; }
+    int commandCount(PF_Cmd cmd) const;
+    A_u_long effectVersion() const { return version_; }
+    PF_OutFlags globalOutFlags() const { return outFlags_; }
+    PF_OutFlags2 globalOutFlags2() const { return outFlags2_; }
+    A_long effectNumParams() const { return effectNumParams_; }  // out_data->num_params at set-up
+    const std::vector<std::string>& displayedMessages() const { return displayedMessages_; }
+
+    const std::deque<ParamDefinition>& definitions() const { return definitions_; }
+    const ParamDefinition& definition(PF_ParamIndex index) const;
+    int addParamCalls() const { return addParamCalls_; }
+
+    std::vector<Instance*> instances();
+    const PF_InData& lastInData() const { return inData_; }
+
+    // The Host sending a command now, else the most recently made one still alive.
+    static Host* active();
+
+private:
+    friend struct HostCallbacks;
+
+    void initialise();
+    void fillInData(Instance* instance);
+    void buildParamsArray(Instance& instance);
+    void takeBackChangedParams(Instance& instance);
+    EffectRef* refFor(Instance* instance) { return instance ? &instance->ref_ : &hostRef_; }
+
+    EffectEntry entry_;
+    std::shared_ptr<PluginLibrary> library_;
+    HostSettings settings_;
+    Faults faults_;
+    SuiteRegistry suites_;
+    BuiltinSuiteState builtin_;
+    EffectRef hostRef_;
+    PF_UtilCallbacks utils_{};
+
+    std::deque<ParamDefinition> definitions_;
+    std::deque<std::unique_ptr<Instance>> instances_;
+    PF_Handle globalData_ = nullptr;
+    A_u_long version_ = 0;
+    PF_OutFlags outFlags_ = 0;
+    PF_OutFlags2 outFlags2_ = 0;
+    A_long effectNumParams_ = 0;
+    int addParamCalls_ = 0;
+    std::map<PF_Cmd, int> commandCounts_;
+    std::vector<std::string> displayedMessages_;
+    CommandRecord last_;
+    LogMode logMode_ = LogMode::Discard;
+
+    // The command in flight.
+    PF_Cmd currentCmd_ = -1;
+    PF_InData inData_{};
+    std::vector<PF_ParamDef> paramValues_;
+    std::vector<PF_ParamDef*> paramPointers_;
+    std::vector<std::vector<std::uint8_t>> guidMixes_;
+    PF_EffectWorld* currentOutput_ = nullptr;
+};
+
+}  // namespace minihost

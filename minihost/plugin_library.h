@@ -1,0 +1,45 @@
+// Loading the effect as the host does: a shared library opened with dlopen whose exported
+// "EffectMain" is the only way in. The optional "cindelSetLogSink" export lets a verbose host see
+// the effect's diagnostic lines. An EffectEntry is what the Host drives; it comes either from a
+// PluginLibrary or straight from a function in the same process (the tests' fake effects), so the
+// Host never knows which.
+#pragma once
+
+#include <cstdarg>
+#include <memory>
+#include <string>
+
+#include "AE_Effect.h"
+
+namespace minihost {
+
+using LogSinkFunc = void (*)(const char* format, va_list args);
+using SetLogSinkFunc = void (*)(LogSinkFunc sink);
+
+struct EffectEntry {
+    EffectMainFunc* main = nullptr;
+    SetLogSinkFunc setLogSink = nullptr;  // null when the effect offers no log hook
+};
+
+class PluginLibrary {
+public:
+    // Throws HostError naming the file and dlerror() when the library does not load or lacks
+    // EffectMain. The library stays loaded while any shared_ptr to it lives.
+    static std::shared_ptr<PluginLibrary> open(const std::string& path);
+
+    ~PluginLibrary();
+    PluginLibrary(const PluginLibrary&) = delete;
+    PluginLibrary& operator=(const PluginLibrary&) = delete;
+
+    const EffectEntry& entry() const { return entry_; }
+    const std::string& path() const { return path_; }
+
+private:
+    PluginLibrary(std::string path, void* handle, EffectEntry entry);
+
+    std::string path_;
+    void* handle_ = nullptr;
+    EffectEntry entry_;
+};
+
+}  // namespace minihost

@@ -1,0 +1,202 @@
+// The two smart-render commands and their callbacks. Pre-render records each checkout_layer under
+// its checkout id with the host's answer (the layer's rectangles and its size before effects);
+// smart render hands out pixels only for ids that pre-render checked out, as the host does, so an
+// effect that asks for an id it never requested gets an error rather than a frame.
+#include <algorithm>
+#include <cstring>
+
+#include "minihost/host.h"
+#include "minihost/host_callbacks.h"
+#include "minihost/host_error.h"
+
+namespace minihost {
+
+namespace {
+
+PF_LRect intersect(const PF_LRect& a, const PF_LRect& b) {
+    PF_LRect r{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
+               std::min(a.bottom, b.bottom)};
+    if (r.right <= r.left || r.bottom <= r.top) return PF_LRect{0, 0, 0, 0};
+    return r;
+}
+
+bool isEmpty(const PF_LRect& r) {
+    return r.right <= r.left || r.bottom <= r.top;
+}
+
+}  // namespace
+
+PreRenderResult Host::preRender(Instance& instance, const PreRenderCall& call) {
+    // The effect's data from an earlier pre-render that no smart render consumed goes now.
+    if (instance.deletePreRenderData_) instance.deletePreRenderData_(instance.preRenderData_);
+    instance.preRenderData_ = nullptr;
+    instance.deletePreRenderData_ = nullptr;
+    instance.layerCheckouts_.clear();
+    instance.pixelCheckouts_.clear();
+    instance.outputCheckouts_ = 0;
+    guidMixes_.clear();
+
+    PF_PreRenderInput input;
+    std::memset(&input, 0, sizeof input);
+    input.output_request = call.request;
+    if (isEmpty(input.output_request.rect))
+        input.output_request.rect = PF_LRect{0, 0, instance.layerWidth(), instance.layerHeight()};
+    if (input.output_request.channel_mask == 0) input.output_request.channel_mask = PF_ChannelMask_ARGB;
+    input.bitdepth = call.bitdepth;
+    instance.lastRequest_ = input.output_request;
+
+    PF_PreRenderOutput output;
+    std::memset(&output, 0, sizeof output);
+    PF_PreRenderCallbacks callbacks{&HostCallbacks::checkoutLayer,
+                                    call.offerGuidMixIn ? &HostCallbacks::guidMixIn : nullptr};
+    PF_PreRenderExtra extra{&input, &output, &callbacks};
+
+    PreRenderResult result;
+    result.result = send(PF_Cmd_SMART_PRE_RENDER, &extra, &instance);
+    result.output = output;
+    result.layerCheckouts = instance.layerCheckouts_;
+    result.guidMixes = guidMixes_;
+    instance.preRenderData_ = output.pre_render_data;
+    instance.deletePreRenderData_ = output.delete_pre_render_data_func;
+    return result;
+}
+
+PF_Err Host::smartRender(Instance& instance, PF_EffectWorld* output, A_short bitdepth) {
+    instance.pixelCheckouts_.clear();
+    instance.outputCheckouts_ = 0;
+
+    PF_SmartRenderInput input;
+    std::memset(&input, 0, sizeof input);
+    input.output_request = instance.lastRequest_;
+    int bits = World::bitsOf(output);
+    input.bitdepth = bitdepth ? bitdepth : static_cast<A_short>(bits ? bits : 8);
+    input.pre_render_data = instance.preRenderData_;
+    PF_SmartRenderCallbacks callbacks{&HostCallbacks::checkoutLayerPixels, &HostCallbacks::checkinLayerPixels,
+                                      &HostCallbacks::checkoutOutput};
+    PF_SmartRenderExtra extra{&input, nullptr, &callbacks};
+
+    currentOutput_ = output;
+    PF_Err result = send(PF_Cmd_SMART_RENDER, &extra, &instance);
+    currentOutput_ = nullptr;
+
+    // The pre-render's data lives for exactly one render, as with the host.
+    if (instance.deletePreRenderData_) instance.deletePreRenderData_(instance.preRenderData_);
+    instance.preRenderData_ = nullptr;
+    instance.deletePreRenderData_ = nullptr;
+    return result;
+}
+
+PF_Err Host::renderFrame(Instance& instance, World& output) {
+    PreRenderCall call;
+    call.request.rect = PF_LRect{0, 0, output.width(), output.height()};
+    call.request.channel_mask = PF_ChannelMask_ARGB;
+    call.bitdepth = static_cast<A_short>(output.bitsPerChannel());
+    PreRenderResult pre = preRender(instance, call);
+    if (pre.result != PF_Err_NONE) return pre.result;
+    return smartRender(instance, output);
+}
+
+PF_Err HostCallbacks::checkoutLayer(PF_ProgPtr effectRef, PF_ParamIndex index, A_long checkoutId,
+                                    const PF_RenderRequest* request, A_long whatTime, A_long timeStep,
+                                    A_u_long timeScale, PF_CheckoutResult* result) {
+    Instance* instance = nullptr;
+    Host* host = resolve(effectRef, &instance);
+    if (!host || !instance || host->currentCmd_ != PF_Cmd_SMART_PRE_RENDER) return PF_Err_BAD_CALLBACK_PARAM;
+    if (!request || !result) return PF_Err_BAD_CALLBACK_PARAM;
+
+    LayerCheckout record;
+    record.index = index;
+    record.checkoutId = checkoutId;
+    record.request = *request;
+    record.whatTime = whatTime;
+    record.timeStep = timeStep;
+    record.timeScale = timeScale;
+    if (index < 0 || static_cast<std::size_t>(index) >= host->definitions_.size()) {
+        record.result = PF_Err_INVALID_INDEX;
+    } else if (host->definitions_[static_cast<std::size_t>(index)].def.param_type != PF_Param_LAYER) {
+        record.result = PF_Err_BAD_CALLBACK_PARAM;
+    } else if (auto fault = host->faults_.layerCheckout.find(index); fault != host->faults_.layerCheckout.end()) {
+        record.result = fault->second;
+    } else {
+        PF_CheckoutResult& answer = record.answer;
+        std::memset(&answer, 0, sizeof answer);
+        answer.par = PF_RationalScale{1, 1};
+        // A layer parameter with no layer chosen checks out empty, not as an error.
+        if (const LayerSource* source = instance->layer(index); source && source->world) {
+            answer.max_result_rect = source->extent();
+            answer.result_rect = intersect(request->rect, answer.max_result_rect);
+            answer.ref_width = source->referenceWidth();
+            answer.ref_height = source->referenceHeight();
+        }
+        *result = answer;
+    }
+    // A second checkout under an id replaces the first, as only one can be rendered.
+    auto& checkouts = instance->layerCheckouts_;
+    checkouts.erase(std::remove_if(checkouts.begin(), checkouts.end(),
+                                   [&](const LayerCheckout& c) { return c.checkoutId == checkoutId; }),
+                    checkouts.end());
+    checkouts.push_back(record);
+    return record.result;
+}
+
+PF_Err HostCallbacks::guidMixIn(PF_ProgPtr effectRef, A_u_long size, const void* bytes) {
+    Instance* instance = nullptr;
+    Host* host = resolve(effectRef, &instance);
+    if (!host || !instance || host->currentCmd_ != PF_Cmd_SMART_PRE_RENDER) return PF_Err_BAD_CALLBACK_PARAM;
+    if (size > 0 && !bytes) return PF_Err_BAD_CALLBACK_PARAM;
+    const auto* first = static_cast<const std::uint8_t*>(bytes);
+    host->guidMixes_.emplace_back(first, first + size);
+    return PF_Err_NONE;
+}
+
+PF_Err HostCallbacks::checkoutLayerPixels(PF_ProgPtr effectRef, A_long checkoutId, PF_EffectWorld** pixels) {
+    Instance* instance = nullptr;
+    Host* host = resolve(effectRef, &instance);
+    if (!host || !instance || host->currentCmd_ != PF_Cmd_SMART_RENDER || !pixels) return PF_Err_BAD_CALLBACK_PARAM;
+    *pixels = nullptr;
+
+    PixelCheckout record;
+    record.checkoutId = checkoutId;
+    const auto& requested = instance->layerCheckouts_;
+    auto checkout = std::find_if(requested.begin(), requested.end(), [&](const LayerCheckout& c) {
+        return c.checkoutId == checkoutId && c.result == PF_Err_NONE;
+    });
+    if (checkout == requested.end()) {
+        record.result = PF_Err_BAD_CALLBACK_PARAM;
+    } else if (auto fault = host->faults_.layerPixels.find(checkoutId); fault != host->faults_.layerPixels.end()) {
+        record.result = fault->second;
+    } else if (const LayerSource* source = instance->layer(checkout->index); source && source->world) {
+        *pixels = source->world->get();
+    }
+    record.world = *pixels;
+    instance->pixelCheckouts_.push_back(record);
+    return record.result;
+}
+
+PF_Err HostCallbacks::checkinLayerPixels(PF_ProgPtr effectRef, A_long checkoutId) {
+    Instance* instance = nullptr;
+    Host* host = resolve(effectRef, &instance);
+    if (!host || !instance || host->currentCmd_ != PF_Cmd_SMART_RENDER) return PF_Err_BAD_CALLBACK_PARAM;
+    for (PixelCheckout& c : instance->pixelCheckouts_) {
+        if (c.checkoutId == checkoutId && c.result == PF_Err_NONE && !c.checkedIn) {
+            c.checkedIn = true;
+            return PF_Err_NONE;
+        }
+    }
+    return PF_Err_BAD_CALLBACK_PARAM;
+}
+
+PF_Err HostCallbacks::checkoutOutput(PF_ProgPtr effectRef, PF_EffectWorld** output) {
+    Instance* instance = nullptr;
+    Host* host = resolve(effectRef, &instance);
+    if (!host || !instance || host->currentCmd_ != PF_Cmd_SMART_RENDER || !output) return PF_Err_BAD_CALLBACK_PARAM;
+    ++instance->outputCheckouts_;
+    if (host->faults_.outputCheckout != PF_Err_NONE) {
+        *output = nullptr;
+        return host->faults_.outputCheckout;
+    }
+    *output = host->currentOutput_;
+    return PF_Err_NONE;
+}
+
+}  // namespace minihost
