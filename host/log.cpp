@@ -17,7 +17,3 @@ void logLine(const char* format, ...) {
 }
 
 }  // namespace cindel
-
-extern "C" __attribute__((visibility("default"))) void cindelSetLogSink(cindel::LogSink sink) {
-    cindel::setLogSink(sink);
-}

@@ -1,6 +1,6 @@
 // The effect's one diagnostic hook. Every diagnostic line is a printf-style format with its
 // arguments; by default the lines are dropped, so nothing is printed or written in normal operation.
-// A host that wants them (minihost's verbose mode) installs a sink through cindelSetLogSink.
+// A host that wants them (minihost's verbose mode) installs a sink through the plug-in's exported cindelSetLogSink.
 #pragma once
 
 #include <cstdarg>
@@ -14,5 +14,3 @@ void logLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 }  // namespace cindel
 
-// Exported with C linkage so that a host that loaded the plug-in with dlopen can install its sink.
-extern "C" void cindelSetLogSink(cindel::LogSink sink);

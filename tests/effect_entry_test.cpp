@@ -1,0 +1,292 @@
+// The effect as the host sees it: the plug-in library loaded with dlopen and driven by minihost
+// through EffectMain alone. These tests cover the command table, global and sequence set-up, the
+// routing of supervised parameters, the parameter table as registered, and whole frames through
+// smart pre-render and smart render, including the bad records a host could hand over.
+//
+// The library keeps process-wide state (instance counter, AEGP id). Each test loads the same
+// library, so ids keep counting across tests; assertions compare ids relative to each other.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <memory>
+
+#include "host/plugin_properties.h"
+#include "AE_EffectSuites.h"
+#include "minihost/handles.h"
+#include "minihost/host.h"
+#include "params/param_index.h"
+
+using namespace minihost;
+using cindel::ParamIndex;
+
+namespace {
+
+std::uint64_t instanceIdOf(const Instance& instance) {
+    const std::vector<std::uint8_t> bytes = instance.sequenceBytes();
+    EXPECT_GE(bytes.size(), 8u);
+    std::uint64_t id = 0;
+    for (int i = 7; i >= 0; --i) id = (id << 8) | bytes[static_cast<size_t>(i)];
+    return id;
+}
+
+class EffectEntry : public ::testing::Test {
+protected:
+    void SetUp() override { host_ = Host::load(CINDEL_PLUGIN_PATH); }
+    void TearDown() override {
+        if (host_) host_->shutdown();
+    }
+    Host& host() { return *host_; }
+    std::unique_ptr<Host> host_;
+};
+
+TEST_F(EffectEntry, LibraryExportsOnlyTheEntryPointAndLogHook) {
+    void* lib = dlopen(CINDEL_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(lib, nullptr) << dlerror();
+    EXPECT_NE(dlsym(lib, "EffectMain"), nullptr);
+    EXPECT_NE(dlsym(lib, "cindelSetLogSink"), nullptr);
+    // Internals stay hidden, so a test process that also links the core never shares its state.
+    EXPECT_EQ(dlsym(lib, "_ZN6cindel12processStateEv"), nullptr);
+    EXPECT_EQ(dlsym(lib, "_ZN6cindel11setupParamsEP9PF_InDataP10PF_OutData"), nullptr);
+    dlclose(lib);
+}
+
+TEST_F(EffectEntry, GlobalSetupReportsVersionFlagsAndRegistersWithAegp) {
+    ASSERT_EQ(host().globalSetup(), PF_Err_NONE);
+    EXPECT_EQ(host().effectVersion(), 0x00080602u);
+    EXPECT_EQ(host().effectVersion(), static_cast<A_u_long>(PF_VERSION(1, 0, 0, PF_Stage_RELEASE, 2)));
+    EXPECT_EQ(host().globalOutFlags(), 0x06088006);
+    EXPECT_EQ(host().globalOutFlags2(), 0x00221486);
+    // The property resource and global set-up must agree.
+    EXPECT_EQ(host().effectVersion(), static_cast<A_u_long>(CINDEL_EFFECT_VERSION));
+    EXPECT_EQ(host().globalOutFlags(), CINDEL_OUT_FLAGS);
+    EXPECT_EQ(host().globalOutFlags2(), CINDEL_OUT_FLAGS2);
+    EXPECT_EQ(host().globalOutFlags2() & PF_OutFlag2_SUPPORTS_THREADED_RENDERING, 0);
+    EXPECT_EQ(host().globalOutFlags() & PF_OutFlag_SEQUENCE_DATA_NEEDS_FLATTENING, 0);
+    EXPECT_TRUE(host().suites().unbalanced().empty());
+}
+
+TEST_F(EffectEntry, AboutFormatsThroughTheHostSprintf) {
+    std::string text;
+    ASSERT_EQ(host().about(&text), PF_Err_NONE);
+    EXPECT_EQ(text.rfind("Cindel", 0), 0u) << text;
+    EXPECT_LT(text.size(), sizeof(PF_OutData{}.return_msg));
+}
+
+TEST_F(EffectEntry, ParameterTableAsTheHostSeesIt) {
+    ASSERT_EQ(host().start(), PF_Err_NONE);
+    EXPECT_EQ(host().effectNumParams(), 137);
+    ASSERT_EQ(host().definitions().size(), 137u);  // the input layer and the 136 registered
+    EXPECT_EQ(host().addParamCalls(), 136);
+    for (PF_ParamIndex i = 1; i <= 136; ++i) EXPECT_EQ(host().definition(i).def.uu.id, i);
+    EXPECT_STREQ(host().definition(cindel::kParamPreset).def.name, "Preset");
+    EXPECT_EQ(host().definition(cindel::kParamPreset).choiceNames().size(), 16u);
+    EXPECT_STREQ(host().definition(cindel::kParamInvert).def.name, "");
+    EXPECT_EQ(host().definition(cindel::kParamInvert).checkboxLabel, "Invert");
+    EXPECT_EQ(host().definition(cindel::kParamSourcePosition).def.param_type, PF_Param_POINT_3D);
+    EXPECT_EQ(host().definition(cindel::kParamShutterAngle).def.u.fs_d.valid_max, 1000.0f);
+}
+
+TEST_F(EffectEntry, AddParamFailureEndsSetupWithTheHostError) {
+    ASSERT_EQ(host().globalSetup(), PF_Err_NONE);
+    host().faults().addParamAtIndex = 50;
+    host().faults().addParamError = PF_Err_OUT_OF_MEMORY;
+    EXPECT_EQ(host().paramsSetup(), PF_Err_OUT_OF_MEMORY);
+    EXPECT_EQ(host().definitions().size(), 50u);  // the input layer and parameters 1 … 49
+}
+
+TEST_F(EffectEntry, SequenceIdsCountUpAndResetupGivesAFreshId) {
+    ASSERT_EQ(host().start(), PF_Err_NONE);
+    Instance& a = host().addInstance();
+    Instance& b = host().addInstance();
+    const std::uint64_t idA = instanceIdOf(a);
+    const std::uint64_t idB = instanceIdOf(b);
+    EXPECT_GE(idA, 1u);
+    EXPECT_EQ(idB, idA + 1);
+    ASSERT_EQ(host().sequenceResetup(a), PF_Err_NONE);
+    EXPECT_EQ(instanceIdOf(a), idA + 2);
+    ASSERT_EQ(host().sequenceSetdown(b), PF_Err_NONE);
+    EXPECT_EQ(b.sequenceData(), nullptr);
+}
+
+TEST_F(EffectEntry, SequenceSetupLeavesTheRestOfTheHandleAsTheHostGaveIt) {
+    ASSERT_EQ(host().start(), PF_Err_NONE);
+    HandleHeap::process().setNewBlockFill(0x5A);
+    Instance& a = host().addInstance();
+    HandleHeap::process().setNewBlockFill(0x00);
+    const std::vector<std::uint8_t> bytes = a.sequenceBytes();
+    ASSERT_EQ(bytes.size(), 32u);
+    for (size_t i = 8; i < 32; ++i) EXPECT_EQ(bytes[i], 0x5A) << "byte " << i;
+}
+
+TEST_F(EffectEntry, SequenceSetupWithoutAHandleStillSucceeds) {
+    ASSERT_EQ(host().start(), PF_Err_NONE);
+    host().faults().newHandle = true;
+    Instance& a = host().addInstance();
+    EXPECT_EQ(host().lastCommand().result, PF_Err_NONE);
+    EXPECT_EQ(a.sequenceData(), nullptr);
+    host().faults().newHandle = false;
+}
+
+TEST_F(EffectEntry, PremiereSkipsAegpRegistration) {
+    host().settings().poseAsPremierePro();
+    ASSERT_EQ(host().globalSetup(), PF_Err_NONE);
+    EXPECT_TRUE(host().builtinSuites().registeredNames.empty());
+}
+
+TEST_F(EffectEntry, UnknownSelectorsLeaveOutDataAlone) {
+    ASSERT_EQ(host().start(), PF_Err_NONE);
+    Instance& a = host().addInstance();
+    for (PF_Cmd cmd : std::array<PF_Cmd, 7>{PF_Cmd_SEQUENCE_FLATTEN, PF_Cmd_RENDER, PF_Cmd_EVENT, PF_Cmd_FRAME_SETUP,
+                                            25, 1000, -3}) {
+        EXPECT_EQ(host().send(cmd, nullptr, &a), PF_Err_NONE) << cmd;
+        EXPECT_EQ(host().lastCommand().out.out_flags, 0) << cmd;
+        EXPECT_EQ(host().lastCommand().out.return_msg[0], '\0') << cmd;
+    }
+}
+
+TEST_F(EffectEntry, UserChangedParamWithNullExtraChangesNothing) {
+    ASSERT_EQ(host().start(), PF_Err_NONE);
+    Instance& a = host().addInstance();
+    EXPECT_EQ(host().send(PF_Cmd_USER_CHANGED_PARAM, nullptr, &a), PF_Err_NONE);
+    EXPECT_EQ(host().lastCommand().out.out_flags, 0);
+    EXPECT_TRUE(host().lastCommand().changedParams.empty());
+}
+
+TEST_F(EffectEntry, PresetOutsideItsChoicesWritesNothing) {
+    ASSERT_EQ(host().start(), PF_Err_NONE);
+    Instance& a = host().addInstance();
+    for (A_long bad : {0, 17, -1}) {
+        a.setUnchecked(cindel::kParamPreset, ParamValue::popup(bad));
+        EXPECT_EQ(host().userChangedParam(a, cindel::kParamPreset), PF_Err_NONE);
+        EXPECT_EQ(host().lastCommand().out.out_flags & (PF_OutFlag_FORCE_RERENDER | PF_OutFlag_REFRESH_UI), 0);
+        EXPECT_TRUE(host().lastCommand().changedParams.empty());
+    }
+}
+
+TEST_F(EffectEntry, UpdateParamsUiSucceeds) {
+    ASSERT_EQ(host().start(), PF_Err_NONE);
+    Instance& a = host().addInstance();
+    EXPECT_EQ(host().updateParamsUi(a), PF_Err_NONE);
+}
+
+// The frame path. No GPU runtime is ready yet, so every frame is the opaque dark-red fill.
+class EffectFrames : public EffectEntry {
+protected:
+    void SetUp() override {
+        EffectEntry::SetUp();
+        ASSERT_EQ(host().start(), PF_Err_NONE);
+        instance_ = &host().addInstance(31, 17);
+    }
+    Instance& instance() { return *instance_; }
+    Instance* instance_ = nullptr;
+};
+
+TEST_F(EffectFrames, NoGpuFillAtEveryDepthKeepsRowPadding) {
+    for (int bits : {8, 16, 32}) {
+        SCOPED_TRACE(bits);
+        World out(31, 17, bits, 12);
+        out.fill(0.25f, 0.5f, 0.5f, 0.5f);
+        ASSERT_EQ(host().renderFrame(instance(), out), PF_Err_NONE);
+        for (A_long y = 0; y < out.height(); ++y) {
+            for (A_long x = 0; x < out.width(); ++x) {
+                if (bits == 8) {
+                    const PF_Pixel8 p = out.pixel8(x, y);
+                    ASSERT_EQ((std::array<int, 4>{p.alpha, p.red, p.green, p.blue}), (std::array<int, 4>{255, 60, 0, 0}));
+                } else if (bits == 16) {
+                    const PF_Pixel16 p = out.pixel16(x, y);
+                    ASSERT_EQ((std::array<int, 4>{p.alpha, p.red, p.green, p.blue}),
+                              (std::array<int, 4>{32768, 7710, 0, 0}));
+                } else {
+                    const PF_PixelFloat p = out.pixel32(x, y);
+                    ASSERT_EQ(p.alpha, 1.0f);
+                    ASSERT_EQ(p.red, 60.0f / 255.0f);
+                    ASSERT_EQ(p.green, 0.0f);
+                    ASSERT_EQ(p.blue, 0.0f);
+                }
+            }
+        }
+        EXPECT_TRUE(out.paddingIntact());
+    }
+    EXPECT_EQ(instance().checkouts().outstanding(), 0);
+    EXPECT_TRUE(host().suites().unbalanced().empty());
+}
+
+TEST_F(EffectFrames, ScrubbedFrameEqualsPlayedFrame) {
+    World played(31, 17, 16);
+    for (A_long f = 0; f <= 5; ++f) {
+        host().settings().setFrame(f);
+        ASSERT_EQ(host().renderFrame(instance(), played), PF_Err_NONE);
+    }
+    World scrubbed(31, 17, 16);
+    host().settings().setFrame(5);
+    ASSERT_EQ(host().renderFrame(instance(), scrubbed), PF_Err_NONE);
+    for (A_long y = 0; y < 17; ++y)
+        for (A_long x = 0; x < 31; ++x) ASSERT_EQ(std::memcmp(&played.pixel16(x, y), &scrubbed.pixel16(x, y), 8), 0);
+}
+
+TEST_F(EffectFrames, BadOutputWorldsAreLeftUntouched) {
+    // A 0 × 0 world and rows shorter than their pixels: nothing is written, the frame succeeds.
+    World empty(0, 0, 8);
+    EXPECT_EQ(host().renderFrame(instance(), empty), PF_Err_NONE);
+    World narrow = World::withRowBytes(31, 17, 8, 31 * 4 - 1);
+    const auto* raw = reinterpret_cast<const std::uint8_t*>(narrow.get()->data);
+    const std::vector<std::uint8_t> before(raw, raw + narrow.rowBytes() * narrow.height());
+    EXPECT_EQ(host().renderFrame(instance(), narrow), PF_Err_NONE);
+    EXPECT_TRUE(narrow.paddingIntact());
+    EXPECT_EQ(std::vector<std::uint8_t>(raw, raw + narrow.rowBytes() * narrow.height()), before);
+}
+
+TEST_F(EffectFrames, FailedOutputCheckoutIsReturned) {
+    host().faults().outputCheckout = PF_Err_OUT_OF_MEMORY;
+    World out(31, 17, 8);
+    out.fill(0, 0, 0, 0);
+    host().preRender(instance());
+    EXPECT_EQ(host().smartRender(instance(), out), PF_Err_OUT_OF_MEMORY);
+    EXPECT_EQ(out.pixel8(0, 0).alpha, 0);
+    host().faults().outputCheckout = PF_Err_NONE;
+}
+
+TEST_F(EffectFrames, NullExtraRecordsAreRefusedWithoutACrash) {
+    EXPECT_NE(host().send(PF_Cmd_SMART_RENDER, nullptr, &instance()), PF_Err_NONE);
+    EXPECT_NE(host().send(PF_Cmd_SMART_PRE_RENDER, nullptr, &instance()), PF_Err_NONE);
+}
+
+TEST_F(EffectFrames, OddTimesAndNonFiniteValuesStillGiveAFrame) {
+    World out(31, 17, 8);
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    instance().setUnchecked(cindel::kParamRandomSeed, ParamValue::floatSlider(nan));
+    instance().setUnchecked(cindel::kParamDetailOctaves, ParamValue::floatSlider(inf));
+    instance().setUnchecked(cindel::kParamHeatComplexity, ParamValue::floatSlider(-inf));
+    instance().setUnchecked(cindel::kParamOpacity, ParamValue::floatSlider(nan));
+    instance().setUnchecked(cindel::kParamQuality, ParamValue::popup(99));
+    instance().setUnchecked(cindel::kParamBurnMode, ParamValue::popup(-4));
+    instance().setUnchecked(cindel::kParamSourcePosition, ParamValue::point3D(nan, inf, -inf));
+
+    host().settings().timeScale = 0;
+    host().settings().currentTime = 7;
+    EXPECT_EQ(host().renderFrame(instance(), out), PF_Err_NONE);
+    host().settings().timeScale = 24;
+    host().settings().currentTime = -240;
+    EXPECT_EQ(host().renderFrame(instance(), out), PF_Err_NONE);
+    host().settings().timeStep = 0;
+    host().settings().currentTime = 1 << 30;
+    EXPECT_EQ(host().renderFrame(instance(), out), PF_Err_NONE);
+    EXPECT_EQ(out.pixel8(30, 16).red, 60);
+    EXPECT_TRUE(out.paddingIntact());
+}
+
+TEST_F(EffectFrames, WithheldWorldSuiteFallsBackToTheDeepFlag) {
+    host().suites().withhold(kPFWorldSuite, kPFWorldSuiteVersion2);
+    World out(31, 17, 16);
+    ASSERT_EQ(host().renderFrame(instance(), out), PF_Err_NONE);
+    EXPECT_EQ(out.pixel16(0, 0).alpha, 32768);
+    EXPECT_EQ(out.pixel16(0, 0).red, 7710);
+    host().suites().restoreAll();
+}
+
+}  // namespace
