@@ -16,7 +16,7 @@
 #include "frame/frame_timing.h"
 #include "host/process_state.h"
 #include "params/param_index.h"
-#include "params/param_specs.h"
+#include "params/param_list.h"
 
 namespace cindel {
 
@@ -90,7 +90,7 @@ int32_t readTruncated(PF_InData* inData, int index, int32_t fallback, double lo,
 // and every consumer switches on these numbers, so it keeps the fallback.
 int32_t readPopup(PF_InData* inData, int index, int32_t fallback) {
     int32_t value = fallback;
-    const ParamSpec* spec = paramSpec(index);
+    const ParamEntry* spec = paramEntry(index);
     const int32_t choices = spec ? spec->numChoices : 0;
     withParamNow(inData, index, [&](const PF_ParamDef& def) {
         const int32_t choice = def.u.pd.value;

@@ -1,4 +1,4 @@
-// Registration of the parameter table with the host at parameter set-up. Each row of param_specs
+// Registration of the parameter table with the host at parameter set-up. Each row of param_list
 // becomes one PF_ParamDef handed to add_param in index order; the host copies what it needs, so a
 // single definition is cleared and refilled per row. Callers rely on the first failing add_param
 // ending set-up with that error and on num_params being written only after all 136 succeeded.
@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "params/param_specs.h"
+#include "params/param_list.h"
 
 namespace cindel {
 
@@ -23,7 +23,7 @@ PF_Pixel opaquePixel(std::uint32_t rgb) {
     return p;
 }
 
-void fillDefinition(const ParamSpec& spec, PF_ParamDef& def) {
+void fillDefinition(const ParamEntry& spec, PF_ParamDef& def) {
     // Cleared as raw bytes, not value-initialised: the host may read padding and union members this
     // row never sets, and those must be zero rather than left over from the previous row.
     std::memset(&def, 0, sizeof def);
@@ -96,7 +96,7 @@ PF_Err setupParams(PF_InData* inData, PF_OutData* outData) {
     }
 
     PF_ParamDef def;
-    for (const ParamSpec& spec : paramSpecs()) {
+    for (const ParamEntry& spec : paramEntries()) {
         fillDefinition(spec, def);
         // -1 appends: the order of these calls is what gives each parameter its index.
         if (const PF_Err err = PF_ADD_PARAM(inData, -1, &def); err != PF_Err_NONE) return err;

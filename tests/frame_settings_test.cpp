@@ -14,7 +14,7 @@
 #include "fake_params.h"
 #include "frame/digest.h"
 #include "params/param_index.h"
-#include "params/param_specs.h"
+#include "params/param_list.h"
 
 namespace cindel {
 namespace {
@@ -166,7 +166,7 @@ TEST(FrameSettingsRead, FailedCheckoutsKeepTheFallbackNotTheRegisteredDefault) {
     };
     for (const Case& c : cases) {
         EXPECT_EQ(c.field, c.fallback) << "index " << c.index;
-        const ParamSpec* spec = paramSpec(c.index);
+        const ParamEntry* spec = paramEntry(c.index);
         ASSERT_NE(spec, nullptr);
         EXPECT_NE(spec->defaultValue, c.fallback) << "index " << c.index << ": the case would not tell them apart";
     }
@@ -204,7 +204,7 @@ TEST(FrameSettingsRead, FailedCheckoutsKeepTheFallbackNotTheRegisteredDefault) {
 
 // Parameters the snapshot does not read from the host here: Source Position has its own reader
 // (current time and history), Light Cast and the Ember parameters are fixed values.
-bool isReadByTheSnapshot(const ParamSpec& spec) {
+bool isReadByTheSnapshot(const ParamEntry& spec) {
     switch (spec.kind) {
         case ParamKind::kGroupStart:
         case ParamKind::kGroupEnd:
@@ -225,7 +225,7 @@ TEST(FrameSettingsRead, EveryOtherParameterIsReadOnceAtTheCurrentTimeAndCheckedI
     host.answerEverything();
     const auto fs = readAll(host);
     int expectedReads = 0;
-    for (const ParamSpec& spec : paramSpecs()) {
+    for (const ParamEntry& spec : paramEntries()) {
         const int expected = isReadByTheSnapshot(spec) ? 1 : 0;
         expectedReads += expected;
         EXPECT_EQ(host.checkouts(spec.index), expected) << "index " << spec.index << " " << spec.name;

@@ -26,7 +26,7 @@ enum class ParamKind : std::uint8_t {
     kLayer,
 };
 
-struct ParamSpec {
+struct ParamEntry {
     int index;
     ParamKind kind;
     const char* name;  // empty for group ends and for the checkbox, whose label is `checkboxLabel`
@@ -42,10 +42,10 @@ struct ParamSpec {
 };
 
 // All 136 rows in index order.
-std::span<const ParamSpec> paramSpecs();
+std::span<const ParamEntry> paramEntries();
 
 // The row of a registered index (1 ... 136); nullptr for 0 (the host's input layer) and anything
 // outside the table.
-const ParamSpec* paramSpec(int index);
+const ParamEntry* paramEntry(int index);
 
 }  // namespace cindel

@@ -1,7 +1,7 @@
 // The 136 rows of the parameter table. Order, names, types, ranges, defaults and precision are what
 // projects store the effect's values under, so a change here breaks saved projects: the compile-time
 // checks below hold the invariants that the registration loop relies on.
-#include "params/param_specs.h"
+#include "params/param_list.h"
 
 #include <array>
 #include <string_view>
@@ -35,39 +35,39 @@ constexpr PF_ParamFlags kSupervise = PF_ParamFlag_SUPERVISE;
 constexpr PF_ParamFlags kSkipReveal = PF_ParamFlag_SKIP_REVEAL_WHEN_UNHIDDEN;
 constexpr PF_ParamUIFlags kInvisible = PF_PUI_INVISIBLE;
 
-constexpr ParamSpec groupStart(int index, const char* name, PF_ParamFlags flags = 0, PF_ParamUIFlags ui = 0) {
+constexpr ParamEntry groupStart(int index, const char* name, PF_ParamFlags flags = 0, PF_ParamUIFlags ui = 0) {
     return {index, ParamKind::kGroupStart, name, 0, 0, 0, 0, flags, ui, nullptr, 0, 0};
 }
-constexpr ParamSpec groupEnd(int index) {
+constexpr ParamEntry groupEnd(int index) {
     return {index, ParamKind::kGroupEnd, "", 0, 0, 0, 0, 0, 0, nullptr, 0, 0};
 }
-constexpr ParamSpec slider(int index, const char* name, float lo, float hi, double dflt, PF_Precision decimals,
+constexpr ParamEntry slider(int index, const char* name, float lo, float hi, double dflt, PF_Precision decimals,
                            PF_ParamFlags flags = 0) {
     return {index, ParamKind::kFloatSlider, name, lo, hi, dflt, decimals, flags, 0, nullptr, 0, 0};
 }
-constexpr ParamSpec popup(int index, const char* name, const char* choices, A_short numChoices, int dflt,
+constexpr ParamEntry popup(int index, const char* name, const char* choices, A_short numChoices, int dflt,
                           PF_ParamFlags flags = 0, PF_ParamUIFlags ui = 0) {
     return {index, ParamKind::kPopup, name, 0, 0, double(dflt), 0, flags, ui, choices, numChoices, 0};
 }
-constexpr ParamSpec checkbox(int index, const char* label) {
+constexpr ParamEntry checkbox(int index, const char* label) {
     return {index, ParamKind::kCheckbox, "", 0, 0, 0, 0, 0, 0, label, 0, 0};
 }
-constexpr ParamSpec color(int index, const char* name, std::uint32_t rgb, PF_ParamFlags flags = 0,
+constexpr ParamEntry color(int index, const char* name, std::uint32_t rgb, PF_ParamFlags flags = 0,
                           PF_ParamUIFlags ui = 0) {
     return {index, ParamKind::kColor, name, 0, 0, 0, 0, flags, ui, nullptr, 0, rgb};
 }
-constexpr ParamSpec point3d(int index, const char* name) {
+constexpr ParamEntry point3d(int index, const char* name) {
     return {index, ParamKind::kPoint3D, name, 0, 0, 0, 0, 0, 0, nullptr, 0, 0};
 }
-constexpr ParamSpec angle(int index, const char* name, PF_ParamFlags flags = 0) {
+constexpr ParamEntry angle(int index, const char* name, PF_ParamFlags flags = 0) {
     return {index, ParamKind::kAngle, name, 0, 0, 0, 0, flags, 0, nullptr, 0, 0};
 }
-constexpr ParamSpec layer(int index, const char* name) {
+constexpr ParamEntry layer(int index, const char* name) {
     return {index, ParamKind::kLayer, name, 0, 0, 0, 0, 0, 0, nullptr, 0, 0};
 }
 
 // clang-format off
-constexpr std::array<ParamSpec, kRegisteredParamCount> kParamSpecs = {{
+constexpr std::array<ParamEntry, kRegisteredParamCount> kParamEntries = {{
     groupStart(1, "Presets"),
     popup(2, "Preset", kPresetChoices, 16, 1, kSupervise),
     groupEnd(3),
@@ -230,8 +230,8 @@ constexpr int countChoices(std::string_view choices) {
 // choice count and default agree with its string: a slip in any of these would silently shift or
 // truncate what projects store, so it fails the build instead.
 constexpr bool tableIsConsistent() {
-    for (std::size_t i = 0; i < kParamSpecs.size(); ++i) {
-        const ParamSpec& s = kParamSpecs[i];
+    for (std::size_t i = 0; i < kParamEntries.size(); ++i) {
+        const ParamEntry& s = kParamEntries[i];
         if (s.index != int(i) + 1) return false;
         if (std::string_view(s.name).size() > PF_MAX_EFFECT_PARAM_NAME_LEN) return false;
         if (s.kind == ParamKind::kFloatSlider &&
@@ -249,13 +249,13 @@ static_assert(tableIsConsistent());
 
 }  // namespace
 
-std::span<const ParamSpec> paramSpecs() {
-    return kParamSpecs;
+std::span<const ParamEntry> paramEntries() {
+    return kParamEntries;
 }
 
-const ParamSpec* paramSpec(int index) {
+const ParamEntry* paramEntry(int index) {
     if (index < 1 || index > kRegisteredParamCount) return nullptr;
-    return &kParamSpecs[std::size_t(index - 1)];
+    return &kParamEntries[std::size_t(index - 1)];
 }
 
 }  // namespace cindel
