@@ -139,8 +139,9 @@ void fillEmissionSources(PF_InData* inData, const FrameCheckout& frame, FrameSet
 void renderOnGpu(const FrameTiming& timing, const FrameSettings& fs, PF_EffectWorld* output, int bitsPerChannel) {
     (void)timing;
     (void)fs;
-    (void)output;
-    (void)bitsPerChannel;
+    // Neither the simulation step nor the renderer is part of the effect yet: a ready runtime
+    // still shows the no-GPU fill, so a frame is never left unwritten.
+    fallbackFill(output->data, output->width, output->height, output->rowbytes, bitsPerChannel);
 }
 
 }  // namespace

@@ -1,22 +1,65 @@
-// The process-wide GPU runtime. Its `ready` flag gates all GPU work: a frame without a ready
-// runtime gets the no-GPU fill. Until the OpenCL runtime is built the start-up runs, reports that
-// it ran, and leaves the runtime not ready.
+// The process-wide GPU runtime: the one record that owns every OpenCL object of the effect (device,
+// context, in-order queue, the compiled kernel library, one kernel object per role, the simulation
+// grid, the macrocells and the map upload buffers). Global set-up starts it once, global set-down
+// tears it down; in between the simulation and the renderer borrow its handles.
+//
+// `ready` gates all GPU work. A failed start-up leaves it false for the life of the process (until
+// the next set-down and set-up) and every frame gets the no-GPU fill; nothing is reported to the
+// host.
 #pragma once
+
+#include <array>
+#include <string>
+
+#include "gpu/cl_api.h"
+#include "gpu/kernel_table.h"
+#include "render/macrocells.h"
+#include "sim/sim_grid.h"
 
 namespace cindel {
 
+// A read-only upload buffer of a host-built map, with the size last uploaded.
+struct MapBuffer {
+    cl_mem handle = nullptr;
+    size_t capacity = 0;
+    int width = 0;
+    int height = 0;
+};
+
 struct GpuRuntime {
     bool ready = false;
+
+    cl_platform_id platform = nullptr;
+    cl_device_id device = nullptr;
+    cl_context context = nullptr;
+    cl_command_queue queue = nullptr;
+    cl_program program = nullptr;
+
+    std::array<cl_kernel, kKernelRoleCount> kernels{};
+    SimGrid grid;
+    Macrocells macrocells;
+    MapBuffer emissionMap;
+    MapBuffer customMap;
+
+    cl_kernel kernel(KernelRole role) const { return kernels[static_cast<size_t>(role)]; }
 };
 
 GpuRuntime& gpuRuntime();
 
-// True once start-up has run, whether or not the runtime became ready.
-bool startGpuRuntime(GpuRuntime& rt);
-void stopGpuRuntime(GpuRuntime& rt);
+// Runs start-up on the record. Returns whether it was given a record; the outcome is `ready`.
+bool startGpuRuntime(GpuRuntime* rt);
+// Releases every OpenCL object of the record and zeroes it. The OpenCL library stays loaded.
+void stopGpuRuntime(GpuRuntime* rt);
 
-// How many times start-up ran in this process; lets tests see that a second global set-up without
-// a set-down does not start the runtime again.
+// The build options of the kernel library.
+extern const char kKernelBuildOptions[];
+
+// How many times start-up ran in this process (tests: a second global set-up without a set-down
+// must not start the runtime again).
 int gpuStartCount();
+
+// The kernels start-up requires. While the library is being completed, a role whose kernel the
+// library does not define yet is skipped; once every kernel exists, all 38 are required.
+bool kernelRoleRequired(KernelRole role);
 
 }  // namespace cindel

@@ -60,7 +60,7 @@ PF_Err globalSetup(PF_InData* inData, PF_OutData* outData) {
 
     ProcessState& state = processState();
     // A failed start-up is not retried until the next set-up after a set-down.
-    if (!state.gpuAvailable) state.gpuAvailable = startGpuRuntime(gpuRuntime());
+    if (!state.gpuAvailable) state.gpuAvailable = startGpuRuntime(&gpuRuntime());
     registerWithAegp(inData);
     return PF_Err_NONE;
 }
@@ -68,7 +68,7 @@ PF_Err globalSetup(PF_InData* inData, PF_OutData* outData) {
 PF_Err globalSetdown() {
     ProcessState& state = processState();
     if (state.gpuAvailable) {
-        stopGpuRuntime(gpuRuntime());
+        stopGpuRuntime(&gpuRuntime());
         state.gpuAvailable = false;
     }
     releaseEmitterCaches();

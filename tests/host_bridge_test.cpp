@@ -119,11 +119,14 @@ TEST(GlobalSetup, StartsTheGpuRuntimeOncePerSetupSetdownPair) {
     const int before = cindel::gpuStartCount();
     ASSERT_EQ(host.globalSetup(), PF_Err_NONE);
     EXPECT_TRUE(cindel::processState().gpuAvailable);
-    EXPECT_FALSE(cindel::gpuRuntime().ready);
     ASSERT_EQ(host.globalSetup(), PF_Err_NONE);
     EXPECT_EQ(cindel::gpuStartCount(), before + 1);
     ASSERT_EQ(host.globalSetdown(), PF_Err_NONE);
     EXPECT_FALSE(cindel::processState().gpuAvailable);
+    // Set-down leaves a zero record behind, whether or not start-up had reached a device.
+    EXPECT_FALSE(cindel::gpuRuntime().ready);
+    EXPECT_EQ(cindel::gpuRuntime().context, nullptr);
+    EXPECT_EQ(cindel::gpuRuntime().grid.density, nullptr);
     ASSERT_EQ(host.globalSetup(), PF_Err_NONE);
     EXPECT_EQ(cindel::gpuStartCount(), before + 2);
     ASSERT_EQ(host.globalSetdown(), PF_Err_NONE);

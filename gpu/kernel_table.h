@@ -1,0 +1,90 @@
+// The kernel set: the 38 kernel objects the runtime creates from the kernel library, in creation
+// order, and each kernel's argument list. This table is the one definition of the contract
+// between the host side and the kernels: the host binds arguments through it by name (see
+// KernelLaunch), and a contract test compares it with the kernels' own signatures in the
+// library text. Two kernels have more than one object (cd_cool three, cd_advect_scalar two) so
+// that each use keeps its own bound arguments.
+#pragma once
+
+#include <cstddef>
+#include <span>
+
+namespace cindel {
+
+enum class KernelRole : int {
+    AddVolumeSource,
+    Buoyancy,
+    AdvectVelocity,
+    Divergence,
+    PressureJacobi,
+    GradientSubtract,
+    CoolTemperature,
+    CoolDensity,
+    Raymarch,
+    SliceRender,
+    ComputeCurl,
+    ConfineVorticity,
+    AdvectScalar,
+    AdvectThreeScalars,
+    UpsampleBilinear,
+    BuildMacrocell,
+    BuildMacrocellL1,
+    Combust,
+    CurlNoise,
+    Shred,
+    EmitEmber,
+    AdvectScalar2,
+    CoolEmber,
+    EmitFromLayer,
+    Restrict,
+    ProlongAdd,
+    Residual,
+    ApplyForces,
+    ExtractBright,
+    BlurH,
+    BlurV,
+    BloomDownsample,
+    BloomUpsampleAdd,
+    RadialBlur,
+    CompositeAdd,
+    MbReconstruct,
+    VelTileMax,
+    HeatDistort,
+    Count
+};
+
+constexpr int kKernelRoleCount = static_cast<int>(KernelRole::Count);
+static_assert(kKernelRoleCount == 38);
+
+// How an argument is passed. Buffers are passed as their cl_mem handle; the element type and
+// access are part of the contract so that the signature test can compare them with the kernel.
+enum class ArgKind : int {
+    Int,          // int
+    Float,        // float
+    FloatBuffer,  // __global float*
+    ConstFloatBuffer,
+    Float2Buffer,
+    ConstFloat2Buffer,
+    Float4Buffer,
+    ConstFloat4Buffer,
+    IntBuffer,
+    ConstIntBuffer,
+};
+
+struct KernelArg {
+    const char* name;
+    ArgKind kind;
+};
+
+struct KernelSpec {
+    KernelRole role;
+    const char* name;                  // the kernel function's name in the library
+    std::span<const KernelArg> args;   // empty until the kernel exists in the library
+};
+
+const KernelSpec& kernelSpec(KernelRole role);
+std::span<const KernelSpec> kernelSpecs();
+
+bool isBufferArg(ArgKind kind);
+
+}  // namespace cindel
