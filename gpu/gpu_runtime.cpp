@@ -32,18 +32,19 @@ bool firstDeviceOfType(const std::vector<cl_platform_id>& platforms, cl_device_t
     return false;
 }
 
-bool chooseDevice(GpuRuntime& rt) {
+}  // namespace
+
+bool chooseDevice(GpuRuntime& rt, bool allowCpuFallback) {
     cl_uint count = 0;
     if (cl().clGetPlatformIDs(0, nullptr, &count) != CL_SUCCESS || count == 0) return false;
     if (count > kMaxPlatforms) count = kMaxPlatforms;
     std::vector<cl_platform_id> platforms(count, nullptr);
     if (cl().clGetPlatformIDs(count, platforms.data(), nullptr) != CL_SUCCESS) return false;
     if (firstDeviceOfType(platforms, CL_DEVICE_TYPE_GPU, rt)) return true;
-#if defined(CINDEL_CPU_FALLBACK)
-    if (firstDeviceOfType(platforms, CL_DEVICE_TYPE_CPU, rt)) return true;
-#endif
-    return false;
+    return allowCpuFallback && firstDeviceOfType(platforms, CL_DEVICE_TYPE_CPU, rt);
 }
+
+namespace {
 
 void logBuildFailure(GpuRuntime& rt) {
     size_t size = 0;
@@ -89,7 +90,7 @@ bool createKernels(GpuRuntime& rt) {
 void startUp(GpuRuntime& rt) {
     rt = GpuRuntime{};  // grid.lastFrame = -1: no simulated frame
     if (!loadClApi()) return;
-    if (!chooseDevice(rt)) return;
+    if (!chooseDevice(rt, kCpuFallbackBuiltIn)) return;
     logLine("  Platform handle: %p   Device handle: %p\n", static_cast<void*>(rt.platform),
             static_cast<void*>(rt.device));
     cl_int err = CL_SUCCESS;

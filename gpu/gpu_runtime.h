@@ -51,6 +51,19 @@ bool startGpuRuntime(GpuRuntime* rt);
 // Releases every OpenCL object of the record and zeroes it. The OpenCL library stays loaded.
 void stopGpuRuntime(GpuRuntime* rt);
 
+// Whether this build may take a CPU device when no platform offers a GPU (CINDEL_CPU_FALLBACK).
+#if defined(CINDEL_CPU_FALLBACK)
+inline constexpr bool kCpuFallbackBuiltIn = true;
+#else
+inline constexpr bool kCpuFallbackBuiltIn = false;
+#endif
+
+// The device rule of start-up, on the first 8 platforms in the order returned: the first GPU;
+// failing that, and only with allowCpuFallback, the first CPU device. Sets platform and device on
+// success. Start-up passes kCpuFallbackBuiltIn; the rule is public so both settings can be tested
+// in one build. Requires a loaded OpenCL table.
+bool chooseDevice(GpuRuntime& rt, bool allowCpuFallback);
+
 // The build options of the kernel library.
 extern const char kKernelBuildOptions[];
 

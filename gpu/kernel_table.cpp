@@ -10,35 +10,90 @@ namespace {
 
 using K = KernelRole;
 
+// Argument lists, one per kernel function, in the kernels' parameter order.
+using A = ArgKind;
+
+constexpr KernelArg kAddVolumeSource[] = {
+    {"density", A::FloatBuffer}, {"temperature", A::FloatBuffer}, {"fuel", A::FloatBuffer},
+    {"velocity", A::Float4Buffer}, {"N", A::Int}, {"sx", A::Float}, {"sy", A::Float}, {"sz", A::Float},
+    {"radius", A::Float}, {"temperatureK", A::Float}, {"fuelInject", A::Float}, {"dt", A::Float},
+    {"sizeX", A::Float}, {"sizeY", A::Float}, {"sizeZ", A::Float}, {"freeDir", A::Float},
+    {"freeSpread", A::Float}, {"freeVelocity", A::Float}};
+constexpr KernelArg kEmitEmber[] = {{"temperature", A::ConstFloatBuffer}, {"ember", A::FloatBuffer}, {"N", A::Int},
+                                    {"emberTemp", A::Float}, {"spawnRate", A::Float}, {"frameTime", A::Float},
+                                    {"dt", A::Float}};
+constexpr KernelArg kCombust[] = {{"fuel", A::FloatBuffer},      {"temperature", A::FloatBuffer},
+                                  {"density", A::FloatBuffer},   {"N", A::Int},
+                                  {"ignitionTemp", A::Float},    {"burnRate", A::Float},
+                                  {"heatPerBurn", A::Float},     {"smokePerBurn", A::Float},
+                                  {"dt", A::Float}};
+constexpr KernelArg kCool[] = {{"field", A::FloatBuffer}, {"N", A::Int}, {"coolRate", A::Float}, {"dt", A::Float},
+                               {"aggression", A::Float}};
+constexpr KernelArg kBuoyancy[] = {{"velocity", A::Float4Buffer}, {"temperature", A::ConstFloatBuffer}, {"N", A::Int},
+                                   {"beta", A::Float}, {"dt", A::Float}, {"aggression", A::Float}};
+constexpr KernelArg kApplyForces[] = {{"velocity", A::Float4Buffer}, {"N", A::Int},       {"gravity", A::Float},
+                                      {"windX", A::Float},           {"windY", A::Float}, {"windZ", A::Float},
+                                      {"dragFactor", A::Float},      {"dt", A::Float}};
+constexpr KernelArg kComputeCurl[] = {{"vel", A::ConstFloat4Buffer}, {"curlOut", A::Float4Buffer}, {"N", A::Int}};
+constexpr KernelArg kConfineVorticity[] = {{"vel", A::Float4Buffer},        {"curl", A::ConstFloat4Buffer},
+                                           {"temperature", A::ConstFloatBuffer}, {"N", A::Int},
+                                           {"epsilon", A::Float},            {"dt", A::Float},
+                                           {"aggression", A::Float}};
+constexpr KernelArg kCurlNoise[] = {{"vel", A::Float4Buffer}, {"N", A::Int},       {"strength", A::Float},
+                                    {"scale", A::Float},      {"time", A::Float},  {"dt", A::Float}};
+constexpr KernelArg kShred[] = {{"vel", A::Float4Buffer}, {"temperature", A::ConstFloatBuffer}, {"N", A::Int},
+                                {"strength", A::Float},   {"dt", A::Float},  {"tThr", A::Float},
+                                {"tWidth", A::Float}};
+constexpr KernelArg kAdvectThreeScalars[] = {{"dIn", A::ConstFloatBuffer}, {"dOut", A::FloatBuffer},
+                                             {"tIn", A::ConstFloatBuffer}, {"tOut", A::FloatBuffer},
+                                             {"fIn", A::ConstFloatBuffer}, {"fOut", A::FloatBuffer},
+                                             {"velRead", A::ConstFloat4Buffer}, {"N", A::Int},
+                                             {"dt", A::Float}};
+constexpr KernelArg kAdvectScalar[] = {{"fieldIn", A::ConstFloatBuffer}, {"fieldOut", A::FloatBuffer},
+                                       {"velRead", A::ConstFloat4Buffer}, {"N", A::Int},
+                                       {"dt", A::Float},                  {"dissipation", A::Float}};
+constexpr KernelArg kAdvectVelocity[] = {{"velIn", A::ConstFloat4Buffer}, {"velOut", A::Float4Buffer}, {"N", A::Int},
+                                         {"dt", A::Float}, {"dissipation", A::Float}};
+constexpr KernelArg kDivergence[] = {{"vel", A::ConstFloat4Buffer}, {"divOut", A::FloatBuffer}, {"N", A::Int},
+                                     {"temperature", A::ConstFloatBuffer}, {"aggression", A::Float},
+                                     {"ignitionTemp", A::Float}};
+constexpr KernelArg kPressureJacobi[] = {{"pIn", A::ConstFloatBuffer}, {"div", A::ConstFloatBuffer},
+                                         {"pOut", A::FloatBuffer}, {"N", A::Int}};
+constexpr KernelArg kResidual[] = {{"p", A::ConstFloatBuffer}, {"b", A::ConstFloatBuffer}, {"r", A::FloatBuffer},
+                                   {"N", A::Int}};
+constexpr KernelArg kRestrict[] = {{"fine", A::ConstFloatBuffer}, {"coarse", A::FloatBuffer}, {"Nc", A::Int}};
+constexpr KernelArg kProlongAdd[] = {{"coarse", A::ConstFloatBuffer}, {"fine", A::FloatBuffer}, {"Nf", A::Int}};
+constexpr KernelArg kGradientSubtract[] = {{"vel", A::Float4Buffer}, {"p", A::ConstFloatBuffer}, {"N", A::Int}};
+
 constexpr std::array<KernelSpec, kKernelRoleCount> kSpecs = {{
-    {K::AddVolumeSource, "cd_add_volume_source", {}},
-    {K::Buoyancy, "cd_buoyancy", {}},
-    {K::AdvectVelocity, "cd_advect_velocity", {}},
-    {K::Divergence, "cd_divergence", {}},
-    {K::PressureJacobi, "cd_pressure_jacobi", {}},
-    {K::GradientSubtract, "cd_gradient_subtract", {}},
-    {K::CoolTemperature, "cd_cool", {}},
-    {K::CoolDensity, "cd_cool", {}},
+    {K::AddVolumeSource, "cd_add_volume_source", kAddVolumeSource},
+    {K::Buoyancy, "cd_buoyancy", kBuoyancy},
+    {K::AdvectVelocity, "cd_advect_velocity", kAdvectVelocity},
+    {K::Divergence, "cd_divergence", kDivergence},
+    {K::PressureJacobi, "cd_pressure_jacobi", kPressureJacobi},
+    {K::GradientSubtract, "cd_gradient_subtract", kGradientSubtract},
+    {K::CoolTemperature, "cd_cool", kCool},
+    {K::CoolDensity, "cd_cool", kCool},
     {K::Raymarch, "cd_raymarch", {}},
     {K::SliceRender, "cd_slice_render", {}},
-    {K::ComputeCurl, "cd_compute_curl", {}},
-    {K::ConfineVorticity, "cd_confine_vorticity", {}},
-    {K::AdvectScalar, "cd_advect_scalar", {}},
-    {K::AdvectThreeScalars, "cd_advect_three_scalars", {}},
+    {K::ComputeCurl, "cd_compute_curl", kComputeCurl},
+    {K::ConfineVorticity, "cd_confine_vorticity", kConfineVorticity},
+    {K::AdvectScalar, "cd_advect_scalar", kAdvectScalar},
+    {K::AdvectThreeScalars, "cd_advect_three_scalars", kAdvectThreeScalars},
     {K::UpsampleBilinear, "cd_upsample_bilinear", {}},
     {K::BuildMacrocell, "cd_build_macrocell", {}},
     {K::BuildMacrocellL1, "cd_build_macrocell_L1", {}},
-    {K::Combust, "cd_combust", {}},
-    {K::CurlNoise, "cd_curl_noise", {}},
-    {K::Shred, "cd_shred", {}},
-    {K::EmitEmber, "cd_emit_ember", {}},
-    {K::AdvectScalar2, "cd_advect_scalar", {}},
-    {K::CoolEmber, "cd_cool", {}},
+    {K::Combust, "cd_combust", kCombust},
+    {K::CurlNoise, "cd_curl_noise", kCurlNoise},
+    {K::Shred, "cd_shred", kShred},
+    {K::EmitEmber, "cd_emit_ember", kEmitEmber},
+    {K::AdvectScalar2, "cd_advect_scalar", kAdvectScalar},
+    {K::CoolEmber, "cd_cool", kCool},
     {K::EmitFromLayer, "cd_emit_from_layer", {}},
-    {K::Restrict, "cd_restrict", {}},
-    {K::ProlongAdd, "cd_prolong_add", {}},
-    {K::Residual, "cd_residual", {}},
-    {K::ApplyForces, "cd_apply_forces", {}},
+    {K::Restrict, "cd_restrict", kRestrict},
+    {K::ProlongAdd, "cd_prolong_add", kProlongAdd},
+    {K::Residual, "cd_residual", kResidual},
+    {K::ApplyForces, "cd_apply_forces", kApplyForces},
     {K::ExtractBright, "cd_extract_bright", {}},
     {K::BlurH, "cd_blur_h", {}},
     {K::BlurV, "cd_blur_v", {}},

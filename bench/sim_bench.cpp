@@ -1,0 +1,129 @@
+// Simulation benchmark: milliseconds per Full step by stage at the grid sides the effect uses, the
+// cost of a cold request for frame 48 (resumed from the snapshot ring) and of sequential playback.
+// Stage times wait for the queue after every stage, so their sum is a little above the plain
+// step time printed beside it.
+//   sim_bench [side ...]      (default: 128 256)
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "bench_common.h"
+#include "gpu/buffers.h"
+#include "sim/step.h"
+
+namespace {
+
+cindel::FrameSettings benchSettings() {
+    cindel::FrameSettings s;
+    cindel::resetFrameSettings(s);
+    s.compWidth = 1920;
+    s.compHeight = 1080;
+    s.sourcePosition = {960.0f, 700.0f, 0.0f};
+    s.emitterRadius = 12;
+    s.sourceSizeX = s.sourceSizeY = 1;
+    s.sourceSizeZ = 12;
+    s.sourceTemperature = 3500;
+    s.fuelAmount = 120;
+    s.life = 3;
+    s.trail = 100;
+    s.opacity = 1;
+    s.patternType = 3;
+    s.burnThreshold = 600;
+    s.burnRate = 3;
+    s.heatOutput = 150;
+    s.smokeOutput = 0.3f;
+    s.heatDecay = 1.5f;
+    s.smokeDecay = 0.5f;
+    s.buoyancy = 1;
+    s.drag = 0.99f;
+    s.speed = 1;
+    s.vorticity = 10;
+    s.turbulence = 25;
+    s.turbulenceScale = 1;
+    s.turbulenceSpeed = 1;
+    s.flameAggression = 0.15f;
+    s.simMode = 5;
+    s.instanceId = 1;
+    return s;
+}
+
+void forget(cindel::SimGrid& g) {
+    for (cindel::SimSnapshot& s : g.slots) s.frame = -1;
+    g.nextSlot = 0;
+    g.lastFrame = -1;
+    g.settingsHash = 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<int> sides;
+    for (int i = 1; i < argc; ++i) sides.push_back(std::atoi(argv[i]));
+    if (sides.empty()) sides = {128, 256};
+
+    cindel::GpuRuntime& rt = cindel::gpuRuntime();
+    const double t0 = cindel::nowMilliseconds();
+    cindel::startGpuRuntime(&rt);
+    const double startMs = cindel::nowMilliseconds() - t0;
+    if (!rt.ready) {
+        std::fprintf(stderr, "sim_bench: the GPU runtime did not start (no OpenCL device?)\n");
+        return 1;
+    }
+    bench::printHeader("sim_bench: Full simulation step", rt);
+    std::printf("runtime start-up: %.0f ms\n\n", startMs);
+
+    const float dt = 1.0f / 24.0f;
+    const cindel::FrameSettings s = benchSettings();
+    for (int side : sides) {
+        forget(rt.grid);
+        // Warm up: kernel compilation at first launch and the first frames' fill.
+        if (!cindel::stepSimulationOnGrid(rt, side, 0, dt, s)) {
+            std::fprintf(stderr, "sim_bench: side %d could not be allocated\n", side);
+            continue;
+        }
+        for (int f = 1; f <= 24; ++f) cindel::stepSimulationOnGrid(rt, side, f, dt, s);
+
+        // Sequential playback: frames 25 … 40 in order (each resumes from the newest snapshot).
+        double playMs = 0;
+        const int playFrames = 16;
+        for (int f = 25; f < 25 + playFrames; ++f) {
+            const double a = cindel::nowMilliseconds();
+            cindel::stepSimulationOnGrid(rt, side, f, dt, s);
+            playMs += cindel::nowMilliseconds() - a;
+        }
+
+        // One step, by stage: frame 41 straight after 40 with a changed key continues the state.
+        cindel::FrameSettings edited = s;
+        cindel::SimStageTimes stages;
+        const int stepsTimed = 4;
+        double stepMs = 0;
+        for (int k = 0; k < stepsTimed; ++k) {
+            edited.buoyancy = 1.0f + 0.001f * static_cast<float>(k + 1);
+            const double a = cindel::nowMilliseconds();
+            cindel::stepSimulationOnGrid(rt, side, 41 + k, dt, edited, &stages);
+            stepMs += cindel::nowMilliseconds() - a;
+        }
+
+        // A cold request for frame 48 with the ring holding 40: resume and 8 steps.
+        forget(rt.grid);
+        for (int f = 0; f <= 40; f += 8) cindel::stepSimulationOnGrid(rt, side, f, dt, s);
+        const double a = cindel::nowMilliseconds();
+        cindel::stepSimulationOnGrid(rt, side, 48, dt, s);
+        const double coldMs = cindel::nowMilliseconds() - a;
+
+        const double n = stepsTimed;
+        std::printf("grid %d^3\n", side);
+        std::printf("  step (timed per stage)   %8.1f ms\n", stepMs / n);
+        std::printf("    sources+combustion     %8.1f ms\n", stages.sourcesMs / n);
+        std::printf("    forces+turbulence      %8.1f ms\n", stages.forcesMs / n);
+        std::printf("    main projection        %8.1f ms\n", stages.projectionMs / n);
+        std::printf("    advection              %8.1f ms\n", stages.advectionMs / n);
+        std::printf("    second projection      %8.1f ms\n", stages.projection2Ms / n);
+        std::printf("    decay                  %8.1f ms\n", stages.decayMs / n);
+        std::printf("    snapshot               %8.1f ms\n", stages.snapshotMs / n);
+        std::printf("  playback per frame       %8.1f ms (resume from the ring + steps)\n", playMs / playFrames);
+        std::printf("  cold request, frame 48   %8.1f ms (%d steps)\n\n", coldMs, rt.grid.lastCall.stepsRun);
+    }
+    cindel::stopGpuRuntime(&rt);
+    return 0;
+}

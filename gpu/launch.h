@@ -1,0 +1,43 @@
+// Kernel launches bound through the kernel table. A launch names each argument as the table
+// lists it; the binder checks name, position and kind before every clSetKernelArg, so a host
+// that passes arguments in the wrong order or of the wrong kind is caught (the launch is skipped,
+// a "[KERNEL ARG]" line is logged and the violation counted for the contract tests) instead of
+// producing a silently black frame. Arguments are re-bound before every launch, changed or not.
+//
+// Launch results are not examined: a failing launch leaves its outputs as they were.
+#pragma once
+
+#include "gpu/gpu_runtime.h"
+#include "gpu/kernel_table.h"
+
+namespace cindel {
+
+class KernelLaunch {
+public:
+    KernelLaunch(const GpuRuntime& rt, KernelRole role);
+
+    KernelLaunch& arg(const char* name, cl_mem buffer);
+    KernelLaunch& arg(const char* name, int value);
+    KernelLaunch& arg(const char* name, float value);
+
+    // Enqueues over an exact global range with no offset and no local size.
+    void run1d(size_t n);
+    void run2d(size_t width, size_t height);
+    void run3d(size_t nx, size_t ny, size_t nz);
+    void run3d(size_t n) { run3d(n, n, n); }
+
+private:
+    const KernelSpec* accept(const char* name, bool isBuffer, ArgKind scalarKind);
+    void enqueue(cl_uint dims, const size_t* global);
+
+    const GpuRuntime& rt_;
+    const KernelSpec& spec_;
+    cl_kernel kernel_;
+    cl_uint next_ = 0;
+    bool broken_ = false;
+};
+
+// Launches refused because their arguments did not match the table, since the process started.
+int kernelContractViolations();
+
+}  // namespace cindel

@@ -1,0 +1,238 @@
+// Velocity forces applied before a step's main projection: buoyancy, environmental forces,
+// vorticity (curl and confinement), curl-noise turbulence and shredding.
+//
+// Every kernel runs over N × N × N work items, returns first for ids outside the grid, writes
+// only its own cell of `velocity` (x, y, z; w stays 0) and clamps each component it writes to
+// ±50 cells per second, so that no single force can launch gas across the grid in one step.
+// +y points down: "up" is −y. Bodies are written in plain floats with always-inline helpers,
+// because PoCL vectorises across work-items only when no float3/float4 temporary is left.
+
+// Velocity is read and written through its components; w is left as it is (0).
+CD_INLINE float cd_force_limit(float v) { return clamp(v, -50.0f, 50.0f); }
+
+CD_INLINE void cd_force_load(__global const float4* vel, int i, float* vx, float* vy, float* vz) {
+    __global const float* v = (__global const float*)(vel + i);
+    *vx = v[0];
+    *vy = v[1];
+    *vz = v[2];
+}
+
+CD_INLINE void cd_force_store(__global float4* vel, int i, float vx, float vy, float vz) {
+    __global float* v = (__global float*)(vel + i);
+    v[0] = cd_force_limit(vx);
+    v[1] = cd_force_limit(vy);
+    v[2] = cd_force_limit(vz);
+}
+
+// Component c (0, 1, 2) of the vector at cell i.
+CD_INLINE float cd_force_comp(__global const float4* v, int i, int c) { return ((__global const float*)(v + i))[c]; }
+
+CD_INLINE float cd_force_curl_mag(__global const float4* curl, int i) {
+    __global const float* c = (__global const float*)(curl + i);
+    return sqrt(c[0] * c[0] + c[1] * c[1] + c[2] * c[2]);
+}
+
+// Normalised flame temperature of the aggression controls: 0 at 500 K and below, 1 from 2000 K.
+CD_INLINE float cd_force_flame_t(float T) { return clamp((T - 500.0f) / 1500.0f, 0.0f, 1.0f); }
+
+// Lift towards −y in proportion to temperature. A per-step impulse, not scaled by dt: the
+// back-trace of advection applies the time step, and dt is kept only for the common signature.
+__kernel void cd_buoyancy(__global float4* velocity, __global const float* temperature, int N, float beta, float dt,
+                          float aggression) {
+    const int x = get_global_id(0);
+    const int y = get_global_id(1);
+    const int z = get_global_id(2);
+    if (x >= N || y >= N || z >= N) return;
+    (void)dt;
+    const int i = cd_idx(x, y, z, N);
+    const float T = temperature[i];
+    // Empty (cold) cells carry no gas to lift.
+    if (T < 1.0f) return;
+    float drive = T;
+    if (aggression > 0.001f) {
+        // Hot cells rise relatively faster; cells below 500 K lose a share `aggression` of their lift.
+        drive = T * (1.0f + aggression * (sqrt(cd_force_flame_t(T)) - 1.0f));
+    }
+    float vx, vy, vz;
+    cd_force_load(velocity, i, &vx, &vy, &vz);
+    cd_force_store(velocity, i, vx, vy - beta * drive, vz);
+}
+
+// Gravity (signed, positive downward) and wind as accelerations, then drag as a keep factor
+// (1 keeps everything, 0 stops all motion).
+__kernel void cd_apply_forces(__global float4* velocity, int N, float gravity, float windX, float windY, float windZ,
+                              float dragFactor, float dt) {
+    const int x = get_global_id(0);
+    const int y = get_global_id(1);
+    const int z = get_global_id(2);
+    if (x >= N || y >= N || z >= N) return;
+    const int i = cd_idx(x, y, z, N);
+    float vx, vy, vz;
+    cd_force_load(velocity, i, &vx, &vy, &vz);
+    vy += gravity * dt;
+    vx += windX * dt;
+    vy += windY * dt;
+    vz += windZ * dt;
+    cd_force_store(velocity, i, vx * dragFactor, vy * dragFactor, vz * dragFactor);
+}
+
+// Vorticity by central differences of neighbours clamped to the grid, as 0.5 × the undivided
+// differences (the cell spacing is 1). Boundary cells get one-sided differences at half weight;
+// confinement does not move them but reads their curl from its interior neighbours.
+__kernel void cd_compute_curl(__global const float4* vel, __global float4* curlOut, int N) {
+    const int x = get_global_id(0);
+    const int y = get_global_id(1);
+    const int z = get_global_id(2);
+    if (x >= N || y >= N || z >= N) return;
+    const int xp = min(x + 1, N - 1);
+    const int xm = max(x - 1, 0);
+    const int yp = min(y + 1, N - 1);
+    const int ym = max(y - 1, 0);
+    const int zp = min(z + 1, N - 1);
+    const int zm = max(z - 1, 0);
+
+    const int ixp = cd_idx(xp, y, z, N);
+    const int ixm = cd_idx(xm, y, z, N);
+    const int iyp = cd_idx(x, yp, z, N);
+    const int iym = cd_idx(x, ym, z, N);
+    const int izp = cd_idx(x, y, zp, N);
+    const int izm = cd_idx(x, y, zm, N);
+    // Undivided differences: dVdA is the change of component V across axis A.
+    const float dzdy = cd_force_comp(vel, iyp, 2) - cd_force_comp(vel, iym, 2);
+    const float dydz = cd_force_comp(vel, izp, 1) - cd_force_comp(vel, izm, 1);
+    const float dxdz = cd_force_comp(vel, izp, 0) - cd_force_comp(vel, izm, 0);
+    const float dzdx = cd_force_comp(vel, ixp, 2) - cd_force_comp(vel, ixm, 2);
+    const float dydx = cd_force_comp(vel, ixp, 1) - cd_force_comp(vel, ixm, 1);
+    const float dxdy = cd_force_comp(vel, iyp, 0) - cd_force_comp(vel, iym, 0);
+    const float wx = 0.5f * (dzdy - dydz);
+    const float wy = 0.5f * (dxdz - dzdx);
+    const float wz = 0.5f * (dydx - dxdy);
+
+    __global float* w = (__global float*)(curlOut + cd_idx(x, y, z, N));
+    w[0] = wx;
+    w[1] = wy;
+    w[2] = wz;
+    w[3] = 0.0f;
+}
+
+// Vorticity confinement: pushes velocity around the local curl maxima so that small swirls that
+// advection smooths away survive. Interior cells only: the gradient of |ω| needs both neighbours.
+__kernel void cd_confine_vorticity(__global float4* vel, __global const float4* curl,
+                                   __global const float* temperature, int N, float epsilon, float dt,
+                                   float aggression) {
+    const int x = get_global_id(0);
+    const int y = get_global_id(1);
+    const int z = get_global_id(2);
+    if (x >= N || y >= N || z >= N) return;
+    if (x < 1 || y < 1 || z < 1 || x > N - 2 || y > N - 2 || z > N - 2) return;
+    const int i = cd_idx(x, y, z, N);
+
+    const float gx =
+        0.5f * (cd_force_curl_mag(curl, cd_idx(x + 1, y, z, N)) - cd_force_curl_mag(curl, cd_idx(x - 1, y, z, N)));
+    const float gy =
+        0.5f * (cd_force_curl_mag(curl, cd_idx(x, y + 1, z, N)) - cd_force_curl_mag(curl, cd_idx(x, y - 1, z, N)));
+    const float gz =
+        0.5f * (cd_force_curl_mag(curl, cd_idx(x, y, z + 1, N)) - cd_force_curl_mag(curl, cd_idx(x, y, z - 1, N)));
+    // The small offset keeps flat regions (zero gradient) at zero force instead of 0/0.
+    const float inv = 1.0f / (sqrt(gx * gx + gy * gy + gz * gz) + 1e-5f);
+    const float nx = gx * inv;
+    const float ny = gy * inv;
+    const float nz = gz * inv;
+
+    float wx, wy, wz;
+    cd_force_load(curl, i, &wx, &wy, &wz);
+    const float fx = ny * wz - nz * wy;
+    const float fy = nz * wx - nx * wz;
+    const float fz = nx * wy - ny * wx;
+
+    float epsEff = epsilon;
+    if (aggression > 0.001f) {
+        // Up to three times the swirl in the flame at aggression 1, unchanged in cool smoke.
+        epsEff = epsilon * (1.0f + 2.0f * aggression * cd_force_flame_t(temperature[i]));
+    }
+    const float k = epsEff * dt;
+    float vx, vy, vz;
+    cd_force_load(vel, i, &vx, &vy, &vz);
+    cd_force_store(vel, i, vx + k * fx, vy + k * fy, vz + k * fz);
+}
+
+// Divergence-free turbulence: the curl of three noise potentials A, B, C (the same fractal sum
+// at three far-apart offsets, drifting in time along different directions), by central
+// differences of step 1 in noise space. Only the six derivatives the curl uses are evaluated,
+// two fractal sums each.
+__kernel void cd_curl_noise(__global float4* vel, int N, float strength, float scale, float time, float dt) {
+    const int x = get_global_id(0);
+    const int y = get_global_id(1);
+    const int z = get_global_id(2);
+    if (x >= N || y >= N || z >= N) return;
+    if (strength < 0.001f) return;
+
+    // Scales below 0.1 would sample the noise finer than one lattice step per cell.
+    const float baseFreq = 0.1f / fmax(scale, 0.1f);
+    // Integer cell indices, no half-cell shift: the noise only has to be smooth, not centred.
+    const float px = (float)x * baseFreq;
+    const float py = (float)y * baseFreq;
+    const float pz = (float)z * baseFreq;
+
+    const float ax = px + 0.7f * time;
+    const float ay = py + 17.0f + 0.5f * time;
+    const float az = pz + 31.0f + 0.3f * time;
+    const float bx = px + 53.0f + 0.3f * time;
+    const float by = py + 0.7f * time;
+    const float bz = pz + 71.0f + 0.5f * time;
+    const float cx = px + 97.0f + 0.5f * time;
+    const float cy = py + 23.0f + 0.3f * time;
+    const float cz = pz + 0.7f * time;
+
+    const float dAdy = cd_fbmf(ax, ay + 1.0f, az) - cd_fbmf(ax, ay - 1.0f, az);
+    const float dAdz = cd_fbmf(ax, ay, az + 1.0f) - cd_fbmf(ax, ay, az - 1.0f);
+    const float dBdx = cd_fbmf(bx + 1.0f, by, bz) - cd_fbmf(bx - 1.0f, by, bz);
+    const float dBdz = cd_fbmf(bx, by, bz + 1.0f) - cd_fbmf(bx, by, bz - 1.0f);
+    const float dCdx = cd_fbmf(cx + 1.0f, cy, cz) - cd_fbmf(cx - 1.0f, cy, cz);
+    const float dCdy = cd_fbmf(cx, cy + 1.0f, cz) - cd_fbmf(cx, cy - 1.0f, cz);
+
+    const float k = 0.5f * strength * dt;
+    const int i = cd_idx(x, y, z, N);
+    float vx, vy, vz;
+    cd_force_load(vel, i, &vx, &vy, &vz);
+    cd_force_store(vel, i, vx + (dCdy - dBdz) * k, vy + (dAdz - dCdx) * k, vz + (dBdx - dAdy) * k);
+}
+
+// Shredding: stretches the velocity along the temperature gradient on the cold side of the pivot
+// tThr and squashes it on the hot side, which tears a flame front into licks. The response to the
+// gradient saturates so that a sharp front does not tear without bound.
+__kernel void cd_shred(__global float4* vel, __global const float* temperature, int N, float strength, float dt,
+                       float tThr, float tWidth) {
+    const int x = get_global_id(0);
+    const int y = get_global_id(1);
+    const int z = get_global_id(2);
+    if (x >= N || y >= N || z >= N) return;
+    if (strength < 0.001f) return;
+    // The outer shell is skipped so that the gradient below needs no clamped neighbours.
+    if (x < 1 || y < 1 || z < 1 || x > N - 2 || y > N - 2 || z > N - 2) return;
+    const int i = cd_idx(x, y, z, N);
+    const float T = temperature[i];
+    if (T < 1.0f) return;
+
+    const float gx = 0.5f * (temperature[cd_idx(x + 1, y, z, N)] - temperature[cd_idx(x - 1, y, z, N)]);
+    const float gy = 0.5f * (temperature[cd_idx(x, y + 1, z, N)] - temperature[cd_idx(x, y - 1, z, N)]);
+    const float gz = 0.5f * (temperature[cd_idx(x, y, z + 1, N)] - temperature[cd_idx(x, y, z - 1, N)]);
+    const float gmag = sqrt(gx * gx + gy * gy + gz * gz);
+    // Below 1 K per cell there is no front, and the direction would be noise.
+    if (gmag < 1.0f) return;
+    const float dirx = gx / gmag;
+    const float diry = gy / gmag;
+    const float dirz = gz / gmag;
+
+    const float s = clamp((T - tThr) / fmax(tWidth, 1.0f), -1.0f, 1.0f);
+    const float rate = -s;
+    const float gResp = gmag / (gmag + 400.0f);
+
+    float vx, vy, vz;
+    cd_force_load(vel, i, &vx, &vy, &vz);
+    const float vPar = vx * dirx + vy * diry + vz * dirz;
+    // A squash of more than 0.45 would reverse the flow; a stretch beyond 0.9 would nearly double it.
+    const float k = clamp(strength * rate * gResp * dt, -0.45f, 0.9f);
+    const float a = vPar * k;
+    cd_force_store(vel, i, vx + dirx * a, vy + diry * a, vz + dirz * a);
+}
