@@ -14,6 +14,7 @@
 #include "frame/frame_timing.h"
 #include "frame/output_write.h"
 #include "gpu/gpu_runtime.h"
+#include "sim/step.h"
 #include "host/instance_data.h"
 #include "host/process_state.h"
 #include "params/param_index.h"
@@ -133,14 +134,12 @@ void fillEmissionSources(PF_InData* inData, const FrameCheckout& frame, FrameSet
     }
 }
 
-// The simulation step driver and the volume renderer plug in here: stepSimulationToFrame brings
-// the grid to timing.targetFrame with steps of timing.frameDurationSeconds, renderVolume writes the
-// output. Both results are ignored; the frame succeeds either way.
+// Brings the process-wide grid to the frame, then writes the output. Both results are ignored: the
+// frame succeeds either way.
 void renderOnGpu(const FrameTiming& timing, const FrameSettings& fs, PF_EffectWorld* output, int bitsPerChannel) {
-    (void)timing;
-    (void)fs;
-    // Neither the simulation step nor the renderer is part of the effect yet: a ready runtime
-    // still shows the no-GPU fill, so a frame is never left unwritten.
+    stepSimulationToFrame(gpuRuntime(), timing.targetFrame, timing.frameDurationSeconds, fs);
+    // The volume renderer is not part of the effect yet: the simulated grid is not shown, and the
+    // frame carries the no-GPU fill so that it is never left unwritten.
     fallbackFill(output->data, output->width, output->height, output->rowbytes, bitsPerChannel);
 }
 

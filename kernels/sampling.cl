@@ -325,7 +325,9 @@ CD_INLINE float cd_sample_f_xyz(__global const float* buf, int N, float px, floa
     return mix(c0, c1, tz);
 }
 
-CD_INLINE float cd_sample_f(__global const float* buf, int N, float3 p) { return cd_sample_f_xyz(buf, N, p.x, p.y, p.z); }
+CD_INLINE float cd_sample_f(__global const float* buf, int N, float3 p) {
+    return cd_sample_f_xyz(buf, N, p.x, p.y, p.z);
+}
 
 // Trilinear sample of a float4 field; w is ignored. Components are blended one by one, in the
 // same order as cd_sample_f.

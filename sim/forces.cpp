@@ -17,7 +17,9 @@ constexpr float kShredScale = 8.0f;
 // Spreads the seeds apart in noise time so that neighbouring seeds give unrelated fields.
 constexpr double kSeedTimeOffset = 0.137;
 
-size_t side(const GpuRuntime& rt) { return static_cast<size_t>(rt.grid.N > 0 ? rt.grid.N : 0); }
+size_t side(const GpuRuntime& rt) {
+    return static_cast<size_t>(rt.grid.N > 0 ? rt.grid.N : 0);
+}
 
 }  // namespace
 
@@ -49,7 +51,11 @@ void enqueueApplyForces(const GpuRuntime& rt, const FrameSettings& s, float dt) 
 
 void enqueueVorticityConfinement(const GpuRuntime& rt, const FrameSettings& s, float dt) {
     const SimGrid& g = rt.grid;
-    KernelLaunch(rt, KernelRole::ComputeCurl).arg("vel", g.velocity).arg("curlOut", g.curl).arg("N", g.N).run3d(side(rt));
+    KernelLaunch(rt, KernelRole::ComputeCurl)
+        .arg("vel", g.velocity)
+        .arg("curlOut", g.curl)
+        .arg("N", g.N)
+        .run3d(side(rt));
     KernelLaunch(rt, KernelRole::ConfineVorticity)
         .arg("vel", g.velocity)
         .arg("curl", g.curl)

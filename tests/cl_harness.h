@@ -167,15 +167,15 @@ public:
         cl_int err = CL_SUCCESS;
         ((err == CL_SUCCESS ? (err = setArg(k, index++, args)) : err), ...);
         if (err != CL_SUCCESS) {
-            return ::testing::AssertionFailure() << name << ": clSetKernelArg(" << index - 1
-                                                 << ") failed with " << cindel::clErrorName(err);
+            return ::testing::AssertionFailure()
+                   << name << ": clSetKernelArg(" << index - 1 << ") failed with " << cindel::clErrorName(err);
         }
         const bool hasLocal = range.local[0] != 0;
         err = cindel::cl().clEnqueueNDRangeKernel(runtime().queue, k, range.dims, nullptr, range.global.data(),
                                                   hasLocal ? range.local.data() : nullptr, 0, nullptr, nullptr);
         if (err != CL_SUCCESS) {
-            return ::testing::AssertionFailure() << name << ": clEnqueueNDRangeKernel failed with "
-                                                 << cindel::clErrorName(err);
+            return ::testing::AssertionFailure()
+                   << name << ": clEnqueueNDRangeKernel failed with " << cindel::clErrorName(err);
         }
         err = cindel::cl().clFinish(runtime().queue);
         if (err != CL_SUCCESS) {

@@ -173,13 +173,18 @@ TEST_F(EffectEntry, UpdateParamsUiSucceeds) {
     EXPECT_EQ(host().updateParamsUi(a), PF_Err_NONE);
 }
 
-// The frame path. No GPU runtime is ready yet, so every frame is the opaque dark-red fill.
+// The frame path. The renderer is not part of the effect yet, so every frame is the opaque dark-red
+// fill, whether or not the machine's OpenCL runtime started and stepped the simulation.
 class EffectFrames : public EffectEntry {
 protected:
     void SetUp() override {
         EffectEntry::SetUp();
         ASSERT_EQ(host().start(), PF_Err_NONE);
         instance_ = &host().addInstance(31, 17);
+        // Every frame steps the real simulation on the machine's OpenCL device; the smallest grid
+        // and the source-only stage keep these host-protocol tests quick on a CPU device.
+        instance_->setPopup(cindel::kParamVoxelSize, 1);
+        instance_->setPopup(cindel::kParamSimMode, 1);
     }
     Instance& instance() { return *instance_; }
     Instance* instance_ = nullptr;

@@ -6,6 +6,8 @@
 //
 // Device results are single precision built with -cl-fast-relaxed-math; references are double.
 // Every invariant test also checks that its scenario moved something.
+#include "sim/forces.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,7 +19,6 @@
 #include <string>
 
 #include "gpu/launch.h"
-#include "sim/forces.h"
 #include "sim_fixture.h"
 
 namespace {
@@ -162,8 +163,8 @@ TEST_F(Forces, BuoyancyAggressionScalesTheLiftByTemperature) {
     const auto v = readVec(grid().velocity);
 
     // Spot values of the formula itself, so that the reference below cannot share an error.
-    EXPECT_DOUBLE_EQ(buoyancyDrive(300.0, 0.6), 300.0 * 0.4);   // below 500 K: lift × (1 − a)
-    EXPECT_DOUBLE_EQ(buoyancyDrive(2500.0, 0.6), 2500.0);       // from 2000 K: full lift
+    EXPECT_DOUBLE_EQ(buoyancyDrive(300.0, 0.6), 300.0 * 0.4);  // below 500 K: lift × (1 − a)
+    EXPECT_DOUBLE_EQ(buoyancyDrive(2500.0, 0.6), 2500.0);      // from 2000 K: full lift
     EXPECT_NEAR(buoyancyDrive(1250.0, 0.6), 1250.0 * (1.0 + 0.6 * (std::sqrt(0.5) - 1.0)), 1e-9);
     for (int k = 0; k < kTemps; ++k) {
         const double expected = -0.001 * buoyancyDrive(temps[k], 0.6);
@@ -246,7 +247,7 @@ TEST_F(Forces, DragOfZeroStopsAllMotionInOneStep) {
 }
 
 TEST_F(Forces, ApplyForcesClampsEachComponent) {
-    settings_.windX = 1000.0f;    // +100 cells/s over one second
+    settings_.windX = 1000.0f;  // +100 cells/s over one second
     settings_.windZ = -1000.0f;
     settings_.drag = 1.0f;
     write(grid().velocity, std::vector<float>(cells() * 4, 0.0f));
@@ -326,7 +327,9 @@ float swirl(int x, int y, int z, int c) {
     return static_cast<float>(comp[c] * fall);
 }
 
-double flameT(double T) { return std::clamp((T - 500.0) / 1500.0, 0.0, 1.0); }
+double flameT(double T) {
+    return std::clamp((T - 500.0) / 1500.0, 0.0, 1.0);
+}
 
 TEST_F(Forces, ConfinementMatchesReferenceAndLeavesTheShell) {
     settings_.vorticity = 8.0f;
@@ -357,7 +360,8 @@ TEST_F(Forces, ConfinementMatchesReferenceAndLeavesTheShell) {
             for (int x = 0; x < n; ++x) {
                 const size_t i = idx(x, y, z);
                 if (onShell(x, y, z, n)) {
-                    for (int c = 0; c < 4; ++c) ASSERT_EQ(v[4 * i + c], v0[4 * i + c]) << "shell " << x << "," << y << "," << z;
+                    for (int c = 0; c < 4; ++c)
+                        ASSERT_EQ(v[4 * i + c], v0[4 * i + c]) << "shell " << x << "," << y << "," << z;
                     continue;
                 }
                 const double g[3] = {0.5 * (mag(x + 1, y, z) - mag(x - 1, y, z)),
@@ -535,7 +539,9 @@ struct ShredExpect {
 
 ShredExpect referenceShred(const std::vector<float>& v0, const std::vector<float>& T, int n, int x, int y, int z,
                            double strength, double dt) {
-    auto t = [&](int xx, int yy, int zz) { return static_cast<double>(T[(static_cast<size_t>(zz) * n + yy) * n + xx]); };
+    auto t = [&](int xx, int yy, int zz) {
+        return static_cast<double>(T[(static_cast<size_t>(zz) * n + yy) * n + xx]);
+    };
     const size_t i = (static_cast<size_t>(z) * n + y) * n + x;
     ShredExpect e{false, {v0[4 * i], v0[4 * i + 1], v0[4 * i + 2]}};
     if (x == 0 || y == 0 || z == 0 || x == n - 1 || y == n - 1 || z == n - 1 || t(x, y, z) < 1.0) return e;
@@ -557,7 +563,7 @@ TEST_F(Forces, ShredMatchesReferenceAndSkipsShellAndColdCells) {
     // Fronts in all directions, cold cells (T < 1) inside, a flat (gradient-free) block.
     const auto T = scalarField([](int x, int y, int z) {
         if (x >= 20 && x <= 26 && y >= 20 && y <= 26 && z >= 20 && z <= 26) return 700.0f;  // flat
-        if ((x * 7 + y * 3 + z) % 11 == 0) return 0.5f;                                       // cold
+        if ((x * 7 + y * 3 + z) % 11 == 0) return 0.5f;                                     // cold
         return 60.0f * x + 25.0f * std::abs(y - 12) + 10.0f * z;
     });
     const auto v0 = startField();

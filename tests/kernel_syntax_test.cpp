@@ -4,6 +4,7 @@
 // user's GPU. clang checks the exact bytes the effect carries, with OpenCL's builtin declarations
 // and warnings as errors; without a clang on the machine the test skips.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -11,7 +12,6 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <unistd.h>
 
 #include "gpu/kernel_library.h"
 
@@ -28,7 +28,8 @@ std::string findClang() {
 
 // Syntax and semantic checks only, as a 1.2 driver would parse the library under its build options.
 std::string checkCommand(const std::string& clang, const std::filesystem::path& source, const std::string& log) {
-    return clang + " -x cl -cl-std=CL1.2 -Xclang -finclude-default-header -fsyntax-only -Werror -cl-fast-relaxed-math '" +
+    return clang +
+           " -x cl -cl-std=CL1.2 -Xclang -finclude-default-header -fsyntax-only -Werror -cl-fast-relaxed-math '" +
            source.string() + "' >'" + log + "' 2>&1";
 }
 
