@@ -143,6 +143,7 @@ void stopGpuRuntime(GpuRuntime* rt) {
         }
         releaseSimGrid(rt->grid);
         releaseMacrocells(rt->macrocells);
+        releaseRenderBuffers(rt->render);
         releaseMap(rt->emissionMap);
         releaseMap(rt->customMap);
         if (rt->program) cl().clReleaseProgram(rt->program);

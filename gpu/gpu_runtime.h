@@ -14,6 +14,7 @@
 #include "gpu/cl_api.h"
 #include "gpu/kernel_table.h"
 #include "render/macrocells.h"
+#include "render/render_buffers.h"
 #include "sim/sim_grid.h"
 
 namespace cindel {
@@ -40,6 +41,7 @@ struct GpuRuntime {
     Macrocells macrocells;
     MapBuffer emissionMap;
     MapBuffer customMap;
+    RenderBuffers render;
 
     cl_kernel kernel(KernelRole role) const { return kernels[static_cast<size_t>(role)]; }
 };

@@ -63,6 +63,49 @@ constexpr KernelArg kResidual[] = {{"p", A::ConstFloatBuffer}, {"b", A::ConstFlo
                                    {"N", A::Int}};
 constexpr KernelArg kRestrict[] = {{"fine", A::ConstFloatBuffer}, {"coarse", A::FloatBuffer}, {"Nc", A::Int}};
 constexpr KernelArg kProlongAdd[] = {{"coarse", A::ConstFloatBuffer}, {"fine", A::FloatBuffer}, {"Nf", A::Int}};
+// Rendering.
+constexpr KernelArg kBuildMacrocell[] = {{"density", A::ConstFloatBuffer}, {"temperature", A::ConstFloatBuffer},
+                                         {"macroMax", A::FloatBuffer},     {"N", A::Int},
+                                         {"MN", A::Int},                   {"blockSize", A::Int}};
+constexpr KernelArg kBuildMacrocellL1[] = {{"macroL0", A::ConstFloatBuffer}, {"macroL1", A::FloatBuffer},
+                                           {"MN0", A::Int}};
+// The ray march takes its buffers first, in the order of the scalar list they belong to, and every
+// scalar in one parameter block (render/raymarch_params.h) whose fields keep that list's order.
+constexpr KernelArg kRaymarch[] = {{"outBuf", A::Float4Buffer},       {"density", A::ConstFloatBuffer},
+                                   {"temperature", A::ConstFloatBuffer}, {"ember", A::ConstFloatBuffer},
+                                   {"velocity", A::ConstFloat4Buffer}, {"velOutBuf", A::Float2Buffer},
+                                   {"macroMax", A::ConstFloatBuffer},  {"macroMaxL1", A::ConstFloatBuffer},
+                                   {"params", A::ParamBlock}};
+constexpr KernelArg kUpsampleBilinear[] = {{"halfIn", A::ConstFloat4Buffer}, {"fullOut", A::Float4Buffer},
+                                           {"W", A::Int}, {"H", A::Int}, {"hW", A::Int}, {"hH", A::Int}};
+constexpr KernelArg kHeatDistort[] = {{"inBuf", A::ConstFloat4Buffer}, {"outBuf", A::Float4Buffer}, {"W", A::Int},
+                                      {"H", A::Int}, {"t", A::Float}, {"heatAmount", A::Float},
+                                      {"heatScale", A::Float}, {"heatComplexity", A::Int},
+                                      {"heatEvolution", A::Float}, {"heatRise", A::Float}};
+constexpr KernelArg kExtractBright[] = {{"src", A::ConstFloat4Buffer}, {"dst", A::Float4Buffer}, {"W", A::Int},
+                                        {"H", A::Int}, {"threshold", A::Float}};
+constexpr KernelArg kBloomDownsample[] = {{"src", A::ConstFloat4Buffer}, {"dst", A::Float4Buffer},
+                                          {"srcW", A::Int}, {"srcH", A::Int}, {"dstW", A::Int}, {"dstH", A::Int}};
+constexpr KernelArg kBloomUpsampleAdd[] = {{"src", A::ConstFloat4Buffer}, {"dst", A::Float4Buffer},
+                                           {"srcW", A::Int}, {"srcH", A::Int}, {"dstW", A::Int}, {"dstH", A::Int},
+                                           {"blendFactor", A::Float}};
+constexpr KernelArg kBlur[] = {{"src", A::ConstFloat4Buffer}, {"dst", A::Float4Buffer}, {"W", A::Int}, {"H", A::Int},
+                               {"radius", A::Int}};
+constexpr KernelArg kRadialBlur[] = {{"src", A::ConstFloat4Buffer}, {"dst", A::Float4Buffer}, {"W", A::Int},
+                                     {"H", A::Int}, {"centerX", A::Float}, {"centerY", A::Float},
+                                     {"decay", A::Float}, {"samples", A::Int}};
+constexpr KernelArg kCompositeAdd[] = {{"dst", A::Float4Buffer}, {"effect", A::ConstFloat4Buffer}, {"W", A::Int},
+                                       {"H", A::Int}, {"strength", A::Float}};
+constexpr KernelArg kMbReconstruct[] = {{"inBuf", A::ConstFloat4Buffer}, {"vBuf", A::ConstFloat2Buffer},
+                                        {"tBuf", A::ConstFloat2Buffer}, {"outBuf", A::Float4Buffer},
+                                        {"W", A::Int}, {"H", A::Int}, {"tileN", A::Int},
+                                        {"shutterScale", A::Float}, {"shutterAngleNorm", A::Float},
+                                        {"nSamples", A::Int}, {"frameSeed", A::Int}};
+constexpr KernelArg kVelTileMax[] = {{"vBuf", A::ConstFloat2Buffer}, {"tBuf", A::Float2Buffer}, {"W", A::Int},
+                                     {"H", A::Int}, {"tileN", A::Int}};
+constexpr KernelArg kSliceRender[] = {{"outBuf", A::Float4Buffer}, {"W", A::Int}, {"H", A::Int},
+                                      {"density", A::ConstFloatBuffer}, {"temperature", A::ConstFloatBuffer},
+                                      {"N", A::Int}, {"tempMax", A::Float}, {"mode", A::Int}};
 constexpr KernelArg kGradientSubtract[] = {{"vel", A::Float4Buffer}, {"p", A::ConstFloatBuffer}, {"N", A::Int}};
 
 constexpr std::array<KernelSpec, kKernelRoleCount> kSpecs = {{
@@ -74,15 +117,15 @@ constexpr std::array<KernelSpec, kKernelRoleCount> kSpecs = {{
     {K::GradientSubtract, "cd_gradient_subtract", kGradientSubtract},
     {K::CoolTemperature, "cd_cool", kCool},
     {K::CoolDensity, "cd_cool", kCool},
-    {K::Raymarch, "cd_raymarch", {}},
-    {K::SliceRender, "cd_slice_render", {}},
+    {K::Raymarch, "cd_raymarch", kRaymarch},
+    {K::SliceRender, "cd_slice_render", kSliceRender},
     {K::ComputeCurl, "cd_compute_curl", kComputeCurl},
     {K::ConfineVorticity, "cd_confine_vorticity", kConfineVorticity},
     {K::AdvectScalar, "cd_advect_scalar", kAdvectScalar},
     {K::AdvectThreeScalars, "cd_advect_three_scalars", kAdvectThreeScalars},
-    {K::UpsampleBilinear, "cd_upsample_bilinear", {}},
-    {K::BuildMacrocell, "cd_build_macrocell", {}},
-    {K::BuildMacrocellL1, "cd_build_macrocell_L1", {}},
+    {K::UpsampleBilinear, "cd_upsample_bilinear", kUpsampleBilinear},
+    {K::BuildMacrocell, "cd_build_macrocell", kBuildMacrocell},
+    {K::BuildMacrocellL1, "cd_build_macrocell_L1", kBuildMacrocellL1},
     {K::Combust, "cd_combust", kCombust},
     {K::CurlNoise, "cd_curl_noise", kCurlNoise},
     {K::Shred, "cd_shred", kShred},
@@ -94,16 +137,16 @@ constexpr std::array<KernelSpec, kKernelRoleCount> kSpecs = {{
     {K::ProlongAdd, "cd_prolong_add", kProlongAdd},
     {K::Residual, "cd_residual", kResidual},
     {K::ApplyForces, "cd_apply_forces", kApplyForces},
-    {K::ExtractBright, "cd_extract_bright", {}},
-    {K::BlurH, "cd_blur_h", {}},
-    {K::BlurV, "cd_blur_v", {}},
-    {K::BloomDownsample, "cd_bloom_downsample", {}},
-    {K::BloomUpsampleAdd, "cd_bloom_upsample_add", {}},
-    {K::RadialBlur, "cd_radial_blur", {}},
-    {K::CompositeAdd, "cd_composite_add", {}},
-    {K::MbReconstruct, "cd_mb_reconstruct", {}},
-    {K::VelTileMax, "cd_vel_tile_max", {}},
-    {K::HeatDistort, "cd_heat_distort", {}},
+    {K::ExtractBright, "cd_extract_bright", kExtractBright},
+    {K::BlurH, "cd_blur_h", kBlur},
+    {K::BlurV, "cd_blur_v", kBlur},
+    {K::BloomDownsample, "cd_bloom_downsample", kBloomDownsample},
+    {K::BloomUpsampleAdd, "cd_bloom_upsample_add", kBloomUpsampleAdd},
+    {K::RadialBlur, "cd_radial_blur", kRadialBlur},
+    {K::CompositeAdd, "cd_composite_add", kCompositeAdd},
+    {K::MbReconstruct, "cd_mb_reconstruct", kMbReconstruct},
+    {K::VelTileMax, "cd_vel_tile_max", kVelTileMax},
+    {K::HeatDistort, "cd_heat_distort", kHeatDistort},
 }};
 
 constexpr bool rolesInOrder() {

@@ -69,6 +69,7 @@ enum class ArgKind : int {
     ConstFloat4Buffer,
     IntBuffer,
     ConstIntBuffer,
+    ParamBlock,  // __global const <struct>*: a parameter block shared by host and kernel
 };
 
 struct KernelArg {

@@ -62,6 +62,10 @@ ParsedParam parseParam(const std::string& raw) {
     else if (has("float2")) p.kind = isConst ? ArgKind::ConstFloat2Buffer : ArgKind::Float2Buffer, p.understood = true;
     else if (has("float")) p.kind = isConst ? ArgKind::ConstFloatBuffer : ArgKind::FloatBuffer, p.understood = true;
     else if (has("int")) p.kind = isConst ? ArgKind::ConstIntBuffer : ArgKind::IntBuffer, p.understood = true;
+    else if (isConst && std::regex_search(type, std::regex(R"(\b[A-Z][A-Za-z0-9_]*\s*\*)"))) {
+        p.kind = ArgKind::ParamBlock;  // a parameter block: a const struct type named in UpperCamelCase
+        p.understood = true;
+    }
     return p;
 }
 
@@ -103,6 +107,7 @@ const char* kindName(ArgKind k) {
         case ArgKind::ConstFloat4Buffer: return "__global const float4*";
         case ArgKind::IntBuffer: return "__global int*";
         case ArgKind::ConstIntBuffer: return "__global const int*";
+        case ArgKind::ParamBlock: return "__global const <parameter block>*";
     }
     return "?";
 }

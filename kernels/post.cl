@@ -1,0 +1,1 @@
+// (rendering kernels: filled by the rendering work)
