@@ -147,6 +147,7 @@ bool resizeGrid(GpuRuntime& rt, int N) {
     g.N = N;
     g.lastFrame = -1;
     g.lastInstanceId = 0;
+    g.liveEdited = false;
     buildSnapshotRing(rt);
     buildMultigrid(rt);
     rebuildMacrocells(rt.context, rt.macrocells, N);

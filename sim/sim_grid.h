@@ -76,6 +76,9 @@ struct SimGrid {
     int lastFrame = -1;  // −1: the grid holds no simulated frame
     uint64_t settingsHash = 0;
     uint64_t lastInstanceId = 0;
+    // True once an edit was taken live since the ring was last emptied: the ring may then hold
+    // snapshots of the old settings, and the held state is no longer what a resume would give.
+    bool liveEdited = false;
     SimCallRecord lastCall;
 };
 

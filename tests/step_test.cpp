@@ -99,9 +99,13 @@ TEST_F(StepDriver, TargetOnASnapshotRunsNoStepAndShowsIt) {
 }
 
 TEST_F(StepDriver, PlaybackEqualsAColdRequestBitForBit) {
-    for (int f = 0; f <= 20; ++f) ASSERT_TRUE(step(f));
-    // Playback with an unchanged key re-simulates from the newest snapshot, never more than 7 steps.
-    EXPECT_LE(grid().lastCall.stepsRun, 5);
+    for (int f = 0; f <= 20; ++f) {
+        ASSERT_TRUE(step(f));
+        // Playback continues the held state: one step per frame.
+        ASSERT_EQ(grid().lastCall.stepsRun, 1) << "frame " << f;
+    }
+    EXPECT_GE(slotHolding(8), 0) << "playback still takes the snapshots";
+    EXPECT_GE(slotHolding(16), 0);
     const Fields played = fields();
 
     forgetEverything();
@@ -116,6 +120,42 @@ TEST_F(StepDriver, PlaybackEqualsAColdRequestBitForBit) {
     EXPECT_EQ(played.fuel, cold.fuel);
     EXPECT_EQ(played.velocity, cold.velocity);
     EXPECT_EQ(played.pressure, cold.pressure);
+}
+
+TEST_F(StepDriver, ContinuingEqualsResumingFromTheSnapshot) {
+    // The held state at 13 continued to 14 must equal the state resumed from the snapshot of 8.
+    ASSERT_TRUE(step(13));
+    ASSERT_TRUE(step(14));
+    EXPECT_EQ(grid().lastCall.stepsRun, 1);
+    const Fields continued = fields();
+    ASSERT_TRUE(step(2));   // leave frame 13 behind: the next request for 14 must resume
+    ASSERT_TRUE(step(14));
+    EXPECT_EQ(grid().lastCall.stepsRun, 6);
+    const Fields resumed = fields();
+    EXPECT_GT(maxAbs(resumed.velocity), 0.0f);
+    EXPECT_EQ(continued.temperature, resumed.temperature);
+    EXPECT_EQ(continued.velocity, resumed.velocity);
+    EXPECT_EQ(continued.pressure, resumed.pressure);
+}
+
+TEST_F(StepDriver, RerenderingTheHeldFrameRunsNoStep) {
+    ASSERT_TRUE(step(5));
+    const Fields first = fields();
+    cindel::FrameSettings renderOnly = settings_;
+    renderOnly.exposure = 2.0f;  // a render-only change keeps the key
+    ASSERT_TRUE(cindel::stepSimulationOnGrid(rt(), side(), 5, kFrameSeconds, renderOnly));
+    EXPECT_EQ(grid().lastCall.stepsRun, 0);
+    EXPECT_EQ(fields().temperature, first.temperature);
+}
+
+TEST_F(StepDriver, AfterALiveEditRequestsResumeAsBefore) {
+    for (int f = 0; f <= 5; ++f) ASSERT_TRUE(step(f));
+    settings_.buoyancy = 2.0f;
+    ASSERT_TRUE(step(6));  // taken live: frames 1 … 5 were simulated with the old value
+    // The held state mixes both values, so the next frame resumes from the snapshot of 0 and
+    // re-simulates with the new one, as a request that was never live-edited would.
+    ASSERT_TRUE(step(7));
+    EXPECT_EQ(grid().lastCall.stepsRun, 7);
 }
 
 TEST_F(StepDriver, ScrubbingToAFrameEqualsPlayingToIt) {
