@@ -18,6 +18,7 @@ const char* const kClApiEntryNames[kClApiEntryCount] = {
 namespace {
 
 ClApi gApi{};
+ClApiOptional gOptional{};
 bool gLoaded = false;
 std::string gLibraryPath;
 
@@ -32,6 +33,7 @@ void* openLibrary() {
 }  // namespace
 
 const ClApi& cl() { return gApi; }
+const ClApiOptional& clOptional() { return gOptional; }
 
 bool loadClApi() {
     if (gLoaded) return true;
@@ -51,6 +53,8 @@ bool loadClApi() {
         dlclose(lib);
         return false;
     }
+    gOptional.clGetPlatformInfo = reinterpret_cast<decltype(gOptional.clGetPlatformInfo)>(dlsym(lib, "clGetPlatformInfo"));
+    gOptional.clGetDeviceInfo = reinterpret_cast<decltype(gOptional.clGetDeviceInfo)>(dlsym(lib, "clGetDeviceInfo"));
     gLoaded = true;  // the library stays open for the life of the process
     return true;
 }
@@ -59,6 +63,7 @@ void setClLibraryPath(const char* path) { gLibraryPath = path ? path : ""; }
 
 void resetClApiForTests() {
     gApi = ClApi{};
+    gOptional = ClApiOptional{};
     gLoaded = false;
 }
 

@@ -41,6 +41,14 @@ struct ClApi {
 constexpr int kClApiEntryCount = 22;
 static_assert(sizeof(ClApi) == kClApiEntryCount * sizeof(void*));
 
+// Entry points the effect can live without: resolved when present, for diagnostics only. A library
+// that lacks them is still accepted.
+struct ClApiOptional {
+    decltype(&::clGetPlatformInfo) clGetPlatformInfo;
+    decltype(&::clGetDeviceInfo) clGetDeviceInfo;
+};
+const ClApiOptional& clOptional();
+
 // The entry point names in table order.
 extern const char* const kClApiEntryNames[kClApiEntryCount];
 

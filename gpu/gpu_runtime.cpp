@@ -46,6 +46,20 @@ bool chooseDevice(GpuRuntime& rt, bool allowCpuFallback) {
 
 namespace {
 
+// Names the platform and device in the debug log, when the library can tell them.
+void logChosenDevice(const GpuRuntime& rt) {
+    char platform[256] = "?";
+    char device[256] = "?";
+    if (clOptional().clGetPlatformInfo) {
+        clOptional().clGetPlatformInfo(rt.platform, CL_PLATFORM_NAME, sizeof(platform) - 1, platform, nullptr);
+    }
+    if (clOptional().clGetDeviceInfo) {
+        clOptional().clGetDeviceInfo(rt.device, CL_DEVICE_NAME, sizeof(device) - 1, device, nullptr);
+    }
+    platform[sizeof(platform) - 1] = device[sizeof(device) - 1] = '\0';
+    logLine("  Platform: %s   Device: %s\n", platform, device);
+}
+
 void logBuildFailure(GpuRuntime& rt) {
     size_t size = 0;
     if (cl().clGetProgramBuildInfo(rt.program, rt.device, CL_PROGRAM_BUILD_LOG, 0, nullptr, &size) != CL_SUCCESS) {
@@ -93,6 +107,7 @@ void startUp(GpuRuntime& rt) {
     if (!chooseDevice(rt, kCpuFallbackBuiltIn)) return;
     logLine("  Platform handle: %p   Device handle: %p\n", static_cast<void*>(rt.platform),
             static_cast<void*>(rt.device));
+    logChosenDevice(rt);
     cl_int err = CL_SUCCESS;
     rt.context = cl().clCreateContext(nullptr, 1, &rt.device, nullptr, nullptr, &err);
     if (err != CL_SUCCESS || !rt.context) {
