@@ -14,6 +14,7 @@
 #include "frame/frame_timing.h"
 #include "frame/output_write.h"
 #include "gpu/gpu_runtime.h"
+#include "render/render_volume.h"
 #include "sim/step.h"
 #include "host/instance_data.h"
 #include "host/process_state.h"
@@ -134,13 +135,17 @@ void fillEmissionSources(PF_InData* inData, const FrameCheckout& frame, FrameSet
     }
 }
 
-// Brings the process-wide grid to the frame, then writes the output. Both results are ignored: the
-// frame succeeds either way.
+// Brings the process-wide grid to the frame, then renders it into the output. The simulation's
+// result is ignored: a grid that could not be stepped is still rendered as it stands. When the
+// renderer writes nothing (its image buffer or the host copy could not be made, the read-back
+// failed), the frame gets the no-GPU fill instead, so that it is never left holding whatever the
+// host had in the buffer.
 void renderOnGpu(const FrameTiming& timing, const FrameSettings& fs, PF_EffectWorld* output, int bitsPerChannel) {
-    stepSimulationToFrame(gpuRuntime(), timing.targetFrame, timing.frameDurationSeconds, fs);
-    // The volume renderer is not part of the effect yet: the simulated grid is not shown, and the
-    // frame carries the no-GPU fill so that it is never left unwritten.
-    fallbackFill(output->data, output->width, output->height, output->rowbytes, bitsPerChannel);
+    GpuRuntime& rt = gpuRuntime();
+    stepSimulationToFrame(rt, timing.targetFrame, timing.frameDurationSeconds, fs);
+    if (!renderVolume(rt, output->data, output->width, output->height, output->rowbytes, bitsPerChannel, fs)) {
+        fallbackFill(output->data, output->width, output->height, output->rowbytes, bitsPerChannel);
+    }
 }
 
 }  // namespace

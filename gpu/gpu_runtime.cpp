@@ -140,6 +140,19 @@ GpuRuntime& gpuRuntime() { return gRuntime; }
 
 bool kernelRoleRequired(KernelRole role) { return kernelLibraryHas(kernelSpec(role).name); }
 
+cl_kernel ensureAuxKernel(GpuRuntime& rt, AuxKernel k) {
+    cl_kernel& slot = rt.auxKernels[static_cast<size_t>(k)];
+    if (slot || !rt.ready || !rt.program) return slot;
+    cl_int err = CL_SUCCESS;
+    cl_kernel made = cl().clCreateKernel(rt.program, auxKernelSpec(k).name, &err);
+    if (err != CL_SUCCESS) {
+        if (made) cl().clReleaseKernel(made);
+        return nullptr;
+    }
+    slot = made;
+    return slot;
+}
+
 bool startGpuRuntime(GpuRuntime* rt) {
     if (!rt) return false;
     ++gStartCount;
@@ -156,7 +169,12 @@ void stopGpuRuntime(GpuRuntime* rt) {
             if (k) cl().clReleaseKernel(k);
             k = nullptr;
         }
+        for (cl_kernel& k : rt->auxKernels) {
+            if (k) cl().clReleaseKernel(k);
+            k = nullptr;
+        }
         releaseSimGrid(rt->grid);
+        releaseNoiseLattice(rt->noiseLattice);
         releaseMacrocells(rt->macrocells);
         releaseRenderBuffers(rt->render);
         releaseMap(rt->emissionMap);

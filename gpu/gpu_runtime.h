@@ -1,7 +1,8 @@
 // The process-wide GPU runtime: the one record that owns every OpenCL object of the effect (device,
-// context, in-order queue, the compiled kernel library, one kernel object per role, the simulation
-// grid, the macrocells and the map upload buffers). Global set-up starts it once, global set-down
-// tears it down; in between the simulation and the renderer borrow its handles.
+// context, in-order queue, the compiled kernel library, one kernel object per role, the auxiliary
+// kernels once used, the simulation grid, the curl noise's lattice table, the macrocells and the
+// map upload buffers). Global set-up starts it once, global set-down tears it down; in between the
+// simulation and the renderer borrow its handles.
 //
 // `ready` gates all GPU work. A failed start-up leaves it false for the life of the process (until
 // the next set-down and set-up) and every frame gets the no-GPU fill; nothing is reported to the
@@ -15,6 +16,7 @@
 #include "gpu/kernel_table.h"
 #include "render/macrocells.h"
 #include "render/render_buffers.h"
+#include "sim/noise_lattice.h"
 #include "sim/sim_grid.h"
 
 namespace cindel {
@@ -37,19 +39,27 @@ struct GpuRuntime {
     cl_program program = nullptr;
 
     std::array<cl_kernel, kKernelRoleCount> kernels{};
+    // Created on first use by ensureAuxKernel; null until then or when creation failed.
+    std::array<cl_kernel, kAuxKernelCount> auxKernels{};
     SimGrid grid;
+    NoiseLattice noiseLattice;
     Macrocells macrocells;
     MapBuffer emissionMap;
     MapBuffer customMap;
     RenderBuffers render;
 
     cl_kernel kernel(KernelRole role) const { return kernels[static_cast<size_t>(role)]; }
+    cl_kernel auxKernel(AuxKernel k) const { return auxKernels[static_cast<size_t>(k)]; }
 };
 
 GpuRuntime& gpuRuntime();
 
 // Runs start-up on the record. Returns whether it was given a record; the outcome is `ready`.
 bool startGpuRuntime(GpuRuntime* rt);
+// The auxiliary kernel's object, created from the library on the first call of a ready runtime;
+// null when the runtime is not ready or the kernel cannot be created (a caller then uses the
+// role's own kernel). A failed creation is tried again at the next call.
+cl_kernel ensureAuxKernel(GpuRuntime& rt, AuxKernel k);
 // Releases every OpenCL object of the record and zeroes it. The OpenCL library stays loaded.
 void stopGpuRuntime(GpuRuntime* rt);
 

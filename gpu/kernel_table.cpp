@@ -149,6 +149,23 @@ constexpr std::array<KernelSpec, kKernelRoleCount> kSpecs = {{
     {K::HeatDistort, "cd_heat_distort", kHeatDistort},
 }};
 
+// Auxiliary kernels.
+constexpr KernelArg kNoiseLatticeFill[] = {{"lattice", A::FloatBuffer}, {"latticeOrigin", A::IntBuffer},
+                                           {"pot", A::Int},             {"octave", A::Int},
+                                           {"side0", A::Int},           {"side1", A::Int},
+                                           {"side2", A::Int},           {"time", A::Float}};
+constexpr KernelArg kCurlNoiseLut[] = {{"vel", A::Float4Buffer},       {"N", A::Int},
+                                       {"strength", A::Float},         {"scale", A::Float},
+                                       {"time", A::Float},             {"dt", A::Float},
+                                       {"lattice", A::ConstFloatBuffer}, {"latticeOrigin", A::ConstIntBuffer},
+                                       {"side0", A::Int},              {"side1", A::Int},
+                                       {"side2", A::Int}};
+
+constexpr std::array<KernelSpec, kAuxKernelCount> kAuxSpecs = {{
+    {K::Count, "cd_noise_lattice_fill", kNoiseLatticeFill},
+    {K::Count, "cd_curl_noise_lut", kCurlNoiseLut},
+}};
+
 constexpr bool rolesInOrder() {
     for (int i = 0; i < kKernelRoleCount; ++i) {
         if (static_cast<int>(kSpecs[static_cast<size_t>(i)].role) != i) return false;
@@ -162,6 +179,10 @@ static_assert(rolesInOrder(), "the table is indexed by role and must list the ro
 const KernelSpec& kernelSpec(KernelRole role) { return kSpecs[static_cast<size_t>(role)]; }
 
 std::span<const KernelSpec> kernelSpecs() { return kSpecs; }
+
+const KernelSpec& auxKernelSpec(AuxKernel kernel) { return kAuxSpecs[static_cast<size_t>(kernel)]; }
+
+std::span<const KernelSpec> auxKernelSpecs() { return kAuxSpecs; }
 
 bool isBufferArg(ArgKind kind) { return kind != ArgKind::Int && kind != ArgKind::Float; }
 

@@ -4,6 +4,11 @@
 // KernelLaunch), and a contract test compares it with the kernels' own signatures in the
 // library text. Two kernels have more than one object (cd_cool three, cd_advect_scalar two) so
 // that each use keeps its own bound arguments.
+//
+// Beside the 38 roles sit the auxiliary kernels: faster variants of a role's work that the host
+// uses when it can and replaces by the role's kernel when it cannot (the curl noise's lattice
+// table). They are created on first use, never required at start-up, and their argument lists
+// live here and are checked by the same contract test.
 #pragma once
 
 #include <cstddef>
@@ -85,6 +90,18 @@ struct KernelSpec {
 
 const KernelSpec& kernelSpec(KernelRole role);
 std::span<const KernelSpec> kernelSpecs();
+
+enum class AuxKernel : int {
+    NoiseLatticeFill,  // cd_noise_lattice_fill: the curl noise's table of lattice hashes
+    CurlNoiseLut,      // cd_curl_noise_lut: CurlNoise reading that table
+    Count
+};
+
+constexpr int kAuxKernelCount = static_cast<int>(AuxKernel::Count);
+
+// An auxiliary kernel's spec carries role KernelRole::Count: it is none of the roles.
+const KernelSpec& auxKernelSpec(AuxKernel kernel);
+std::span<const KernelSpec> auxKernelSpecs();
 
 bool isBufferArg(ArgKind kind);
 

@@ -15,6 +15,9 @@ int kernelContractViolations() { return gViolations; }
 KernelLaunch::KernelLaunch(const GpuRuntime& rt, KernelRole role)
     : rt_(rt), spec_(kernelSpec(role)), kernel_(rt.kernel(role)) {}
 
+KernelLaunch::KernelLaunch(const GpuRuntime& rt, AuxKernel kernel)
+    : rt_(rt), spec_(auxKernelSpec(kernel)), kernel_(rt.auxKernel(kernel)) {}
+
 const KernelSpec* KernelLaunch::accept(const char* name, bool isBuffer, ArgKind scalarKind) {
     if (broken_) return nullptr;
     const char* problem = nullptr;

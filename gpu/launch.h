@@ -15,6 +15,9 @@ namespace cindel {
 class KernelLaunch {
 public:
     KernelLaunch(const GpuRuntime& rt, KernelRole role);
+    // An auxiliary kernel, bound through its own list; a launch before ensureAuxKernel made the
+    // object binds nothing and enqueues nothing.
+    KernelLaunch(const GpuRuntime& rt, AuxKernel kernel);
 
     KernelLaunch& arg(const char* name, cl_mem buffer);
     KernelLaunch& arg(const char* name, int value);

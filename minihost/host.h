@@ -30,6 +30,8 @@
 
 namespace minihost {
 
+class Composition;
+
 // Application ids the host reports in PF_InData::appl_id.
 constexpr A_long kApplIdHost = PF_FOURCC('F', 'X', 'T', 'C');
 constexpr A_long kApplIdPremierePro = PF_FOURCC('P', 'r', 'M', 'r');
@@ -173,6 +175,12 @@ public:
     int addParamCalls() const { return addParamCalls_; }
 
     std::vector<Instance*> instances();
+
+    // The composition the instances are applied in (null until set). The AEGP suites answer the
+    // effect's questions about layers, lights, cameras and masks from it.
+    void setComposition(std::shared_ptr<Composition> composition) { composition_ = std::move(composition); }
+    Composition* composition() const { return composition_.get(); }
+
     const PF_InData& lastInData() const { return inData_; }
 
     // The Host sending a command now, else the most recently made one still alive.
@@ -198,6 +206,7 @@ private:
 
     std::deque<ParamDefinition> definitions_;
     std::deque<std::unique_ptr<Instance>> instances_;
+    std::shared_ptr<Composition> composition_;
     PF_Handle globalData_ = nullptr;
     A_u_long version_ = 0;
     PF_OutFlags outFlags_ = 0;

@@ -111,6 +111,9 @@ public:
     A_long layerWidth() const { return layerWidth_; }
     A_long layerHeight() const { return layerHeight_; }
     void setLayerSize(A_long width, A_long height);
+    // The id of the composition layer the effect is applied to (0: none); see Host::composition().
+    int layerId() const { return layerId_; }
+    void setLayerId(int id) { layerId_ = id; }
 
     PF_Handle sequenceData() const { return sequenceData_; }
     void setSequenceData(PF_Handle handle) { sequenceData_ = handle; }
@@ -169,6 +172,7 @@ private:
 
     Host& host_;
     int id_;
+    int layerId_ = 0;
     EffectRef ref_;
     A_long layerWidth_;
     A_long layerHeight_;

@@ -97,6 +97,10 @@ public:
                               Interpolation interpolation = Interpolation::Linear);
     void clearKeyframes();  // keeps the value at the first keyframe as the static value
     std::size_t keyframeCount() const { return keys_.size(); }
+    // Keyframe i in time order (i < keyframeCount()).
+    HostTime keyframeTime(std::size_t i) const { return keys_.at(i).time; }
+    const ParamValue& keyframeValue(std::size_t i) const { return keys_.at(i).value; }
+    Interpolation keyframeInterpolation(std::size_t i) const { return keys_.at(i).interpolation; }
     bool isAtDefault() const { return atDefault_; }
 
     // The value at a time in full-resolution layer pixels; layerWidth and layerHeight resolve a

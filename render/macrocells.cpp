@@ -1,6 +1,8 @@
 #include "render/macrocells.h"
 
 #include "gpu/buffers.h"
+#include "gpu/gpu_runtime.h"
+#include "gpu/launch.h"
 
 namespace cindel {
 
@@ -29,6 +31,26 @@ void rebuildMacrocells(cl_context context, Macrocells& cells, int N) {
         cells.maxL1 = createDeviceBuffer(context, cube(counts.countL1) * sizeof(float));
         if (cells.maxL1) cells.countL1 = counts.countL1;
     }
+}
+
+void buildMacrocells(GpuRuntime& rt) {
+    const Macrocells& cells = rt.macrocells;
+    const SimGrid& g = rt.grid;
+    if (!cells.max || cells.count <= 0 || g.N <= 0) return;
+    KernelLaunch(rt, KernelRole::BuildMacrocell)
+        .arg("density", g.density)
+        .arg("temperature", g.temperature)
+        .arg("macroMax", cells.max)
+        .arg("N", g.N)
+        .arg("MN", cells.count)
+        .arg("blockSize", g.N / cells.count)
+        .run3d(static_cast<size_t>(cells.count));
+    if (!cells.maxL1 || cells.countL1 <= 0) return;
+    KernelLaunch(rt, KernelRole::BuildMacrocellL1)
+        .arg("macroL0", cells.max)
+        .arg("macroL1", cells.maxL1)
+        .arg("MN0", cells.count)
+        .run3d(static_cast<size_t>(cells.countL1));
 }
 
 }  // namespace cindel

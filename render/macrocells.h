@@ -8,6 +8,8 @@
 
 namespace cindel {
 
+struct GpuRuntime;
+
 struct Macrocells {
     int count = 0;    // M, level-0 blocks per side
     int countL1 = 0;  // M₁ = M / 4 when M is a multiple of 4 and at least 4, else 0
@@ -27,5 +29,10 @@ MacrocellCounts macrocellCountsFor(int N);
 // null with its count 0, so the march simply does not skip at that level.
 void rebuildMacrocells(cl_context context, Macrocells& cells, int N);
 void releaseMacrocells(Macrocells& cells);
+
+// Enqueues the build of both levels from the grid's current density and temperature: level 0 over
+// M × M × M when its buffer exists, then level 1 over M₁ × M₁ × M₁ when its buffer exists. Nothing
+// is waited for; the march that follows on the same in-order queue sees the finished maxima.
+void buildMacrocells(GpuRuntime& rt);
 
 }  // namespace cindel

@@ -4,6 +4,7 @@
 #include "sim/forces.h"
 
 #include "gpu/launch.h"
+#include "sim/noise_lattice.h"
 
 namespace cindel {
 
@@ -73,16 +74,38 @@ float curlNoiseTime(const FrameSettings& s, int frame, float dt) {
                               static_cast<double>(s.randomSeed) * kSeedTimeOffset);
 }
 
-void enqueueCurlNoise(const GpuRuntime& rt, const FrameSettings& s, int frame, float dt) {
+CurlNoisePath enqueueCurlNoise(GpuRuntime& rt, const FrameSettings& s, int frame, float dt, CurlNoisePath preferred) {
     const SimGrid& g = rt.grid;
+    const float time = curlNoiseTime(s, frame, dt);
+    // Below the strength threshold the kernel writes nothing, so a table would be wasted work.
+    if (preferred == CurlNoisePath::Lattice && s.turbulence >= 0.001f) {
+        const std::optional<NoiseLatticeLayout> layout = planNoiseLattice(g.N, s.turbulenceScale, time);
+        if (layout && ensureAuxKernel(rt, AuxKernel::CurlNoiseLut) && enqueueNoiseLatticeFill(rt, *layout, time)) {
+            KernelLaunch(rt, AuxKernel::CurlNoiseLut)
+                .arg("vel", g.velocity)
+                .arg("N", g.N)
+                .arg("strength", s.turbulence)
+                .arg("scale", s.turbulenceScale)
+                .arg("time", time)
+                .arg("dt", dt)
+                .arg("lattice", rt.noiseLattice.values.handle)
+                .arg("latticeOrigin", rt.noiseLattice.origins.handle)
+                .arg("side0", layout->side[0])
+                .arg("side1", layout->side[1])
+                .arg("side2", layout->side[2])
+                .run3d(side(rt));
+            return CurlNoisePath::Lattice;
+        }
+    }
     KernelLaunch(rt, KernelRole::CurlNoise)
         .arg("vel", g.velocity)
         .arg("N", g.N)
         .arg("strength", s.turbulence)
         .arg("scale", s.turbulenceScale)
-        .arg("time", curlNoiseTime(s, frame, dt))
+        .arg("time", time)
         .arg("dt", dt)
         .run3d(side(rt));
+    return CurlNoisePath::Direct;
 }
 
 void enqueueShred(const GpuRuntime& rt, const FrameSettings& s, float dt) {

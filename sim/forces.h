@@ -16,8 +16,17 @@ void enqueueBuoyancy(const GpuRuntime& rt, const FrameSettings& s, float dt);
 void enqueueApplyForces(const GpuRuntime& rt, const FrameSettings& s, float dt);
 // Curl of the velocity into the grid's curl field, then confinement with epsilon = vorticity.
 void enqueueVorticityConfinement(const GpuRuntime& rt, const FrameSettings& s, float dt);
-// `frame` is the step's frame: the noise evolves with simulated time and the seed.
-void enqueueCurlNoise(const GpuRuntime& rt, const FrameSettings& s, int frame, float dt);
+// How a curl-noise launch evaluated the noise: hashing every lattice corner (cd_curl_noise), or
+// reading them from the lattice table made for the launch (sim/noise_lattice.h). Both write the
+// same bits.
+enum class CurlNoisePath { Direct, Lattice };
+
+// `frame` is the step's frame: the noise evolves with simulated time and the seed. The lattice
+// table is used unless `preferred` is Direct or the table cannot be had (too large for its
+// bounds, or its kernels or buffers unavailable); returns the path taken. The runtime is mutable
+// because the table's kernels and buffers are made on first use.
+CurlNoisePath enqueueCurlNoise(GpuRuntime& rt, const FrameSettings& s, int frame, float dt,
+                               CurlNoisePath preferred = CurlNoisePath::Lattice);
 // Stretch and squash across flame fronts: strength = flameTear × 8, pivot 900 K, width 600 K.
 void enqueueShred(const GpuRuntime& rt, const FrameSettings& s, float dt);
 

@@ -112,32 +112,59 @@ const char* kindName(ArgKind k) {
     return "?";
 }
 
+// One spec against the library's signature of its kernel; false when the library lacks it.
+bool compareWithLibrary(const std::map<std::string, std::vector<ParsedParam>>& library,
+                        const cindel::KernelSpec& spec) {
+    const auto found = library.find(spec.name);
+    if (found == library.end()) return false;
+    const std::vector<ParsedParam>& params = found->second;
+    EXPECT_EQ(params.size(), spec.args.size()) << spec.name;
+    for (size_t i = 0; i < params.size() && i < spec.args.size(); ++i) {
+        SCOPED_TRACE(std::string(spec.name) + " parameter " + std::to_string(i) + ": " + params[i].text);
+        EXPECT_TRUE(params[i].understood);
+        EXPECT_EQ(params[i].name, spec.args[i].name);
+        EXPECT_STREQ(kindName(params[i].kind), kindName(spec.args[i].kind));
+    }
+    return true;
+}
+
 TEST(KernelContract, TableMatchesEverySignatureInTheLibrary) {
     const auto library = kernelsInLibrary();
     int compared = 0;
     for (const cindel::KernelSpec& spec : cindel::kernelSpecs()) {
-        const auto found = library.find(spec.name);
-        if (found == library.end()) {
+        if (!compareWithLibrary(library, spec)) {
             EXPECT_TRUE(spec.args.empty()) << spec.name << " has an argument list but no kernel in the library";
             continue;
-        }
-        const std::vector<ParsedParam>& params = found->second;
-        ASSERT_EQ(params.size(), spec.args.size()) << spec.name;
-        for (size_t i = 0; i < params.size(); ++i) {
-            SCOPED_TRACE(std::string(spec.name) + " parameter " + std::to_string(i) + ": " + params[i].text);
-            ASSERT_TRUE(params[i].understood);
-            EXPECT_EQ(params[i].name, spec.args[i].name);
-            EXPECT_STREQ(kindName(params[i].kind), kindName(spec.args[i].kind));
         }
         ++compared;
     }
     // The library grows issue by issue; the table must never describe fewer kernels than it holds.
     std::set<std::string> tableNames;
     for (const cindel::KernelSpec& spec : cindel::kernelSpecs()) tableNames.insert(spec.name);
+    for (const cindel::KernelSpec& spec : cindel::auxKernelSpecs()) tableNames.insert(spec.name);
     for (const auto& [name, params] : library) {
         EXPECT_TRUE(tableNames.count(name)) << name << " is in the library but not in the kernel table";
     }
     EXPECT_EQ(static_cast<size_t>(compared) > 0, !library.empty());
+}
+
+// Auxiliary kernels are not grown into: each one the table lists must exist with its arguments,
+// and none may share a name with a role's kernel (its object would then be created twice).
+TEST(KernelContract, AuxiliaryKernelsMatchTheirSignatures) {
+    const auto library = kernelsInLibrary();
+    std::set<std::string> roleNames;
+    for (const cindel::KernelSpec& spec : cindel::kernelSpecs()) roleNames.insert(spec.name);
+    ASSERT_EQ(cindel::auxKernelSpecs().size(), static_cast<size_t>(cindel::kAuxKernelCount));
+    for (const cindel::KernelSpec& spec : cindel::auxKernelSpecs()) {
+        EXPECT_EQ(spec.role, cindel::KernelRole::Count) << spec.name << " is an auxiliary kernel, not a role";
+        EXPECT_FALSE(spec.args.empty()) << spec.name;
+        EXPECT_FALSE(roleNames.count(spec.name)) << spec.name;
+        EXPECT_TRUE(compareWithLibrary(library, spec)) << spec.name << " is not in the library";
+    }
+    for (int k = 0; k < cindel::kAuxKernelCount; ++k) {
+        const auto kernel = static_cast<cindel::AuxKernel>(k);
+        EXPECT_EQ(&cindel::auxKernelSpec(kernel), &cindel::auxKernelSpecs()[static_cast<size_t>(k)]);
+    }
 }
 
 TEST(KernelContract, EveryRoleOfAKernelInTheLibraryIsRequired) {
@@ -170,6 +197,29 @@ TEST(KernelContract, LaunchBinderRefusesAWrongArgument) {
     EXPECT_EQ(cindel::kernelContractViolations(), before + 2);
     cindel::KernelLaunch(rt, cindel::KernelRole::Restrict).arg("fine", static_cast<cl_mem>(nullptr)).run3d(8);
     EXPECT_EQ(cindel::kernelContractViolations(), before + 3) << "too few arguments";
+    // Auxiliary kernels bind through their own lists.
+    cindel::KernelLaunch(rt, cindel::AuxKernel::NoiseLatticeFill)
+        .arg("lattice", static_cast<cl_mem>(nullptr))
+        .arg("latticeOrigin", static_cast<cl_mem>(nullptr))
+        .arg("pot", 0)
+        .arg("octave", 0)
+        .arg("side0", 8)
+        .arg("side1", 8)
+        .arg("side2", 8)
+        .arg("time", 0.0f)
+        .run3d(8);
+    EXPECT_EQ(cindel::kernelContractViolations(), before + 3);
+    cindel::KernelLaunch(rt, cindel::AuxKernel::NoiseLatticeFill)
+        .arg("lattice", static_cast<cl_mem>(nullptr))
+        .arg("latticeOrigin", static_cast<cl_mem>(nullptr))
+        .arg("octave", 0)  // swapped with pot
+        .arg("pot", 0)
+        .arg("side0", 8)
+        .arg("side1", 8)
+        .arg("side2", 8)
+        .arg("time", 0.0f)
+        .run3d(8);
+    EXPECT_EQ(cindel::kernelContractViolations(), before + 4);
 }
 
 }  // namespace

@@ -1,0 +1,176 @@
+// Render benchmark: milliseconds per rendered frame by Quality at 960 × 540 over a 128³ grid that
+// holds 24 simulated frames of a default fire, split into the driver's stages (buffers, macrocell
+// build, ray march, upsample, post passes, read-back, conversion). Stage times wait for the queue
+// after every stage, so their sum is a little above the plain frame time printed beside it, which
+// is the production path with its single wait at the read-back.
+//   render_bench [--frames n] [--quality q ...] [--side n] [--size WxH]
+//     --frames   timed frames per quality (default 3; one untimed warm-up frame comes first)
+//     --quality  1 Draft, 2 Normal, 3 High, 4 Ultra; repeatable (default all four)
+//     --side     grid side (default 128)
+//     --size     output and composition size (default 960x540)
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "bench_common.h"
+#include "gpu/buffers.h"
+#include "render/render_volume.h"
+#include "sim/step.h"
+
+namespace {
+
+// The registered defaults as the frame driver converts them, for a composition of compW × compH
+// with the source low in the middle so the flame has room to rise.
+cindel::FrameSettings benchSettings(int compW, int compH) {
+    cindel::FrameSettings s;
+    cindel::resetFrameSettings(s);
+    s.compWidth = s.outputWidth = compW;
+    s.compHeight = s.outputHeight = compH;
+    s.preset = 1;
+    s.sourcePosition = {0.5f * compW, 0.65f * compH, 0.0f};
+    s.emitterRadius = 12;
+    s.sourceSizeX = s.sourceSizeY = 1;
+    s.sourceSizeZ = 12;
+    s.sourceTemperature = 3500;
+    s.fuelAmount = 120;
+    s.life = 3;
+    s.trail = 100;
+    s.opacity = 1;
+    s.patternType = 3;
+    s.maskScale = 1;
+    s.maskContrast = 50;
+    s.maskThreshold = 15;
+    s.burnThreshold = 600;
+    s.burnRate = 3;
+    s.heatOutput = 150;
+    s.smokeOutput = 0.3f;
+    s.heatDecay = 1.5f;
+    s.smokeDecay = 0.5f;
+    s.buoyancy = 1;
+    s.drag = 0.99f;
+    s.speed = 1;
+    s.vorticity = 10;
+    s.turbulence = 25;
+    s.turbulenceScale = 1;
+    s.turbulenceSpeed = 1;
+    s.flameAggression = 0.15f;
+    s.fbmFlow = 0.3f;
+    s.simMode = 5;
+    s.instanceId = 1;
+    s.voxelSize = 1;
+    s.debugView = 1;
+    // Renderer.
+    s.edgeSampling = 2;
+    s.densityContrast = 0.7f;
+    s.colorPreset = 1;
+    s.colorMode = 1;
+    s.minColorTemp = 100;
+    s.maxColorTemp = 2500;
+    s.gamma = 1;
+    s.intensity = 0.7f;
+    s.source = {1.0f, 230 / 255.0f, 130 / 255.0f};
+    s.mid = {1.0f, 90 / 255.0f, 20 / 255.0f};
+    s.tailCool = {90 / 255.0f, 30 / 255.0f, 10 / 255.0f};
+    s.burnCutoffCenter = 0.15f;
+    s.burnCutoffWidth = 0.25f;
+    s.scatterColor = {25 / 255.0f, 25 / 255.0f, 25 / 255.0f};
+    s.smokeDensity = 65;
+    s.smokeBrightness = 0.25f;
+    s.scatterAnisotropy = 0.5f;
+    s.selfShadow = 0.2f;
+    s.fireLight = 0.5f;
+    s.volumetricDepth = 0.5f;
+    s.ambientColor = {80 / 255.0f, 100 / 255.0f, 130 / 255.0f};
+    s.detailOctaves = 6;
+    s.colorTint = {1, 1, 1};
+    s.saturation = 1;
+    s.detailNoise = 50;
+    s.detailScale = 10;
+    s.bloom = 0.1f;
+    s.shutterAngle = 180;
+    s.volumeDensity = 1;
+    s.blendMode = 1;
+    s.blendStrength = 0.1f;
+    s.heatScale = 0.5f;
+    s.heatComplexity = 3;
+    s.heatRise = 0.3f;
+    return s;
+}
+
+int usage() {
+    std::fprintf(stderr, "usage: render_bench [--frames n] [--quality q ...] [--side n] [--size WxH]\n");
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int frames = 3;
+    int side = 128;
+    int W = 960, H = 540;
+    std::vector<int> qualities;
+    for (int i = 1; i < argc; ++i) {
+        const bool hasValue = i + 1 < argc;
+        if (!std::strcmp(argv[i], "--frames") && hasValue) {
+            frames = std::atoi(argv[++i]);
+        } else if (!std::strcmp(argv[i], "--quality") && hasValue) {
+            qualities.push_back(std::atoi(argv[++i]));
+        } else if (!std::strcmp(argv[i], "--side") && hasValue) {
+            side = std::atoi(argv[++i]);
+        } else if (!std::strcmp(argv[i], "--size") && hasValue) {
+            if (std::sscanf(argv[++i], "%dx%d", &W, &H) != 2) return usage();
+        } else {
+            return usage();
+        }
+    }
+    if (qualities.empty()) qualities = {1, 2, 3, 4};
+    if (frames < 1 || W < 1 || H < 1) return usage();
+
+    cindel::GpuRuntime& rt = cindel::gpuRuntime();
+    const double t0 = cindel::nowMilliseconds();
+    cindel::startGpuRuntime(&rt);
+    const double startMs = cindel::nowMilliseconds() - t0;
+    if (!rt.ready) {
+        std::fprintf(stderr, "render_bench: the GPU runtime did not start (no OpenCL device?)\n");
+        return 1;
+    }
+    bench::printHeader("render_bench: render driver by Quality", rt);
+    std::printf("runtime start-up: %.0f ms\n", startMs);
+
+    cindel::FrameSettings s = benchSettings(W, H);
+    const int lastFrame = 23;
+    double a = cindel::nowMilliseconds();
+    if (!cindel::stepSimulationOnGrid(rt, side, lastFrame, 1.0f / 24.0f, s)) {
+        std::fprintf(stderr, "render_bench: the %d^3 grid could not be simulated\n", side);
+        return 1;
+    }
+    cindel::cl().clFinish(rt.queue);
+    std::printf("grid %d^3, frames 0 ... %d simulated in %.0f ms\n", side, lastFrame, cindel::nowMilliseconds() - a);
+    std::printf("output %d x %d, 8 bits, %d timed frame(s) per quality after one warm-up\n\n", W, H, frames);
+
+    std::vector<unsigned char> pixels(static_cast<size_t>(W) * H * 4);
+    std::printf("%-7s %8s %8s %8s %8s %8s %8s %8s %8s | %8s\n", "quality", "buffers", "macro", "march", "upsample",
+                "post", "readback", "convert", "staged", "plain");
+    for (int q : qualities) {
+        s.quality = q;
+        // Warm-up: each kernel compiles at its first launch with a new local size.
+        cindel::renderVolume(rt, pixels.data(), W, H, W * 4, 8, s);
+
+        cindel::RenderStageTimes t;
+        for (int f = 0; f < frames; ++f) cindel::renderVolume(rt, pixels.data(), W, H, W * 4, 8, s, &t);
+        double plainMs = 0;
+        for (int f = 0; f < frames; ++f) {
+            a = cindel::nowMilliseconds();
+            cindel::renderVolume(rt, pixels.data(), W, H, W * 4, 8, s);
+            plainMs += cindel::nowMilliseconds() - a;
+        }
+        const double n = frames;
+        std::printf("%-7s %8.1f %8.1f %8.1f %8.1f %8.1f %8.1f %8.1f %8.1f | %8.1f ms\n", cindel::qualityName(q),
+                    t.buffersMs / n, t.macrocellsMs / n, t.raymarchMs / n, t.upsampleMs / n, t.postMs / n,
+                    t.readbackMs / n, t.writeMs / n, t.totalMs / n, plainMs / n);
+        std::fflush(stdout);
+    }
+    cindel::stopGpuRuntime(&rt);
+    return 0;
+}

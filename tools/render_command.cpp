@@ -1,0 +1,234 @@
+// The render loop: scene, effect start-up, parameters, then per frame the effect's render, the
+// composite and the atomic write, with progress and a summary on stderr.
+#include "tools/render_command.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <memory>
+
+#include "minihost/compositor.h"
+#include "minihost/host.h"
+#include "minihost/rgba_image.h"
+#include "tools/effect_session.h"
+#include "tools/errors.h"
+#include "tools/image_io.h"
+#include "tools/param_apply.h"
+#include "tools/video.h"
+
+namespace cli {
+
+namespace {
+
+using minihost::Composition;
+using minihost::Layer;
+
+std::string framePath(const std::string& directory, const std::string& prefix, int frame, OutputFormat format) {
+    char name[64];
+    std::snprintf(name, sizeof name, "_%04d.", frame);
+    return (std::filesystem::path(directory) / (prefix + name + fileExtension(format))).string();
+}
+
+// The renderer's own time for the frame, from the effect's "[FRAME] … render=12.3ms" line; a
+// negative value when the effect wrote none (it renders no volume without a GPU runtime).
+double renderMillisecondsFromLog(const std::vector<std::string>& lines) {
+    double ms = -1;
+    for (const std::string& line : lines) {
+        if (line.find("[FRAME]") == std::string::npos) continue;
+        std::size_t at = line.find("render=");
+        if (at != std::string::npos) ms = std::atof(line.c_str() + at + 7);
+    }
+    return ms;
+}
+
+// The pixels of the layers that layer parameters point at, at the effect's depth. Image and solid
+// layers do not change over time, so each is made once.
+class LayerWorlds {
+public:
+    LayerWorlds(const Composition& comp, int bits) : comp_(comp), bits_(bits) {}
+
+    minihost::World& worldOf(int layerId) {
+        auto it = worlds_.find(layerId);
+        if (it != worlds_.end()) return *it->second;
+        const Layer* layer = comp_.layerById(layerId);
+        auto world = std::make_unique<minihost::World>(minihost::worldFromImage(minihost::layerPixels(*layer, nullptr), bits_));
+        return *worlds_.emplace(layerId, std::move(world)).first->second;
+    }
+
+private:
+    const Composition& comp_;
+    int bits_;
+    std::map<int, std::unique_ptr<minihost::World>> worlds_;
+};
+
+struct Totals {
+    double simulationMs = 0;
+    double renderMs = 0;
+    double wallMs = 0;
+    bool hasRenderTimes = false;
+};
+
+}  // namespace
+
+std::string formatDuration(double seconds) {
+    char text[64];
+    if (seconds < 60) {
+        std::snprintf(text, sizeof text, "%.1f s", seconds);
+    } else {
+        long whole = std::lround(seconds);
+        if (whole >= 3600)
+            std::snprintf(text, sizeof text, "%ldh %02ldm %02lds", whole / 3600, (whole / 60) % 60, whole % 60);
+        else
+            std::snprintf(text, sizeof text, "%ldm %02lds", whole / 60, whole % 60);
+    }
+    return text;
+}
+
+int runRender(const RenderOptions& options) {
+    // ---- Everything that can be refused before the effect loads.
+    Scene scene = options.scenePath ? loadSceneFile(*options.scenePath) : defaultScene();
+    if (options.size) scene.resize(options.size->first, options.size->second);
+    Composition& comp = *scene.composition;
+    const FrameRange frames = options.frames ? *options.frames
+                              : scene.output.frames ? *scene.output.frames
+                                                    : FrameRange{0, comp.durationFrames - 1};
+    if (frames.last >= comp.durationFrames)
+        throw UsageError("--frames " + std::to_string(frames.first) + "-" + std::to_string(frames.last) +
+                         ": the composition has frames 0 to " + std::to_string(comp.durationFrames - 1));
+    const OutputFormat format = options.format.value_or(scene.output.format);
+    const std::string directory = options.outDirectory.value_or(scene.output.directory);
+    const std::optional<minihost::Rgb> background =
+        options.hasBackground ? options.background : scene.output.hasBackground ? scene.output.background : std::nullopt;
+    const std::string video = options.video.value_or(scene.output.video);
+
+    std::vector<ParamSetting> settings = scene.params;
+    if (options.quality) {
+        ParamSetting quality;
+        quality.reference = "Quality";
+        quality.where = "--quality " + *options.quality;
+        quality.constant = minihost::ParamInput::ofText(*options.quality);
+        settings.push_back(quality);
+    }
+    for (const std::string& set : options.sets) settings.push_back(parseSetOption(set));
+
+    // ---- The output folder and ffmpeg before any long work.
+    prepareOutputDirectory(directory);
+    std::string ffmpeg;
+    if (!video.empty()) {
+        ffmpeg = findFfmpeg();
+        if (ffmpeg.empty())
+            std::fprintf(stderr, "cindel: ffmpeg is not installed, so no video will be made (the frames will be); "
+                                 "install it with: apt-get install ffmpeg\n");
+    }
+
+    // ---- The effect, its instance on the effect layer, the host's times and the parameters.
+    EffectSession session(locatePlugin(options.plugin), options.isVerbose);
+    minihost::Host& host = session.host();
+    Layer& effectLayer = *comp.effectLayer();
+    minihost::HostSettings& hostSettings = host.settings();
+    hostSettings.timeScale = comp.timeScale;
+    hostSettings.timeStep = comp.timeStep;
+    hostSettings.totalTime = comp.durationFrames * comp.timeStep;
+    hostSettings.shutterAngle = static_cast<PF_Fixed>(std::lround(comp.shutterAngleDegrees * 65536.0));
+    hostSettings.shutterPhase = static_cast<PF_Fixed>(std::lround(comp.shutterPhaseDegrees * 65536.0));
+    host.setComposition(scene.composition);
+    minihost::Instance& instance = host.addInstance(effectLayer.width, effectLayer.height);
+    instance.setLayerId(effectLayer.id);
+    session.takeLog();
+    const std::vector<LayerBinding> bindings = applyParamSettings(host, instance, scene, settings);
+    const int bits = bitsPerChannel(format);
+    LayerWorlds layerWorlds(comp, bits);
+    for (const LayerBinding& binding : bindings) instance.setLayer(binding.index, layerWorlds.worldOf(binding.layerId));
+
+    std::fprintf(stderr, "cindel: %s, %d x %d at %g fps, frames %d-%d as %s into %s/ (kernel build %s)\n",
+                 scene.source.c_str(), comp.width, comp.height, comp.framesPerSecond(), frames.first, frames.last,
+                 formatName(format), directory.c_str(), formatDuration(session.globalSetupMilliseconds() / 1000).c_str());
+
+    // ---- Frames in order.
+    Totals totals;
+    std::vector<double> frameMs;
+    for (int frame = frames.first; frame <= frames.last; ++frame) {
+        const double frameStart = nowMilliseconds();
+        const double compSeconds = comp.secondsOfFrame(frame);
+        std::optional<minihost::RgbaImage> effectImage;
+        double effectMs = 0, renderMs = -1;
+        if (effectLayer.isActiveAt(compSeconds)) {
+            hostSettings.currentTime =
+                static_cast<A_long>(std::lround(effectLayer.layerSeconds(compSeconds) * comp.timeScale));
+            minihost::World output(effectLayer.width, effectLayer.height, bits);
+            const double start = nowMilliseconds();
+            const PF_Err err = host.renderFrame(instance, output);
+            effectMs = nowMilliseconds() - start;
+            renderMs = renderMillisecondsFromLog(session.takeLog());
+            if (err) throw RuntimeFailure("frame " + std::to_string(frame) + ": the effect failed with " + describeEffectError(err));
+            effectImage = minihost::imageFromWorld(output);
+        }
+        const minihost::RgbaImage composite =
+            minihost::compositeFrame(comp, compSeconds, effectImage ? &*effectImage : nullptr, background);
+        const std::string path = framePath(directory, scene.output.prefix, frame, format);
+        writeImageAtomically(composite, format, path);
+
+        const double wallMs = nowMilliseconds() - frameStart;
+        const double simulationMs = renderMs >= 0 ? std::max(0.0, effectMs - renderMs) : effectMs;
+        totals.simulationMs += simulationMs;
+        totals.renderMs += std::max(0.0, renderMs);
+        totals.hasRenderTimes = totals.hasRenderTimes || renderMs >= 0;
+        totals.wallMs += wallMs;
+        frameMs.push_back(wallMs);
+
+        // The first frame of a range that does not start at 0 re-simulates from frame 0; later
+        // frames predict the rest better without it.
+        const int done = frame - frames.first + 1;
+        const int left = frames.count() - done;
+        double average = totals.wallMs / done;
+        if (done > 1) average = (totals.wallMs - frameMs.front()) / (done - 1);
+        char timing[96];
+        if (renderMs >= 0)
+            std::snprintf(timing, sizeof timing, "simulation %.0f ms, render %.0f ms", simulationMs, renderMs);
+        else
+            std::snprintf(timing, sizeof timing, "effect %.0f ms", effectMs);
+        std::fprintf(stderr, "frame %d/%d (#%d): %s, total %.0f ms; %s left\n", done, frames.count(), frame, timing, wallMs,
+                     left ? ("about " + formatDuration(average * left / 1000)).c_str() : "nothing");
+    }
+
+    std::fprintf(stderr, "cindel: %d frame%s in %s (%.0f ms a frame", frames.count(), frames.count() == 1 ? "" : "s",
+                 formatDuration(totals.wallMs / 1000).c_str(), totals.wallMs / frames.count());
+    if (totals.hasRenderTimes)
+        std::fprintf(stderr, "; simulation %s, render %s", formatDuration(totals.simulationMs / 1000).c_str(),
+                     formatDuration(totals.renderMs / 1000).c_str());
+    const std::string firstPath = framePath(directory, scene.output.prefix, frames.first, format);
+    if (frames.count() == 1)
+        std::fprintf(stderr, "): %s\n", firstPath.c_str());
+    else
+        std::fprintf(stderr, "): %s … %s\n", firstPath.c_str(),
+                     std::filesystem::path(framePath(directory, scene.output.prefix, frames.last, format)).filename().c_str());
+
+    if (PF_Err err = session.shutDown())
+        std::fprintf(stderr, "cindel: warning: the effect's set-down returned %s\n", describeEffectError(err).c_str());
+
+    if (!video.empty()) {
+        if (ffmpeg.empty()) {
+            std::fprintf(stderr, "cindel: no video: ffmpeg is not installed (apt-get install ffmpeg); the frames are in %s/\n",
+                         directory.c_str());
+            return kExitRuntimeFailure;
+        }
+        VideoJob job;
+        job.ffmpeg = ffmpeg;
+        job.framePattern = (std::filesystem::path(directory) / (scene.output.prefix + "_%04d." + fileExtension(format))).string();
+        job.firstFrame = frames.first;
+        job.frameCount = frames.count();
+        job.timeScale = comp.timeScale;
+        job.timeStep = comp.timeStep;
+        job.width = comp.width;
+        job.height = comp.height;
+        job.hasAlpha = !background.has_value();
+        job.output = video;
+        encodeVideo(job);
+        std::fprintf(stderr, "cindel: video %s\n", video.c_str());
+    }
+    return kExitSuccess;
+}
+
+}  // namespace cli
