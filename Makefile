@@ -30,7 +30,7 @@ warnings: deps
 	cmake -S . -B $(BUILD_DIR) -DCINDEL_WERROR=ON $(CMAKE_FLAGS)
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
-# The built-in default scene: 960 x 540 at 30 fps, Draft quality, Voxel Size Large, 60 frames.
+# The built-in default scene: 960 x 540 at 30 fps, Draft quality, Voxel Size Large, 90 frames.
 DEMO_DIR ?= out/demo
 demo: build
 	$(BUILD_DIR)/cindel render --out $(DEMO_DIR) \

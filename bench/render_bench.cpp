@@ -3,11 +3,20 @@
 // build, ray march, upsample, post passes, read-back, conversion). Stage times wait for the queue
 // after every stage, so their sum is a little above the plain frame time printed beside it, which
 // is the production path with its single wait at the read-back.
-//   render_bench [--frames n] [--quality q ...] [--side n] [--size WxH]
-//     --frames   timed frames per quality (default 3; one untimed warm-up frame comes first)
-//     --quality  1 Draft, 2 Normal, 3 High, 4 Ultra; repeatable (default all four)
-//     --side     grid side (default 128)
-//     --size     output and composition size (default 960x540)
+//
+// The grid at the runtime's start-up side has no macrocells until it is first resized; by default
+// the benchmark passes through another side first so the build and the skipping are measured, as
+// they are for every grid a Voxel Size change has made. --startup-grid measures the start-up state.
+//
+// The first frame of each march size (half for Draft and Normal, full for High and Ultra) is an
+// untimed warm-up: each kernel compiles at its first launch with a new local size. On a 2-core CPU
+// device High and Ultra take minutes per frame; --quality picks the ones to run.
+//   render_bench [--frames n] [--quality q ...] [--side n] [--size WxH] [--startup-grid]
+//     --frames        timed frames per quality (default 1)
+//     --quality       1 Draft, 2 Normal, 3 High, 4 Ultra; repeatable (default all four)
+//     --side          grid side (default 128)
+//     --size          output and composition size (default 960x540)
+//     --startup-grid  keep the start-up grid as it is (no macrocells at side 128)
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +25,7 @@
 #include "bench_common.h"
 #include "gpu/buffers.h"
 #include "render/render_volume.h"
+#include "sim/sim_grid.h"
 #include "sim/step.h"
 
 namespace {
@@ -99,14 +109,16 @@ cindel::FrameSettings benchSettings(int compW, int compH) {
 }
 
 int usage() {
-    std::fprintf(stderr, "usage: render_bench [--frames n] [--quality q ...] [--side n] [--size WxH]\n");
+    std::fprintf(stderr,
+                 "usage: render_bench [--frames n] [--quality q ...] [--side n] [--size WxH] [--startup-grid]\n");
     return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    int frames = 3;
+    int frames = 1;
+    bool keepStartupGrid = false;
     int side = 128;
     int W = 960, H = 540;
     std::vector<int> qualities;
@@ -118,6 +130,8 @@ int main(int argc, char** argv) {
             qualities.push_back(std::atoi(argv[++i]));
         } else if (!std::strcmp(argv[i], "--side") && hasValue) {
             side = std::atoi(argv[++i]);
+        } else if (!std::strcmp(argv[i], "--startup-grid")) {
+            keepStartupGrid = true;
         } else if (!std::strcmp(argv[i], "--size") && hasValue) {
             if (std::sscanf(argv[++i], "%dx%d", &W, &H) != 2) return usage();
         } else {
@@ -139,6 +153,7 @@ int main(int argc, char** argv) {
     std::printf("runtime start-up: %.0f ms\n", startMs);
 
     cindel::FrameSettings s = benchSettings(W, H);
+    if (!keepStartupGrid && side == rt.grid.N) cindel::resizeGrid(rt, side == 64 ? 96 : 64);
     const int lastFrame = 23;
     double a = cindel::nowMilliseconds();
     if (!cindel::stepSimulationOnGrid(rt, side, lastFrame, 1.0f / 24.0f, s)) {
@@ -147,15 +162,24 @@ int main(int argc, char** argv) {
     }
     cindel::cl().clFinish(rt.queue);
     std::printf("grid %d^3, frames 0 ... %d simulated in %.0f ms\n", side, lastFrame, cindel::nowMilliseconds() - a);
-    std::printf("output %d x %d, 8 bits, %d timed frame(s) per quality after one warm-up\n\n", W, H, frames);
+    std::printf("macrocells: %d^3 level 0, %d^3 level 1%s\n", rt.macrocells.count, rt.macrocells.countL1,
+                rt.macrocells.count > 0 ? "" : " (none: the march samples everything)");
+    std::printf("output %d x %d, 8 bits, %d timed frame(s) per quality\n\n", W, H, frames);
 
     std::vector<unsigned char> pixels(static_cast<size_t>(W) * H * 4);
-    std::printf("%-7s %8s %8s %8s %8s %8s %8s %8s %8s | %8s\n", "quality", "buffers", "macro", "march", "upsample",
-                "post", "readback", "convert", "staged", "plain");
+    std::printf("%-7s %8s %8s %8s %8s %8s %8s %8s %9s | %9s | %9s\n", "quality", "buffers", "macro", "march",
+                "upsample", "post", "readback", "convert", "staged", "plain", "warm-up");
+    bool isHalfWarm = false, isFullWarm = false;
     for (int q : qualities) {
         s.quality = q;
-        // Warm-up: each kernel compiles at its first launch with a new local size.
-        cindel::renderVolume(rt, pixels.data(), W, H, W * 4, 8, s);
+        bool& isWarm = cindel::renderQualityFor(q).isHalfResolution ? isHalfWarm : isFullWarm;
+        double warmMs = -1;
+        if (!isWarm) {
+            a = cindel::nowMilliseconds();
+            cindel::renderVolume(rt, pixels.data(), W, H, W * 4, 8, s);
+            warmMs = cindel::nowMilliseconds() - a;
+            isWarm = true;
+        }
 
         cindel::RenderStageTimes t;
         for (int f = 0; f < frames; ++f) cindel::renderVolume(rt, pixels.data(), W, H, W * 4, 8, s, &t);
@@ -166,9 +190,11 @@ int main(int argc, char** argv) {
             plainMs += cindel::nowMilliseconds() - a;
         }
         const double n = frames;
-        std::printf("%-7s %8.1f %8.1f %8.1f %8.1f %8.1f %8.1f %8.1f %8.1f | %8.1f ms\n", cindel::qualityName(q),
+        char warm[32] = "-";
+        if (warmMs >= 0) std::snprintf(warm, sizeof(warm), "%.1f", warmMs);
+        std::printf("%-7s %8.1f %8.1f %8.1f %8.1f %8.1f %8.1f %8.1f %9.1f | %9.1f | %9s ms\n", cindel::qualityName(q),
                     t.buffersMs / n, t.macrocellsMs / n, t.raymarchMs / n, t.upsampleMs / n, t.postMs / n,
-                    t.readbackMs / n, t.writeMs / n, t.totalMs / n, plainMs / n);
+                    t.readbackMs / n, t.writeMs / n, t.totalMs / n, plainMs / n, warm);
         std::fflush(stdout);
     }
     cindel::stopGpuRuntime(&rt);

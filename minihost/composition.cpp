@@ -88,8 +88,8 @@ Layer& Composition::addLayer(Layer layer) {
 
 Layer& Composition::layer(int index) {
     if (index < 0 || index >= layerCount())
-        throw HostError("composition: no layer " + std::to_string(index) + " (it has " +
-                        std::to_string(layerCount()) + ")");
+        throw HostError("composition: no layer " + std::to_string(index) + " (it has " + std::to_string(layerCount()) +
+                        ")");
     return layers_[static_cast<std::size_t>(index)];
 }
 
@@ -151,8 +151,8 @@ Matrix4 Composition::layerToWorld(const Layer& layer, double compSeconds) const 
     matrix.m[0][0] = scale.x;
     matrix.m[1][1] = scale.y;
     matrix.m[2][2] = scale.z;
-    setRow(matrix, 3, Vec3{position.x - anchor.x * scale.x, position.y - anchor.y * scale.y,
-                           position.z - anchor.z * scale.z});
+    setRow(matrix, 3,
+           Vec3{position.x - anchor.x * scale.x, position.y - anchor.y * scale.y, position.z - anchor.z * scale.z});
     return matrix;
 }
 

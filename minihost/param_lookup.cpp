@@ -103,7 +103,8 @@ A_u_char channel(double value, const ParamDefinition& definition) {
 bool parseHexColour(const std::string& text, A_u_char rgb[3]) {
     std::string t = text;
     if (!t.empty() && t[0] == '#') t = t.substr(1);
-    if (t.size() != 6 || !std::all_of(t.begin(), t.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); }))
+    if (t.size() != 6 ||
+        !std::all_of(t.begin(), t.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); }))
         return false;
     for (int i = 0; i < 3; ++i) rgb[i] = static_cast<A_u_char>(std::strtol(t.substr(2 * i, 2).c_str(), nullptr, 16));
     return true;
@@ -257,7 +258,8 @@ std::vector<std::string> ParamLookup::nearestNames(const std::string& reference,
         std::string candidate = lowered(name);
         std::size_t distance = editDistance(target, candidate);
         // A name that contains what was typed ("progress") is as near as a one-letter slip.
-        if (!target.empty() && candidate.find(target) != std::string::npos) distance = std::min<std::size_t>(distance, 1);
+        if (!target.empty() && candidate.find(target) != std::string::npos)
+            distance = std::min<std::size_t>(distance, 1);
         if (std::none_of(scored.begin(), scored.end(), [&](const auto& s) { return s.second == name; }))
             scored.emplace_back(distance, name);
     }
@@ -293,9 +295,8 @@ const ParamDefinition& ParamLookup::find(const std::string& reference) const {
     for (std::size_t i = 0; i < found.size(); ++i) {
         const ParamDefinition& d = *found[i];
         std::string path = groupPathText(d.index);
-        message += (i ? ", " : "") + indexTag(d.index) + " (" +
-                   paramTypeName(d.def.param_type) + (path.empty() ? "" : " in " + path) + ", named " +
-                   quoted(unambiguousName(d.index)) + ")";
+        message += (i ? ", " : "") + indexTag(d.index) + " (" + paramTypeName(d.def.param_type) +
+                   (path.empty() ? "" : " in " + path) + ", named " + quoted(unambiguousName(d.index)) + ")";
     }
     throw HostError(message);
 }
@@ -329,7 +330,8 @@ ParamValue paramValueFromInput(const ParamDefinition& definition, const ParamInp
             if (input.kind != Kind::Number) throw expected("a number");
             return ParamValue::floatSlider(input.number);
         case PF_Param_SLIDER:
-            if (input.kind != Kind::Number || input.number != std::floor(input.number)) throw expected("a whole number");
+            if (input.kind != Kind::Number || input.number != std::floor(input.number))
+                throw expected("a whole number");
             return ParamValue::slider(static_cast<A_long>(input.number));
         case PF_Param_ANGLE:
             if (input.kind != Kind::Number) throw expected("an angle in degrees");
@@ -342,7 +344,8 @@ ParamValue paramValueFromInput(const ParamDefinition& definition, const ParamInp
                 for (std::size_t i = 0; i < choices.size(); ++i)
                     if (choices[i] == input.text) return ParamValue::popup(static_cast<A_long>(i + 1));
                 for (std::size_t i = 0; i < choices.size(); ++i)
-                    if (lowered(choices[i]) == lowered(input.text)) return ParamValue::popup(static_cast<A_long>(i + 1));
+                    if (lowered(choices[i]) == lowered(input.text))
+                        return ParamValue::popup(static_cast<A_long>(i + 1));
                 throw expected("one of " + choiceList);
             }
             if (input.kind == Kind::Number && input.number == std::floor(input.number) && std::fabs(input.number) < 1e9)
@@ -372,7 +375,8 @@ ParamValue paramValueFromInput(const ParamDefinition& definition, const ParamInp
         case PF_Param_POINT_3D: {
             const std::size_t most = def.param_type == PF_Param_POINT ? 2 : 3;
             if (input.kind != Kind::Numbers || input.numbers.size() < 2 || input.numbers.size() > most)
-                throw expected(most == 2 ? "2 numbers (x, y in layer pixels)" : "2 or 3 numbers (x, y, z in layer pixels)");
+                throw expected(most == 2 ? "2 numbers (x, y in layer pixels)"
+                                         : "2 or 3 numbers (x, y, z in layer pixels)");
             const double z = input.numbers.size() > 2 ? input.numbers[2] : 0.0;
             return most == 2 ? ParamValue::point2D(input.numbers[0], input.numbers[1])
                              : ParamValue::point3D(input.numbers[0], input.numbers[1], z);
@@ -391,7 +395,8 @@ std::string describeRange(const ParamDefinition& definition) {
             return std::to_string(u.sd.valid_min) + " to " + std::to_string(u.sd.valid_max);
         case PF_Param_ANGLE:
             if (u.ad.valid_min < u.ad.valid_max)
-                return formatNumber(u.ad.valid_min / 65536.0) + " to " + formatNumber(u.ad.valid_max / 65536.0) + " degrees";
+                return formatNumber(u.ad.valid_min / 65536.0) + " to " + formatNumber(u.ad.valid_max / 65536.0) +
+                       " degrees";
             return "any angle";
         case PF_Param_POPUP: {
             std::string text;
@@ -417,14 +422,16 @@ std::string describeDefault(const ParamDefinition& definition) {
         case PF_Param_POPUP: {
             std::vector<std::string> choices = definition.choiceNames();
             A_long v = u.pd.dephault;
-            if (v >= 1 && static_cast<std::size_t>(v) <= choices.size()) return choices[static_cast<std::size_t>(v - 1)];
+            if (v >= 1 && static_cast<std::size_t>(v) <= choices.size())
+                return choices[static_cast<std::size_t>(v - 1)];
             return std::to_string(v);
         }
         case PF_Param_CHECKBOX:
             return u.bd.dephault ? "on" : "off";
         case PF_Param_COLOR: {
             char text[16];
-            std::snprintf(text, sizeof text, "#%02X%02X%02X", u.cd.dephault.red, u.cd.dephault.green, u.cd.dephault.blue);
+            std::snprintf(text, sizeof text, "#%02X%02X%02X", u.cd.dephault.red, u.cd.dephault.green,
+                          u.cd.dephault.blue);
             return text;
         }
         case PF_Param_POINT_3D:

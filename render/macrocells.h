@@ -11,8 +11,8 @@ namespace cindel {
 struct GpuRuntime;
 
 struct Macrocells {
-    int count = 0;    // M, level-0 blocks per side
-    int countL1 = 0;  // M₁ = M / 4 when M is a multiple of 4 and at least 4, else 0
+    int count = 0;           // M, level-0 blocks per side
+    int countL1 = 0;         // M₁ = M / 4 when M is a multiple of 4 and at least 4, else 0
     cl_mem max = nullptr;    // M³ floats
     cl_mem maxL1 = nullptr;  // M₁³ floats, null without a level 1
 };

@@ -23,8 +23,12 @@ constexpr float kDefaultZoomPerCompWidth = 1.39f;
 constexpr float kMinCameraZoom = 0.001f;
 constexpr float kMinMotionBlurScale = 0.001f;
 
-size_t pixels(int w, int h) { return static_cast<size_t>(w) * static_cast<size_t>(h); }
-int halfSide(int side) { return (side + 1) / 2; }
+size_t pixels(int w, int h) {
+    return static_cast<size_t>(w) * static_cast<size_t>(h);
+}
+int halfSide(int side) {
+    return (side + 1) / 2;
+}
 
 // postA and postB share one capacity: both are kept while postA is large enough, otherwise both
 // are made again. The capacity is recorded only when both exist, so a pair of which one could not
@@ -113,15 +117,22 @@ bool isMotionBlurRequested(const FrameSettings& s) {
 
 RenderQuality renderQualityFor(int quality) {
     switch (quality) {
-        case 1: return {48, 1, 0, true, false};
-        case 2: return {96, 1, 0, true, false};
-        case 3: return {128, 2, 1, false, true};
-        case 4: return {256, 3, 1, false, true};
-        default: return {96, 1, 0, true, false};
+        case 1:
+            return {48, 1, 0, true, false};
+        case 2:
+            return {96, 1, 0, true, false};
+        case 3:
+            return {128, 2, 1, false, true};
+        case 4:
+            return {256, 3, 1, false, true};
+        default:
+            return {96, 1, 0, true, false};
     }
 }
 
-int edgeSharpFor(int edgeSampling) { return edgeSampling >= 1 && edgeSampling <= 3 ? edgeSampling - 1 : 0; }
+int edgeSharpFor(int edgeSampling) {
+    return edgeSampling >= 1 && edgeSampling <= 3 ? edgeSampling - 1 : 0;
+}
 
 const char* qualityName(int quality) {
     static const char* const names[] = {"?", "Draft", "Normal", "High", "Ultra"};

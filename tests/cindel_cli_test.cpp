@@ -16,8 +16,11 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "minihost/host.h"
 #include "params/param_list.h"
 #include "tools/image_io.h"
+#include "tools/param_apply.h"
+#include "tools/scene.h"
 
 namespace cli {
 namespace {
@@ -199,6 +202,54 @@ TEST_F(CindelCli, ParamsTableAndInfoPrint) {
     EXPECT_CONTAINS(info.out, "Kernels:  global set-up");
 }
 
+// ---- Scene parameters on the effect's instance, in this process
+
+TEST(SceneParameters, ReachTheInstanceAsStreamsWithKeyframesAndLayers) {
+    Scene scene = parseScene(R"({
+      "composition": {"width": 200, "height": 100, "frameRate": 25, "duration": 100},
+      "layers": [
+        {"type": "effect", "start": 25, "params": {
+          "Burn Progress": {"keys": [{"frame": 25, "value": 0}, {"frame": 50, "value": 60, "interpolation": "hold"},
+                                     {"frame": 75, "value": 100}]},
+          "Quality": "Draft", "Invert": true, "Source Position": [150, 80], "Source Layer": "Logo",
+          "Color/Fire/Source": "#102030", "Preset": "Custom"}},
+        {"type": "solid", "name": "Logo", "color": "white", "width": 20, "height": 10}
+      ]})",
+                             "p.json", "");
+    scene.resize(100, 50);  // halves every position, including the point parameter
+
+    std::unique_ptr<minihost::Host> host = minihost::Host::load(CINDEL_PLUGIN_PATH);
+    ASSERT_EQ(host->start(), PF_Err_NONE);
+    minihost::Instance& instance = host->addInstance(100, 50);
+    const int changesBefore = host->commandCount(PF_Cmd_USER_CHANGED_PARAM);
+    std::vector<LayerBinding> bindings = applyParamSettings(*host, instance, scene, scene.params);
+
+    // Keys in composition frames land in the layer's time (it starts at frame 25).
+    auto progressAt = [&](int layerFrame) {
+        return instance.valueAt(51, minihost::HostTime{layerFrame, 25}).u.fs_d.value;
+    };
+    EXPECT_DOUBLE_EQ(progressAt(-10), 0.0);  // before the first key
+    EXPECT_DOUBLE_EQ(progressAt(10), 24.0);  // linear: 10/25 of the way to 60
+    EXPECT_DOUBLE_EQ(progressAt(30), 60.0);  // hold
+    EXPECT_DOUBLE_EQ(progressAt(49), 60.0);
+    EXPECT_DOUBLE_EQ(progressAt(50), 100.0);
+    EXPECT_DOUBLE_EQ(progressAt(90), 100.0);  // after the last key
+    EXPECT_EQ(instance.param(51).keyframeCount(), 3u);
+
+    EXPECT_EQ(instance.valueAt(120, minihost::HostTime{0, 25}).u.pd.value, 1);  // Quality: Draft
+    EXPECT_EQ(instance.valueAt(11, minihost::HostTime{0, 25}).u.bd.value, 1);   // Invert
+    minihost::ParamValue source = instance.valueAt(16, minihost::HostTime{0, 25});
+    EXPECT_DOUBLE_EQ(source.point[0], 75.0);
+    EXPECT_DOUBLE_EQ(source.point[1], 40.0);
+    EXPECT_EQ(instance.valueAt(81, minihost::HostTime{0, 25}).u.cd.value.green, 0x20);
+    // The supervised Preset went first and was reported to the effect.
+    EXPECT_EQ(host->commandCount(PF_Cmd_USER_CHANGED_PARAM), changesBefore + 1);
+    ASSERT_EQ(bindings.size(), 1u);
+    EXPECT_EQ(bindings[0].index, 5);
+    EXPECT_EQ(bindings[0].layerId, scene.composition->findByName("Logo")->id);
+    host->shutdown();
+}
+
 // ---- Rendering
 
 TEST_F(CindelCli, TinySceneRendersPngThatReadsBackWithAlpha) {
@@ -232,7 +283,8 @@ TEST_F(CindelCli, TinySceneRendersPngThatReadsBackWithAlpha) {
 }
 
 TEST_F(CindelCli, TinySceneRendersExrOverABackground) {
-    Outcome run = cindel({"render", tinyScene(), "--frames", "8-9", "--format", "exr", "--background", "black", "--out", path("exr")});
+    Outcome run = cindel(
+        {"render", tinyScene(), "--frames", "8-9", "--format", "exr", "--background", "black", "--out", path("exr")});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     ExrPixels exr = readExr(path("exr") + "/frame_0009.exr");
     EXPECT_EQ(exr.width, 64);
@@ -273,8 +325,9 @@ TEST_F(CindelCli, ExampleScenesLoadAndRender) {
         if (e.path().extension() == ".json") scenes.push_back(e.path());
     ASSERT_GE(scenes.size(), 5u);
     for (const fs::path& scene : scenes) {
-        Outcome run = cindel({"render", scene.string(), "--size", "64x36", "--frames", "0", "--quality", "Draft", "--set",
-                          "Sim Mode=Source Only", "--set", "Voxel Size=Large", "--out", path("examples"), "--format", "png"});
+        Outcome run =
+            cindel({"render", scene.string(), "--size", "64x36", "--frames", "0", "--quality", "Draft", "--set",
+                    "Sim Mode=Source Only", "--set", "Voxel Size=Large", "--out", path("examples"), "--format", "png"});
         EXPECT_EQ(run.exitCode, 0) << scene << "\n" << run.err;
     }
 }
@@ -340,7 +393,8 @@ TEST_F(CindelCli, BadParametersExitTwoWithTheReason) {
     EXPECT_EQ(choice.exitCode, 2);
     EXPECT_CONTAINS(choice.err, "expected one of \"Draft\", \"Normal\", \"High\", \"Ultra\"");
 
-    const std::string badScene = writeScene("bad.json", R"({"layers": [{"type": "effect", "params": {"Turbulance": 3}}]})");
+    const std::string badScene =
+        writeScene("bad.json", R"({"layers": [{"type": "effect", "params": {"Turbulance": 3}}]})");
     Outcome fromScene = cindel({"render", badScene, "--frames", "0", "--out", path("o")});
     EXPECT_EQ(fromScene.exitCode, 2);
     EXPECT_CONTAINS(fromScene.err, "bad.json: layers[0].params[\"Turbulance\"]: unknown parameter");
@@ -348,7 +402,7 @@ TEST_F(CindelCli, BadParametersExitTwoWithTheReason) {
 
     // The same parameters set right render; the index form works for the ambiguous name.
     Outcome fine = cindel({"render", scene, "--frames", "9", "--out", path("ok"), "--set", "#58=40", "--set",
-                       "Turbulence/Turbulence=45", "--quality", "draft"});
+                           "Turbulence/Turbulence=45", "--quality", "draft"});
     EXPECT_EQ(fine.exitCode, 0) << fine.err;
 }
 

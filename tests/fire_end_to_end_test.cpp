@@ -22,9 +22,9 @@ constexpr A_long kLayerH = 54;
 constexpr int kFrames = 16;
 
 struct Coverage {
-    double total = 0;       // Σ alpha over the frame
-    double nearSource = 0;  // a column around the source, from well above it to a little below
-    double farBelow = 0;    // rows more than a quarter of the height below the source
+    double total = 0;                     // Σ alpha over the frame
+    double nearSource = 0;                // a column around the source, from well above it to a little below
+    double farBelow = 0;                  // rows more than a quarter of the height below the source
     double red = 0, green = 0, blue = 0;  // Σ premultiplied colour
 };
 

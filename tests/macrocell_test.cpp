@@ -130,7 +130,8 @@ TEST_F(MacrocellBuild, OneHotCellMarksOnlyItsBlock) {
     const std::vector<float> l0 = simtest::readBuffer(rt().macrocells.max, 512);
     for (int i = 0; i < 512; ++i) {
         const int mx = i % 8, my = (i / 8) % 8, mz = i / 64;
-        EXPECT_EQ(l0[static_cast<size_t>(i)], (mx == 3 && my == 0 && mz == 7) ? 0.75f : 0.0f) << mx << " " << my << " " << mz;
+        EXPECT_EQ(l0[static_cast<size_t>(i)], (mx == 3 && my == 0 && mz == 7) ? 0.75f : 0.0f)
+            << mx << " " << my << " " << mz;
     }
     const std::vector<float> l1 = simtest::readBuffer(rt().macrocells.maxL1, 8);
     for (int i = 0; i < 8; ++i) EXPECT_EQ(l1[static_cast<size_t>(i)], i == 4 ? 0.75f : 0.0f) << i;  // (0, 0, 1)

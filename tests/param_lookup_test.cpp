@@ -1,6 +1,8 @@
 // Tests of minihost's parameter lookup and value conversion (minihost/param_lookup.h) on a small
 // table shaped like the effect's: a group and a slider with the same name, one name in two
 // groups, a checkbox known only by its box's label, popups, a colour, a 3-D point, an angle.
+#include "minihost/param_lookup.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,7 +10,6 @@
 #include <deque>
 
 #include "minihost/host_error.h"
-#include "minihost/param_lookup.h"
 
 namespace minihost {
 namespace {
@@ -29,9 +30,9 @@ public:
         slider("Vorticity", 0, 30, 10);           // 6
         slider("Turbulence", 0, 100, 25);         // 7
         add(PF_Param_GROUP_END, "");
-        add(PF_Param_GROUP_START, "Color");  // 9
-        add(PF_Param_GROUP_START, "Fire");   // 10
-        slider("Gamma", 0.1f, 4, 1);         // 11
+        add(PF_Param_GROUP_START, "Color");                   // 9
+        add(PF_Param_GROUP_START, "Fire");                    // 10
+        slider("Gamma", 0.1f, 4, 1);                          // 11
         PF_ParamDef& colour = add(PF_Param_COLOR, "Source");  // 12
         colour.u.cd.dephault = PF_Pixel{255, 255, 230, 130};
         add(PF_Param_GROUP_END, "");
@@ -39,12 +40,13 @@ public:
         slider("Gamma", 0, 1, 0.5f);         // 15
         add(PF_Param_GROUP_END, "");
         add(PF_Param_GROUP_END, "");
-        add(PF_Param_GROUP_START, "Render");                              // 18
-        popup("Quality", "Draft|Normal|High|Ultra", 4);                   // 19
+        add(PF_Param_GROUP_START, "Render");                               // 18
+        popup("Quality", "Draft|Normal|High|Ultra", 4);                    // 19
         popup("Sim Mode", "Source Only|+ Buoyancy|+ Projection|Full", 4);  // 20
-        add(PF_Param_ANGLE, "Hue Shift");                                 // 21
+        add(PF_Param_ANGLE, "Hue Shift");                                  // 21
         add(PF_Param_GROUP_END, "");
-        for (std::size_t i = 0; i < defs_.size(); ++i) definitions.emplace_back(static_cast<PF_ParamIndex>(i), defs_[i]);
+        for (std::size_t i = 0; i < defs_.size(); ++i)
+            definitions.emplace_back(static_cast<PF_ParamIndex>(i), defs_[i]);
     }
 
     std::deque<ParamDefinition> definitions;
@@ -137,7 +139,9 @@ TEST(ParamValues, PopupsByChoiceText) {
         paramValueFromInput(quality, ParamInput::ofText("Fast"));
         FAIL();
     } catch (const HostError& e) {
-        EXPECT_CONTAINS(e.what(), "parameter 19 \"Quality\": expected one of \"Draft\", \"Normal\", \"High\", \"Ultra\", got \"Fast\"");
+        EXPECT_CONTAINS(
+            e.what(),
+            "parameter 19 \"Quality\": expected one of \"Draft\", \"Normal\", \"High\", \"Ultra\", got \"Fast\"");
     }
 }
 

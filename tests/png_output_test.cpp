@@ -78,7 +78,7 @@ TEST(StraightAlpha, TransparentPixelsAreBlackAndOutOfRangeValuesClamp) {
 TEST(StraightAlpha, SixteenBitHostFullScaleBecomesPngFullScale) {
     minihost::World world(3, 1, 16);
     world.pixel16(0, 0) = PF_Pixel16{32768, 32768, 16384, 0};  // alpha, red, green, blue
-    world.pixel16(1, 0) = PF_Pixel16{16384, 8192, 16384, 0};    // half coverage, premultiplied
+    world.pixel16(1, 0) = PF_Pixel16{16384, 8192, 16384, 0};   // half coverage, premultiplied
     world.pixel16(2, 0) = PF_Pixel16{0, 0, 0, 0};
     minihost::RgbaImage image = minihost::imageFromWorld(world);
 

@@ -2,6 +2,8 @@
 // frames on a 32³ grid through the real kernels: the half-resolution march and its upsample at
 // an odd output size, the full-resolution qualities, the camera, an empty grid, Opacity, the
 // debug slice path, the "[FRAME]" line, the output-sized buffers, row padding and bad inputs.
+#include "render/render_volume.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,7 +18,6 @@
 #include "host/log.h"
 #include "minihost/world.h"
 #include "render/post.h"
-#include "render/render_volume.h"
 #include "render_fixture.h"
 
 namespace {
@@ -32,8 +33,8 @@ TEST(RenderQuality, TableByQuality) {
         int quality, samples, ssaa, bicubic;
         bool half, blur;
     };
-    const Row rows[] = {{1, 48, 1, 0, true, false},  {2, 96, 1, 0, true, false},  {3, 128, 2, 1, false, true},
-                        {4, 256, 3, 1, false, true}, {0, 96, 1, 0, true, false},  {5, 96, 1, 0, true, false},
+    const Row rows[] = {{1, 48, 1, 0, true, false},  {2, 96, 1, 0, true, false}, {3, 128, 2, 1, false, true},
+                        {4, 256, 3, 1, false, true}, {0, 96, 1, 0, true, false}, {5, 96, 1, 0, true, false},
                         {-7, 96, 1, 0, true, false}};
     for (const Row& r : rows) {
         SCOPED_TRACE(r.quality);
@@ -346,9 +347,11 @@ TEST_F(RenderVolume, FrameLineNamesQualityVoxelSizeAndFrame) {
     s.voxelSize = 4;
     renderFloat(s, kW, kH);
     ASSERT_EQ(frameLines(), 2);
-    EXPECT_TRUE(std::regex_match(loggedLines()[0], std::regex(R"(\[FRAME\] Q=Draft  V=Large   F=7    render=\d+\.\dms\n)")))
+    EXPECT_TRUE(
+        std::regex_match(loggedLines()[0], std::regex(R"(\[FRAME\] Q=Draft  V=Large   F=7    render=\d+\.\dms\n)")))
         << loggedLines()[0];
-    EXPECT_TRUE(std::regex_match(loggedLines()[1], std::regex(R"(\[FRAME\] Q=\?      V=Tiny    F=7    render=\d+\.\dms\n)")))
+    EXPECT_TRUE(
+        std::regex_match(loggedLines()[1], std::regex(R"(\[FRAME\] Q=\?      V=Tiny    F=7    render=\d+\.\dms\n)")))
         << loggedLines()[1];
 }
 
@@ -384,7 +387,7 @@ TEST_F(RenderVolume, RowPaddingIsLeftAloneAtEveryDepth) {
         minihost::World out(kW, kH, bits, 12);
         ASSERT_TRUE(cindel::renderVolume(rt(), out.get()->data, kW, kH, out.rowBytes(), bits, settings()));
         EXPECT_TRUE(out.paddingIntact());
-        const double centreAlpha = bits == 8 ? out.pixel8(kW / 2, kH / 2).alpha / 255.0
+        const double centreAlpha = bits == 8    ? out.pixel8(kW / 2, kH / 2).alpha / 255.0
                                    : bits == 16 ? out.pixel16(kW / 2, kH / 2).alpha / 32768.0
                                                 : out.pixel32(kW / 2, kH / 2).alpha;
         EXPECT_GT(centreAlpha, 0.1);
@@ -401,7 +404,7 @@ TEST_F(RenderVolume, BadInputsAreRefusedAndWriteNothing) {
     EXPECT_FALSE(cindel::renderVolume(rt(), pixels.data(), -kW, kH, kW * 4, 8, s));
     EXPECT_FALSE(cindel::renderVolume(rt(), pixels.data(), kW, -1, kW * 4, 8, s));
     EXPECT_FALSE(cindel::renderVolume(rt(), nullptr, kW, kH, kW * 4, 8, s));
-    EXPECT_FALSE(cindel::renderVolume(rt(), pixels.data(), kW, kH, kW * 4 - 1, 8, s));  // rows too short
+    EXPECT_FALSE(cindel::renderVolume(rt(), pixels.data(), kW, kH, kW * 4 - 1, 8, s));   // rows too short
     EXPECT_FALSE(cindel::renderVolume(rt(), pixels.data(), kW, kH / 2, kW * 4, 12, s));  // no such depth
     rt().ready = false;
     EXPECT_FALSE(cindel::renderVolume(rt(), pixels.data(), kW, kH, kW * 4, 8, s));

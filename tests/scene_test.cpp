@@ -1,6 +1,8 @@
 // Tests of the composition model (minihost/composition.h, compositor.h) and of scene files
 // (tools/scene_file.cpp): what a scene builds, each class of error with its file, field path and
 // expectation, keyframe interpolation, transforms, the default camera, resizing, compositing.
+#include "tools/scene.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -13,7 +15,6 @@
 #include "minihost/compositor.h"
 #include "tools/errors.h"
 #include "tools/image_io.h"
-#include "tools/scene.h"
 
 namespace cli {
 namespace {
@@ -48,7 +49,7 @@ TEST(Keyframes, LinearHoldAndBeyondTheEnds) {
     value.addKey(1.0, 10.0);
     value.addKey(2.0, 20.0, Interpolation::Hold);
     value.addKey(3.0, 40.0);
-    EXPECT_DOUBLE_EQ(value.at(0.0), 10.0);   // before the first key: the first value
+    EXPECT_DOUBLE_EQ(value.at(0.0), 10.0);  // before the first key: the first value
     EXPECT_DOUBLE_EQ(value.at(1.0), 10.0);
     EXPECT_DOUBLE_EQ(value.at(1.25), 12.5);  // linear
     EXPECT_DOUBLE_EQ(value.at(2.0), 20.0);
@@ -173,7 +174,8 @@ TEST(SceneFile, ImageLayersLoadRelativeToTheSceneFile) {
     minihost::RgbaImage logo(8, 4);
     logo.at(3, 1)[0] = logo.at(3, 1)[3] = 1.0f;
     writeImageAtomically(logo, OutputFormat::Png8, (dir / "logo.png").string());
-    std::ofstream(dir / "s.json") << R"({"layers": [{"type": "effect"}, {"type": "image", "name": "Logo", "file": "logo.png"}]})";
+    std::ofstream(dir / "s.json")
+        << R"({"layers": [{"type": "effect"}, {"type": "image", "name": "Logo", "file": "logo.png"}]})";
     Scene scene = loadSceneFile((dir / "s.json").string());
     const minihost::Layer* image = scene.composition->findByName("Logo");
     ASSERT_NE(image, nullptr);
@@ -199,7 +201,8 @@ TEST(SceneErrors, WrongShapeOfAValue) {
               "test.json: composition.width: expected a whole number, got \"wide\"");
     EXPECT_EQ(parseError(R"({"composition": {"width": 0}})"),
               "test.json: composition.width: expected a whole number of at least 1, got 0");
-    EXPECT_CONTAINS(parseError(R"({"layers": [{"type": "effect", "scale": "big"}]})"), "layers[0].scale: expected a scale");
+    EXPECT_CONTAINS(parseError(R"({"layers": [{"type": "effect", "scale": "big"}]})"),
+                    "layers[0].scale: expected a scale");
 }
 
 TEST(SceneErrors, UnknownFieldsAreRefusedWithTheNearestKnownOne) {
@@ -233,8 +236,9 @@ TEST(SceneErrors, KeysNeedOneTimeAndAKnownInterpolation) {
     EXPECT_CONTAINS(parseError(R"({"layers": [{"type": "effect", "params": {"Gamma":
                                   {"keys": [{"frame": 0, "value": 1, "interpolation": "bezier"}]}}}]})"),
                     "params[\"Gamma\"].keys[0].interpolation: expected \"linear\" or \"hold\"");
-    EXPECT_CONTAINS(parseError(R"({"layers": [{"type": "effect", "params": {"Gamma": {"value": 1}}}]})"),
-                    "params[\"Gamma\"]: expected a number, a text, true or false, a list of numbers, or {\"keys\": [...]}");
+    EXPECT_CONTAINS(
+        parseError(R"({"layers": [{"type": "effect", "params": {"Gamma": {"value": 1}}}]})"),
+        "params[\"Gamma\"]: expected a number, a text, true or false, a list of numbers, or {\"keys\": [...]}");
 }
 
 TEST(SceneErrors, MasksNeedTwoVertices) {
@@ -244,7 +248,8 @@ TEST(SceneErrors, MasksNeedTwoVertices) {
 
 TEST(SceneErrors, OutputSettings) {
     EXPECT_CONTAINS(parseError(R"({"output": {"format": "tiff"}})"), "output.format: unknown format \"tiff\"");
-    EXPECT_CONTAINS(parseError(R"({"output": {"frames": "9-2"}})"), "output.frames: the range 9-2 ends before it starts");
+    EXPECT_CONTAINS(parseError(R"({"output": {"frames": "9-2"}})"),
+                    "output.frames: the range 9-2 ends before it starts");
     EXPECT_CONTAINS(parseError(R"({"output": {"frames": "abc"}})"), "output.frames: expected frames as A-B");
     EXPECT_CONTAINS(parseError(R"({"composition": {"duration": 10}, "output": {"frames": "0-10"}})"),
                     "output.frames: frame 10 is past the composition's last frame 9");
@@ -252,7 +257,8 @@ TEST(SceneErrors, OutputSettings) {
 }
 
 TEST(SceneErrors, UnreadableImagesAreNamedWithTheReason) {
-    std::string e = parseError(R"({"layers": [{"type": "effect"}, {"type": "image", "file": "no-such-logo.png"}]})", "/nonexistent");
+    std::string e = parseError(R"({"layers": [{"type": "effect"}, {"type": "image", "file": "no-such-logo.png"}]})",
+                               "/nonexistent");
     EXPECT_CONTAINS(e, "test.json: layers[1].file: cannot read image \"/nonexistent/no-such-logo.png\": No such file");
 }
 
@@ -298,7 +304,8 @@ TEST(Camera, DefaultCameraIsTheEffectsDefaultView) {
     // view of its own default camera: axes aligned, at (w/2, h/2, −1.39 w), zoom 1.39 w.
     Scene without = parse(R"({"composition": {"width": 640, "height": 360}})");
     expectDefaultView(without.composition->effectCamera(0.0), 640, 360);
-    Scene with = parse(R"({"composition": {"width": 640, "height": 360}, "layers": [{"type": "camera"}, {"type": "effect"}]})");
+    Scene with =
+        parse(R"({"composition": {"width": 640, "height": 360}, "layers": [{"type": "camera"}, {"type": "effect"}]})");
     expectDefaultView(with.composition->effectCamera(0.0), 640, 360);
     expectDefaultView(with.composition->cameraOf(with.composition->layer(0), 0.0), 640, 360);
 }
@@ -341,7 +348,7 @@ TEST(Compositor, EffectOutputPassesThroughAndLayersStackOver) {
     Scene scene = parse(R"({"composition": {"width": 4, "height": 2},
         "layers": [{"type": "effect"}, {"type": "solid", "color": [0, 0, 1], "width": 2, "height": 2, "position": [1, 1]}]})");
     minihost::RgbaImage effect(4, 2);
-    effect.at(0, 0)[0] = 0.5f, effect.at(0, 0)[3] = 0.5f;  // half-covering red over the blue solid
+    effect.at(0, 0)[0] = 0.5f, effect.at(0, 0)[3] = 0.5f;    // half-covering red over the blue solid
     effect.at(3, 1)[1] = 0.25f, effect.at(3, 1)[3] = 0.25f;  // over nothing
     minihost::RgbaImage frame = minihost::compositeFrame(*scene.composition, 0.0, &effect, std::nullopt);
     EXPECT_FLOAT_EQ(frame.at(0, 0)[0], 0.5f);
@@ -354,6 +361,20 @@ TEST(Compositor, EffectOutputPassesThroughAndLayersStackOver) {
     minihost::RgbaImage onBlack = minihost::compositeFrame(*scene.composition, 0.0, &effect, minihost::Rgb{0, 0, 0});
     EXPECT_FLOAT_EQ(onBlack.at(2, 0)[3], 1.0f);
     EXPECT_FLOAT_EQ(onBlack.at(3, 1)[1], 0.25f);
+}
+
+TEST(ExampleScenes, AllLoad) {
+    int count = 0;
+    for (const auto& entry : fs::directory_iterator(CINDEL_EXAMPLES_DIR)) {
+        if (entry.path().extension() != ".json") continue;
+        ++count;
+        EXPECT_NO_THROW({
+            Scene scene = loadSceneFile(entry.path().string());
+            EXPECT_NE(scene.composition->effectLayer(), nullptr);
+            EXPECT_FALSE(scene.params.empty()) << entry.path();
+        }) << entry.path();
+    }
+    EXPECT_GE(count, 5);
 }
 
 TEST(DefaultScene, IsBuiltInAndValid) {

@@ -32,7 +32,8 @@ double nowMilliseconds() {
 
 std::string locatePlugin(const std::string& option) {
     if (!option.empty()) {
-        if (!std::filesystem::exists(option)) throw RuntimeFailure("plug-in \"" + option + "\" (from --plugin): no such file");
+        if (!std::filesystem::exists(option))
+            throw RuntimeFailure("plug-in \"" + option + "\" (from --plugin): no such file");
         return option;
     }
     std::vector<std::filesystem::path> candidates;
@@ -126,7 +127,8 @@ std::vector<std::string> EffectSession::takeLog() {
     std::vector<std::string> lines = minihost::Host::capturedLog();
     minihost::Host::clearCapturedLog();
     if (isVerbose_)
-        for (const std::string& line : lines) std::fprintf(stderr, "  [effect] %s%s", line.c_str(), !line.empty() && line.back() == '\n' ? "" : "\n");
+        for (const std::string& line : lines)
+            std::fprintf(stderr, "  [effect] %s%s", line.c_str(), !line.empty() && line.back() == '\n' ? "" : "\n");
     return lines;
 }
 

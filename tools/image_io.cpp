@@ -1,16 +1,16 @@
 // PNG and EXR encoding and decoding, and the atomic write of frames.
 #include "tools/image_io.h"
 
-#include <fcntl.h>
-#include <png.h>
-#include <unistd.h>
-
 #include <ImfChannelList.h>
 #include <ImfFrameBuffer.h>
 #include <ImfHeader.h>
 #include <ImfInputFile.h>
 #include <ImfOutputFile.h>
 #include <ImfRgbaFile.h>
+#include <fcntl.h>
+#include <png.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -148,7 +148,8 @@ bool decodePng(FILE* file, PngDecodeBuffers* out, PngError* error) {
 
 // ---- Writers into a temporary path
 
-void writePngFile(const minihost::RgbaImage& image, int bitDepth, const std::string& tempPath, const std::string& target) {
+void writePngFile(const minihost::RgbaImage& image, int bitDepth, const std::string& tempPath,
+                  const std::string& target) {
     const std::size_t count = std::size_t(image.width) * image.height;
     std::vector<std::uint8_t> bytes(count * 4 * (bitDepth / 8));
     for (std::size_t i = 0; i < count; ++i) {
@@ -170,11 +171,15 @@ void writePngFile(const minihost::RgbaImage& image, int bitDepth, const std::str
     const bool isEncoded = encodePng(file, bytes.data(), image.width, image.height, bitDepth, &error);
     const int flushError = std::fflush(file) != 0 ? errno : 0;
     const int closeError = std::fclose(file) != 0 ? errno : 0;
-    if (!isEncoded) throw RuntimeFailure(target + ": cannot write the PNG: " + (error.message[0] ? error.message : "libpng failed"));
-    if (flushError || closeError) throw RuntimeFailure(target + ": cannot write the file: " + systemReason(flushError ? flushError : closeError));
+    if (!isEncoded)
+        throw RuntimeFailure(target +
+                             ": cannot write the PNG: " + (error.message[0] ? error.message : "libpng failed"));
+    if (flushError || closeError)
+        throw RuntimeFailure(target + ": cannot write the file: " + systemReason(flushError ? flushError : closeError));
 }
 
-void writeExrFile(const minihost::RgbaImage& image, bool isHalf, const std::string& tempPath, const std::string& target) {
+void writeExrFile(const minihost::RgbaImage& image, bool isHalf, const std::string& tempPath,
+                  const std::string& target) {
     try {
         if (isHalf) {
             std::vector<Imf::Rgba> pixels(std::size_t(image.width) * image.height);
@@ -250,7 +255,8 @@ PngPixels readPng(const std::string& path) {
     const bool isDecoded = decodePng(file, &buffers, &error);
     std::fclose(file);
     if (!isDecoded)
-        throw RuntimeFailure("cannot read image \"" + path + "\": " + (error.message[0] ? error.message : "libpng failed"));
+        throw RuntimeFailure("cannot read image \"" + path +
+                             "\": " + (error.message[0] ? error.message : "libpng failed"));
 
     PngPixels pixels;
     pixels.width = buffers.width;
@@ -292,8 +298,9 @@ ExrPixels readExr(const std::string& path) {
         Imf::FrameBuffer frame;
         const std::size_t xStride = 4 * sizeof(float);
         const std::size_t yStride = xStride * std::size_t(pixels.width);
-        char* base = reinterpret_cast<char*>(pixels.rgba.data()) -
-                     (std::ptrdiff_t(window.min.x) * std::ptrdiff_t(xStride) + std::ptrdiff_t(window.min.y) * std::ptrdiff_t(yStride));
+        char* base =
+            reinterpret_cast<char*>(pixels.rgba.data()) - (std::ptrdiff_t(window.min.x) * std::ptrdiff_t(xStride) +
+                                                           std::ptrdiff_t(window.min.y) * std::ptrdiff_t(yStride));
         const char* names[4] = {"R", "G", "B", "A"};
         for (int c = 0; c < 4; ++c)
             frame.insert(names[c], Imf::Slice(Imf::FLOAT, base + c * sizeof(float), xStride, yStride));

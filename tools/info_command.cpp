@@ -92,7 +92,8 @@ int runInfo(const std::string& plugin, bool isVerbose) {
     std::string chosenText;
     for (cl_uint p = 0; p < platformCount; ++p) {
         std::printf("  platform %u: %s (%s, %s)\n", p, platformText(platforms[p], CL_PLATFORM_NAME).c_str(),
-                    platformText(platforms[p], CL_PLATFORM_VENDOR).c_str(), platformText(platforms[p], CL_PLATFORM_VERSION).c_str());
+                    platformText(platforms[p], CL_PLATFORM_VENDOR).c_str(),
+                    platformText(platforms[p], CL_PLATFORM_VERSION).c_str());
         cl_uint deviceCount = 0;
         if (clGetDeviceIDs(platforms[p], CL_DEVICE_TYPE_ALL, 0, nullptr, &deviceCount) != CL_SUCCESS) deviceCount = 0;
         std::vector<cl_device_id> devices(deviceCount);
@@ -103,8 +104,8 @@ int runInfo(const std::string& plugin, bool isVerbose) {
             const bool isChosen = hasChoice && static_cast<void*>(devices[d]) == chosen.device;
             std::printf("    device %u: %s [%s, %u compute units, %s, driver %s]%s\n", d,
                         deviceText(devices[d], CL_DEVICE_NAME).c_str(), deviceTypeName(devices[d]), units,
-                        deviceText(devices[d], CL_DEVICE_VERSION).c_str(), deviceText(devices[d], CL_DRIVER_VERSION).c_str(),
-                        isChosen ? "  <- the effect's device" : "");
+                        deviceText(devices[d], CL_DEVICE_VERSION).c_str(),
+                        deviceText(devices[d], CL_DRIVER_VERSION).c_str(), isChosen ? "  <- the effect's device" : "");
             if (isChosen)
                 chosenText = deviceText(devices[d], CL_DEVICE_NAME) + " (" + deviceTypeName(devices[d]) + ") on " +
                              platformText(platforms[p], CL_PLATFORM_NAME);
@@ -113,10 +114,12 @@ int runInfo(const std::string& plugin, bool isVerbose) {
     if (hasChoice && !chosenText.empty())
         std::printf("Chosen:   %s\n", chosenText.c_str());
     else if (hasChoice)
-        std::printf("Chosen:   platform %p, device %p (not among the devices listed here)\n", chosen.platform, chosen.device);
+        std::printf("Chosen:   platform %p, device %p (not among the devices listed here)\n", chosen.platform,
+                    chosen.device);
     else
-        std::printf("Chosen:   none: the effect found no usable OpenCL device (its rule: the first GPU over the first "
-                    "8 platforms, else, where the build allows it, the first CPU); frames get the no-GPU fill\n");
+        std::printf(
+            "Chosen:   none: the effect found no usable OpenCL device (its rule: the first GPU over the first "
+            "8 platforms, else, where the build allows it, the first CPU); frames get the no-GPU fill\n");
     std::printf("Kernels:  global set-up (OpenCL start-up and kernel library build) took %s%s\n",
                 formatDuration(session.globalSetupMilliseconds() / 1000).c_str(),
                 hasBuildFailure ? "; the kernel build FAILED (run with --verbose for the build log)" : "");

@@ -39,9 +39,8 @@ std::size_t editDistance(const std::string& a, const std::string& b) {
 // A key that reads as an identifier goes after a dot; anything else (spaces, punctuation) in
 // brackets and quotes, as in params["Burn Progress"].
 bool isPlainKey(const std::string& key) {
-    return !key.empty() && std::all_of(key.begin(), key.end(), [](char c) {
-        return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
-    });
+    return !key.empty() && std::all_of(key.begin(), key.end(),
+                                       [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; });
 }
 
 std::string typeName(const Json& value) {

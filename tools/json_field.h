@@ -4,11 +4,10 @@
 // which are refused with the nearest known key, so a misspelt field never goes unnoticed.
 #pragma once
 
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "tools/errors.h"
 

@@ -25,7 +25,8 @@ ParamValue scaledPoint(ParamValue value, const Scene& scene) {
     return value;
 }
 
-minihost::HostTime hostTimeOf(double compSeconds, const minihost::Layer& effectLayer, const minihost::Composition& comp) {
+minihost::HostTime hostTimeOf(double compSeconds, const minihost::Layer& effectLayer,
+                              const minihost::Composition& comp) {
     // Effect parameter keys live in the effect layer's time.
     const double layerSeconds = effectLayer.layerSeconds(compSeconds);
     return minihost::HostTime{static_cast<A_long>(std::lround(layerSeconds * comp.timeScale)), comp.timeScale};
@@ -33,10 +34,11 @@ minihost::HostTime hostTimeOf(double compSeconds, const minihost::Layer& effectL
 
 void applyLayerSetting(minihost::Instance& instance, const ParamDefinition& definition, const ParamSetting& setting,
                        const Scene& scene, std::vector<LayerBinding>& bindings) {
-    if (setting.isKeyframed()) throw UsageError(setting.where + ": " + definition.label() + " is a layer and cannot be keyframed");
+    if (setting.isKeyframed())
+        throw UsageError(setting.where + ": " + definition.label() + " is a layer and cannot be keyframed");
     if (setting.constant.kind != minihost::ParamInput::Kind::Text)
-        throw UsageError(setting.where + ": " + definition.label() + " is a layer: expected the name of a layer or \"none\", got " +
-                         setting.constant.describe());
+        throw UsageError(setting.where + ": " + definition.label() +
+                         " is a layer: expected the name of a layer or \"none\", got " + setting.constant.describe());
     const std::string& name = setting.constant.text;
     for (auto it = bindings.begin(); it != bindings.end();)
         it = it->index == definition.index ? bindings.erase(it) : it + 1;
@@ -49,7 +51,8 @@ void applyLayerSetting(minihost::Instance& instance, const ParamDefinition& defi
     if (!layer) {
         std::string names;
         for (const minihost::Layer& l : comp.layers())
-            if (l.isAudioVisual() && l.type != minihost::LayerType::Effect) names += (names.empty() ? "" : ", ") + ("\"" + l.name + "\"");
+            if (l.isAudioVisual() && l.type != minihost::LayerType::Effect)
+                names += (names.empty() ? "" : ", ") + ("\"" + l.name + "\"");
         throw UsageError(setting.where + ": no layer named \"" + name + "\"; the layers it can take: " +
                          (names.empty() ? "none (add an image or solid layer)" : names));
     }
@@ -65,15 +68,18 @@ void applyValueSetting(minihost::Instance& instance, const ParamDefinition& defi
                        const Scene& scene) {
     try {
         if (!setting.isKeyframed()) {
-            instance.set(definition.index, scaledPoint(minihost::paramValueFromInput(definition, setting.constant), scene));
+            instance.set(definition.index,
+                         scaledPoint(minihost::paramValueFromInput(definition, setting.constant), scene));
             return;
         }
         const minihost::Layer* effect = scene.composition->effectLayer();
         // Replace whatever was there: set() clears keys and a constant, then the keys go in.
-        instance.param(definition.index).set(scaledPoint(minihost::paramValueFromInput(definition, setting.keys.front().value), scene));
+        instance.param(definition.index)
+            .set(scaledPoint(minihost::paramValueFromInput(definition, setting.keys.front().value), scene));
         for (const ParamKey& key : setting.keys)
             instance.addKeyframe(definition.index, hostTimeOf(key.seconds, *effect, *scene.composition),
-                                 scaledPoint(minihost::paramValueFromInput(definition, key.value), scene), key.interpolation);
+                                 scaledPoint(minihost::paramValueFromInput(definition, key.value), scene),
+                                 key.interpolation);
     } catch (const HostError& e) {
         throw UsageError(setting.where + ": " + e.what());
     }
@@ -111,7 +117,8 @@ std::vector<LayerBinding> applyParamSettings(minihost::Host& host, minihost::Ins
         if (type != PF_Param_LAYER && !minihost::isValueType(type))
             throw UsageError(setting.where + ": " + definition->label() + " is a " + minihost::paramTypeName(type) +
                              " and holds no value");
-        (definition->def.flags & PF_ParamFlag_SUPERVISE ? supervised : others).push_back(Resolved{&setting, definition});
+        (definition->def.flags & PF_ParamFlag_SUPERVISE ? supervised : others)
+            .push_back(Resolved{&setting, definition});
     }
 
     std::vector<LayerBinding> bindings;

@@ -133,7 +133,8 @@ int runParams(const std::string& plugin, bool isJson, bool isVerbose) {
         table["effectVersion"] = describeEffectVersion(session.host().effectVersion());
         table["count"] = definitions.size() - 1;
         table["parameters"] = nlohmann::ordered_json::array();
-        for (std::size_t i = 1; i < definitions.size(); ++i) table["parameters"].push_back(rowJson(lookup, definitions[i]));
+        for (std::size_t i = 1; i < definitions.size(); ++i)
+            table["parameters"].push_back(rowJson(lookup, definitions[i]));
         std::printf("%s\n", table.dump(2).c_str());
         return 0;
     }

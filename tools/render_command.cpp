@@ -53,7 +53,8 @@ public:
         auto it = worlds_.find(layerId);
         if (it != worlds_.end()) return *it->second;
         const Layer* layer = comp_.layerById(layerId);
-        auto world = std::make_unique<minihost::World>(minihost::worldFromImage(minihost::layerPixels(*layer, nullptr), bits_));
+        auto world =
+            std::make_unique<minihost::World>(minihost::worldFromImage(minihost::layerPixels(*layer, nullptr), bits_));
         return *worlds_.emplace(layerId, std::move(world)).first->second;
     }
 
@@ -91,7 +92,7 @@ int runRender(const RenderOptions& options) {
     Scene scene = options.scenePath ? loadSceneFile(*options.scenePath) : defaultScene();
     if (options.size) scene.resize(options.size->first, options.size->second);
     Composition& comp = *scene.composition;
-    const FrameRange frames = options.frames ? *options.frames
+    const FrameRange frames = options.frames        ? *options.frames
                               : scene.output.frames ? *scene.output.frames
                                                     : FrameRange{0, comp.durationFrames - 1};
     if (frames.last >= comp.durationFrames)
@@ -99,8 +100,9 @@ int runRender(const RenderOptions& options) {
                          ": the composition has frames 0 to " + std::to_string(comp.durationFrames - 1));
     const OutputFormat format = options.format.value_or(scene.output.format);
     const std::string directory = options.outDirectory.value_or(scene.output.directory);
-    const std::optional<minihost::Rgb> background =
-        options.hasBackground ? options.background : scene.output.hasBackground ? scene.output.background : std::nullopt;
+    const std::optional<minihost::Rgb> background = options.hasBackground        ? options.background
+                                                    : scene.output.hasBackground ? scene.output.background
+                                                                                 : std::nullopt;
     const std::string video = options.video.value_or(scene.output.video);
 
     std::vector<ParamSetting> settings = scene.params;
@@ -119,8 +121,9 @@ int runRender(const RenderOptions& options) {
     if (!video.empty()) {
         ffmpeg = findFfmpeg();
         if (ffmpeg.empty())
-            std::fprintf(stderr, "cindel: ffmpeg is not installed, so no video will be made (the frames will be); "
-                                 "install it with: apt-get install ffmpeg\n");
+            std::fprintf(stderr,
+                         "cindel: ffmpeg is not installed, so no video will be made (the frames will be); "
+                         "install it with: apt-get install ffmpeg\n");
     }
 
     // ---- The effect, its instance on the effect layer, the host's times and the parameters.
@@ -144,7 +147,8 @@ int runRender(const RenderOptions& options) {
 
     std::fprintf(stderr, "cindel: %s, %d x %d at %g fps, frames %d-%d as %s into %s/ (kernel build %s)\n",
                  scene.source.c_str(), comp.width, comp.height, comp.framesPerSecond(), frames.first, frames.last,
-                 formatName(format), directory.c_str(), formatDuration(session.globalSetupMilliseconds() / 1000).c_str());
+                 formatName(format), directory.c_str(),
+                 formatDuration(session.globalSetupMilliseconds() / 1000).c_str());
 
     // ---- Frames in order.
     Totals totals;
@@ -154,7 +158,8 @@ int runRender(const RenderOptions& options) {
         const double compSeconds = comp.secondsOfFrame(frame);
         std::optional<minihost::RgbaImage> effectImage;
         double effectMs = 0, renderMs = -1;
-        if (effectLayer.isActiveAt(compSeconds)) {
+        // A hidden or not yet started effect layer is not rendered, as the host would not ask.
+        if (effectLayer.isVisible && effectLayer.isActiveAt(compSeconds)) {
             hostSettings.currentTime =
                 static_cast<A_long>(std::lround(effectLayer.layerSeconds(compSeconds) * comp.timeScale));
             minihost::World output(effectLayer.width, effectLayer.height, bits);
@@ -162,7 +167,9 @@ int runRender(const RenderOptions& options) {
             const PF_Err err = host.renderFrame(instance, output);
             effectMs = nowMilliseconds() - start;
             renderMs = renderMillisecondsFromLog(session.takeLog());
-            if (err) throw RuntimeFailure("frame " + std::to_string(frame) + ": the effect failed with " + describeEffectError(err));
+            if (err)
+                throw RuntimeFailure("frame " + std::to_string(frame) + ": the effect failed with " +
+                                     describeEffectError(err));
             effectImage = minihost::imageFromWorld(output);
         }
         const minihost::RgbaImage composite =
@@ -189,8 +196,8 @@ int runRender(const RenderOptions& options) {
             std::snprintf(timing, sizeof timing, "simulation %.0f ms, render %.0f ms", simulationMs, renderMs);
         else
             std::snprintf(timing, sizeof timing, "effect %.0f ms", effectMs);
-        std::fprintf(stderr, "frame %d/%d (#%d): %s, total %.0f ms; %s left\n", done, frames.count(), frame, timing, wallMs,
-                     left ? ("about " + formatDuration(average * left / 1000)).c_str() : "nothing");
+        std::fprintf(stderr, "frame %d/%d (#%d): %s, total %.0f ms; %s left\n", done, frames.count(), frame, timing,
+                     wallMs, left ? ("about " + formatDuration(average * left / 1000)).c_str() : "nothing");
     }
 
     std::fprintf(stderr, "cindel: %d frame%s in %s (%.0f ms a frame", frames.count(), frames.count() == 1 ? "" : "s",
@@ -202,21 +209,24 @@ int runRender(const RenderOptions& options) {
     if (frames.count() == 1)
         std::fprintf(stderr, "): %s\n", firstPath.c_str());
     else
-        std::fprintf(stderr, "): %s … %s\n", firstPath.c_str(),
-                     std::filesystem::path(framePath(directory, scene.output.prefix, frames.last, format)).filename().c_str());
+        std::fprintf(
+            stderr, "): %s … %s\n", firstPath.c_str(),
+            std::filesystem::path(framePath(directory, scene.output.prefix, frames.last, format)).filename().c_str());
 
     if (PF_Err err = session.shutDown())
         std::fprintf(stderr, "cindel: warning: the effect's set-down returned %s\n", describeEffectError(err).c_str());
 
     if (!video.empty()) {
         if (ffmpeg.empty()) {
-            std::fprintf(stderr, "cindel: no video: ffmpeg is not installed (apt-get install ffmpeg); the frames are in %s/\n",
+            std::fprintf(stderr,
+                         "cindel: no video: ffmpeg is not installed (apt-get install ffmpeg); the frames are in %s/\n",
                          directory.c_str());
             return kExitRuntimeFailure;
         }
         VideoJob job;
         job.ffmpeg = ffmpeg;
-        job.framePattern = (std::filesystem::path(directory) / (scene.output.prefix + "_%04d." + fileExtension(format))).string();
+        job.framePattern =
+            (std::filesystem::path(directory) / (scene.output.prefix + "_%04d." + fileExtension(format))).string();
         job.firstFrame = frames.first;
         job.frameCount = frames.count();
         job.timeScale = comp.timeScale;

@@ -12,7 +12,8 @@ namespace cli {
 namespace {
 
 bool parseWhole(const std::string& text, int* value) {
-    if (text.empty() || text.size() > 9 || !std::all_of(text.begin(), text.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
+    if (text.empty() || text.size() > 9 ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
         return false;
     *value = std::atoi(text.c_str());
     return true;
@@ -66,12 +67,11 @@ int bitsPerChannel(OutputFormat format) {
 FrameRange parseFrameRange(const std::string& text, const std::string& what) {
     FrameRange range;
     std::size_t dash = text.find('-');
-    bool isValid = dash == std::string::npos
-                       ? parseWhole(text, &range.first) && parseWhole(text, &range.last)
-                       : parseWhole(text.substr(0, dash), &range.first) && parseWhole(text.substr(dash + 1), &range.last);
+    bool isValid = dash == std::string::npos ? parseWhole(text, &range.first) && parseWhole(text, &range.last)
+                                             : parseWhole(text.substr(0, dash), &range.first) &&
+                                                   parseWhole(text.substr(dash + 1), &range.last);
     if (!isValid) throw UsageError(what + ": expected frames as A-B or A (whole numbers from 0), got \"" + text + "\"");
-    if (range.last < range.first)
-        throw UsageError(what + ": the range " + text + " ends before it starts");
+    if (range.last < range.first) throw UsageError(what + ": the range " + text + " ends before it starts");
     return range;
 }
 
@@ -82,13 +82,15 @@ std::optional<minihost::Rgb> parseBackground(const std::string& text, const std:
     if (t == "white") return minihost::Rgb{1, 1, 1};
     if (t == "gray" || t == "grey") return minihost::Rgb{0.5, 0.5, 0.5};
     std::string hex = !t.empty() && t[0] == '#' ? t.substr(1) : t;
-    const bool isHex = std::all_of(hex.begin(), hex.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
+    const bool isHex =
+        std::all_of(hex.begin(), hex.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
     if (isHex && (hex.size() == 6 || hex.size() == 3)) {
         if (hex.size() == 3) hex = {hex[0], hex[0], hex[1], hex[1], hex[2], hex[2]};
         auto channel = [&](int i) { return std::strtol(hex.substr(2 * i, 2).c_str(), nullptr, 16) / 255.0; };
         return minihost::Rgb{channel(0), channel(1), channel(2)};
     }
-    throw UsageError(what + ": expected a colour (\"#RRGGBB\", \"#RGB\", black, white, gray) or none, got \"" + text + "\"");
+    throw UsageError(what + ": expected a colour (\"#RRGGBB\", \"#RGB\", black, white, gray) or none, got \"" + text +
+                     "\"");
 }
 
 void Scene::resize(int width, int height) {

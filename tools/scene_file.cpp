@@ -55,7 +55,8 @@ void setFrameRate(const JsonField& field, Composition& comp) {
 double keyTimeSeconds(const JsonField& key, const Composition& comp) {
     const bool hasFrame = key.has("frame");
     const bool hasTime = key.has("time");
-    if (hasFrame == hasTime) throw key.error("a key needs exactly one of \"frame\" (composition frames) and \"time\" (seconds)");
+    if (hasFrame == hasTime)
+        throw key.error("a key needs exactly one of \"frame\" (composition frames) and \"time\" (seconds)");
     return hasFrame ? comp.secondsOfFrame(key.at("frame").number()) : key.at("time").number();
 }
 
@@ -137,7 +138,8 @@ ParamSetting parseParamSetting(const std::string& reference, const JsonField& fi
     if (keys.empty()) throw field.at("keys").expected("at least one key");
     for (const JsonField& key : keys) {
         key.requireObject({"frame", "time", "value", "interpolation"});
-        setting.keys.push_back(ParamKey{keyTimeSeconds(key, comp), parseParamInput(key.at("value")), parseInterpolation(key)});
+        setting.keys.push_back(
+            ParamKey{keyTimeSeconds(key, comp), parseParamInput(key.at("value")), parseInterpolation(key)});
     }
     return setting;
 }
@@ -262,13 +264,15 @@ Layer parseLayer(const JsonField& field, int index, const Composition& comp, con
         case LayerType::Light:
             if (auto colour = field.find("color")) layer.lightColor = parseColour(*colour);
             if (auto intensity = field.find("intensity"))
-                layer.lightIntensity = parseAnimated<double>(*intensity, comp, [](const JsonField& f) { return f.numberIn(0, 100000); });
+                layer.lightIntensity =
+                    parseAnimated<double>(*intensity, comp, [](const JsonField& f) { return f.numberIn(0, 100000); });
             break;
         case LayerType::Camera:
             layer.pointOfInterest = comp.defaultPointOfInterest();
             layer.zoom = comp.defaultZoom();
             if (auto poi = field.find("pointOfInterest"))
-                layer.pointOfInterest = parseAnimated<Vec3>(*poi, comp, [](const JsonField& f) { return parseVec(f, 0.0); });
+                layer.pointOfInterest =
+                    parseAnimated<Vec3>(*poi, comp, [](const JsonField& f) { return parseVec(f, 0.0); });
             if (auto zoom = field.find("zoom"))
                 layer.zoom = parseAnimated<double>(*zoom, comp, [](const JsonField& f) { return f.numberIn(1, 1e6); });
             break;
@@ -317,8 +321,8 @@ void parseOutput(const JsonField& field, OutputSettings& output) {
     if (auto frames = field.find("frames")) {
         if (frames->isArray()) {
             std::vector<double> range = frames->numbers(2, 2);
-            output.frames = parseFrameRange(std::to_string(std::lround(range[0])) + "-" + std::to_string(std::lround(range[1])),
-                                            frames->where());
+            output.frames = parseFrameRange(
+                std::to_string(std::lround(range[0])) + "-" + std::to_string(std::lround(range[1])), frames->where());
         } else {
             output.frames = parseFrameRange(frames->isNumber() ? std::to_string(frames->integer()) : frames->string(),
                                             frames->where());
@@ -334,7 +338,8 @@ void parseOutput(const JsonField& field, OutputSettings& output) {
     if (auto directory = field.find("directory")) output.directory = directory->string();
     if (auto prefix = field.find("prefix")) {
         output.prefix = prefix->string();
-        if (output.prefix.empty() || output.prefix.find('/') != std::string::npos || output.prefix.find('%') != std::string::npos)
+        if (output.prefix.empty() || output.prefix.find('/') != std::string::npos ||
+            output.prefix.find('%') != std::string::npos)
             throw prefix->expected("a file name prefix without '/' or '%'");
     }
     if (auto background = field.find("background")) {
@@ -355,7 +360,8 @@ Scene parseScene(const std::string& text, const std::string& source, const std::
         // The library's message carries the line and column of the fault.
         std::string message = e.what();
         std::size_t detail = message.find("parse error");
-        throw UsageError(source + ": not valid JSON: " + (detail == std::string::npos ? message : message.substr(detail)));
+        throw UsageError(source +
+                         ": not valid JSON: " + (detail == std::string::npos ? message : message.substr(detail)));
     }
     Scene scene;
     scene.source = source;
@@ -370,11 +376,12 @@ Scene parseScene(const std::string& text, const std::string& source, const std::
         for (std::size_t i = 0; i < items.size(); ++i) {
             Layer layer = parseLayer(items[i], static_cast<int>(i), comp, baseDirectory, scene);
             if (!names.insert(layer.name).second)
-                throw items[i].error("the name \"" + layer.name + "\" is already another layer's; layer names must differ");
+                throw items[i].error("the name \"" + layer.name +
+                                     "\" is already another layer's; layer names must differ");
             comp.addLayer(std::move(layer));
         }
         int effects = static_cast<int>(std::count_if(comp.layers().begin(), comp.layers().end(),
-                                                      [](const Layer& l) { return l.type == LayerType::Effect; }));
+                                                     [](const Layer& l) { return l.type == LayerType::Effect; }));
         if (effects != 1)
             throw layers->expected("exactly one layer of type \"effect\" (the layer the effect is applied to), found " +
                                    std::to_string(effects));

@@ -35,13 +35,23 @@ std::string findFfmpeg() {
 
 void encodeVideo(const VideoJob& job) {
     const std::string rate = std::to_string(job.timeScale) + "/" + std::to_string(job.timeStep);
-    std::vector<std::string> args{job.ffmpeg, "-hide_banner", "-loglevel", "error", "-y", "-framerate", rate,
-                                  "-start_number", std::to_string(job.firstFrame), "-i", job.framePattern};
+    std::vector<std::string> args{job.ffmpeg,
+                                  "-hide_banner",
+                                  "-loglevel",
+                                  "error",
+                                  "-y",
+                                  "-framerate",
+                                  rate,
+                                  "-start_number",
+                                  std::to_string(job.firstFrame),
+                                  "-i",
+                                  job.framePattern};
     // Even sizes for 4:2:0 chroma.
     std::string filter = "pad=ceil(iw/2)*2:ceil(ih/2)*2";
     if (job.hasAlpha) {
-        args.insert(args.end(), {"-f", "lavfi", "-i",
-                                 "color=c=black:s=" + std::to_string(job.width) + "x" + std::to_string(job.height) + ":r=" + rate});
+        args.insert(args.end(),
+                    {"-f", "lavfi", "-i",
+                     "color=c=black:s=" + std::to_string(job.width) + "x" + std::to_string(job.height) + ":r=" + rate});
         filter = "[1:v][0:v]overlay=shortest=1," + filter;
     } else {
         filter = "[0:v]" + filter;
