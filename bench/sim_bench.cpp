@@ -52,6 +52,7 @@ void forget(cindel::SimGrid& g) {
     g.nextSlot = 0;
     g.lastFrame = -1;
     g.settingsHash = 0;
+    g.liveEdited = false;
 }
 
 }  // namespace
