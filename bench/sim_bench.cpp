@@ -13,39 +13,6 @@
 
 namespace {
 
-cindel::FrameSettings benchSettings() {
-    cindel::FrameSettings s;
-    cindel::resetFrameSettings(s);
-    s.compWidth = 1920;
-    s.compHeight = 1080;
-    s.sourcePosition = {960.0f, 700.0f, 0.0f};
-    s.emitterRadius = 12;
-    s.sourceSizeX = s.sourceSizeY = 1;
-    s.sourceSizeZ = 12;
-    s.sourceTemperature = 3500;
-    s.fuelAmount = 120;
-    s.life = 3;
-    s.trail = 100;
-    s.opacity = 1;
-    s.patternType = 3;
-    s.burnThreshold = 600;
-    s.burnRate = 3;
-    s.heatOutput = 150;
-    s.smokeOutput = 0.3f;
-    s.heatDecay = 1.5f;
-    s.smokeDecay = 0.5f;
-    s.buoyancy = 1;
-    s.drag = 0.99f;
-    s.speed = 1;
-    s.vorticity = 10;
-    s.turbulence = 25;
-    s.turbulenceScale = 1;
-    s.turbulenceSpeed = 1;
-    s.flameAggression = 0.15f;
-    s.simMode = 5;
-    s.instanceId = 1;
-    return s;
-}
 
 void forget(cindel::SimGrid& g) {
     for (cindel::SimSnapshot& s : g.slots) s.frame = -1;
@@ -74,7 +41,7 @@ int main(int argc, char** argv) {
     std::printf("runtime start-up: %.0f ms\n\n", startMs);
 
     const float dt = 1.0f / 24.0f;
-    const cindel::FrameSettings s = benchSettings();
+    const cindel::FrameSettings s = bench::benchSettings(1920, 1080);
     for (int side : sides) {
         forget(rt.grid);
         // Warm up: kernel compilation at first launch and the first frame's fill.
