@@ -47,6 +47,17 @@ public:
     SuiteHandler& operator=(const SuiteHandler&) = delete;
 
     const AEGP_UtilitySuite13* utilitySuite13() { return static_cast<const AEGP_UtilitySuite13*>(acquire(SuiteId::Utility13)); }
+    const AEGP_PFInterfaceSuite1* pfInterfaceSuite1() {
+        return static_cast<const AEGP_PFInterfaceSuite1*>(acquire(SuiteId::PFInterface1));
+    }
+    const AEGP_StreamSuite7* streamSuite7() { return static_cast<const AEGP_StreamSuite7*>(acquire(SuiteId::Stream7)); }
+    const AEGP_DynamicStreamSuite2* dynamicStreamSuite2() {
+        return static_cast<const AEGP_DynamicStreamSuite2*>(acquire(SuiteId::DynamicStream2));
+    }
+    const AEGP_EffectSuite4* effectSuite4() { return static_cast<const AEGP_EffectSuite4*>(acquire(SuiteId::Effect4)); }
+    const AEGP_KeyframeSuite4* keyframeSuite4() {
+        return static_cast<const AEGP_KeyframeSuite4*>(acquire(SuiteId::Keyframe4));
+    }
 
     // Untyped access for suites whose records later parts of the effect declare.
     const void* acquire(SuiteId id);

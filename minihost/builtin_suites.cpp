@@ -1,10 +1,11 @@
 // The suites every host offers from the start: "AEGP Utility Suite" version 13 (registration
 // with the AEGP layer) and "PF World Suite" version 2 (worlds and their pixel format). Their
-// records are shared by all Hosts; each call works on the state of the active Host. The later
-// AEGP suites (layers, composition, streams, keyframes, masks) are provided the same way.
+// records are shared by all Hosts; each call works on the state of the active Host. The AEGP
+// suites that edit parameter streams (aegp_suites.h) are offered from here too.
 #include <cstring>
 
 #include "AE_EffectSuites.h"
+#include "minihost/aegp_suites.h"
 #include "minihost/host.h"
 #include "minihost/host_callbacks.h"
 
@@ -102,6 +103,7 @@ const PF_WorldSuite2 kWorldSuite2{&newWorld, &disposeWorld, &getPixelFormat};
 void HostCallbacks::provideBuiltinSuites(Host& host) {
     host.suites().provide(kAEGPUtilitySuite, kAEGPUtilitySuiteVersion13, &kUtilitySuite13);
     host.suites().provide(kPFWorldSuite, kPFWorldSuiteVersion2, &kWorldSuite2);
+    provideAegpSuites(host);
 }
 
 }  // namespace minihost

@@ -1,11 +1,13 @@
 // The Host's commands and the interaction and utility callbacks of PF_InData.
 #include "minihost/host.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 
+#include "minihost/aegp_suites.h"
 #include "minihost/handles.h"
 #include "minihost/host_callbacks.h"
 #include "minihost/host_error.h"
@@ -66,7 +68,7 @@ PF_ParamDef inputLayerDefinition() {
 
 // ---- Construction
 
-Host::Host(EffectEntry entry) : entry_(entry), suites_(this) {
+Host::Host(EffectEntry entry) : entry_(entry), suites_(this), aegp_(std::make_unique<AegpState>()) {
     if (!entry_.main) throw HostError("Host: the effect entry has no EffectMain");
     initialise();
 }
@@ -176,6 +178,12 @@ void Host::buildParamsArray(Instance& instance) {
 void Host::takeBackChangedParams(Instance& instance) {
     for (std::size_t i = 0; i < paramValues_.size(); ++i) {
         if (!(paramValues_[i].uu.change_flags & PF_ChangeFlag_CHANGED_VALUE)) continue;
+        // Keyframes the effect wrote through the AEGP Keyframe Suite came after its write into the
+        // array, so they stand; a stream it left without keys takes the array's value.
+        const auto index = static_cast<PF_ParamIndex>(i);
+        const auto& edits = instance.keyframeEdits_;
+        if (std::find(edits.begin(), edits.end(), index) != edits.end() && instance.param(index).keyframeCount() > 0)
+            continue;
         instance.takeChangedValue(static_cast<PF_ParamIndex>(i), settings_.now(), settings_.downsampleX,
                                   settings_.downsampleY, paramValues_[i]);
         last_.changedParams.push_back(static_cast<PF_ParamIndex>(i));
@@ -210,6 +218,7 @@ PF_Err Host::send(PF_Cmd cmd, void* extra, Instance* instance, PF_ParamDef** par
 
     last_ = CommandRecord{};
     last_.cmd = cmd;
+    if (instance) instance->keyframeEdits_.clear();
     currentCmd_ = cmd;
     PF_Err result;
     try {
@@ -343,7 +352,16 @@ PF_Err Host::sequenceSetdown(Instance& instance) {
 
 PF_Err Host::userChangedParam(Instance& instance, PF_ParamIndex index) {
     PF_UserChangedParamExtra extra{index};
-    return send(PF_Cmd_USER_CHANGED_PARAM, &extra, &instance);
+    PF_Err result = send(PF_Cmd_USER_CHANGED_PARAM, &extra, &instance);
+    const PF_OutFlags flags = last_.out.out_flags;
+    if (flags & PF_OutFlag_FORCE_RERENDER) ++rerenderRequests_;
+    if (flags & PF_OutFlag_REFRESH_UI) {
+        ++uiRefreshRequests_;
+        CommandRecord change = last_;
+        updateParamsUi(instance);
+        last_ = change;
+    }
+    return result;
 }
 
 PF_Err Host::updateParamsUi(Instance& instance) {

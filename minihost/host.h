@@ -31,6 +31,7 @@
 namespace minihost {
 
 class Composition;
+class AegpState;
 
 // Application ids the host reports in PF_InData::appl_id.
 constexpr A_long kApplIdHost = PF_FOURCC('F', 'X', 'T', 'C');
@@ -121,6 +122,8 @@ public:
     Faults& faults() { return faults_; }
     SuiteRegistry& suites() { return suites_; }
     BuiltinSuiteState& builtinSuites() { return builtin_; }
+    // The handles the AEGP PF Interface, Stream, Effect and Keyframe suites gave out (aegp_suites.h).
+    AegpState& aegp() { return *aegp_; }
 
     // The effect's diagnostic lines: dropped, printed to stderr, or kept for capturedLog().
     // Needs the effect's log hook; without one the lines never leave the effect.
@@ -145,6 +148,10 @@ public:
     PF_Err sequenceSetup(Instance& instance);
     PF_Err sequenceResetup(Instance& instance);
     PF_Err sequenceSetdown(Instance& instance);
+    // Sends PF_Cmd_USER_CHANGED_PARAM as the host does once the user has changed the parameter's
+    // value (set the stream first), then honours the out flags: PF_OutFlag_FORCE_RERENDER is
+    // counted, PF_OutFlag_REFRESH_UI makes the host send PF_Cmd_UPDATE_PARAMS_UI. lastCommand()
+    // stays the user change's record; commandCount() shows the follow-up.
     PF_Err userChangedParam(Instance& instance, PF_ParamIndex index);
     PF_Err updateParamsUi(Instance& instance);
 
@@ -164,6 +171,9 @@ public:
     // ---- What the effect told the host.
     const CommandRecord& lastCommand() const { return last_; }
     int commandCount(PF_Cmd cmd) const;
+    // User changes whose out flags asked for a re-render, and for a refresh of the controls.
+    int rerenderRequests() const { return rerenderRequests_; }
+    int uiRefreshRequests() const { return uiRefreshRequests_; }
     A_u_long effectVersion() const { return version_; }
     PF_OutFlags globalOutFlags() const { return outFlags_; }
     PF_OutFlags2 globalOutFlags2() const { return outFlags2_; }
@@ -201,6 +211,7 @@ private:
     Faults faults_;
     SuiteRegistry suites_;
     BuiltinSuiteState builtin_;
+    std::unique_ptr<AegpState> aegp_;
     EffectRef hostRef_;
     PF_UtilCallbacks utils_{};
 
@@ -214,6 +225,8 @@ private:
     A_long effectNumParams_ = 0;
     int addParamCalls_ = 0;
     std::map<PF_Cmd, int> commandCounts_;
+    int rerenderRequests_ = 0;
+    int uiRefreshRequests_ = 0;
     std::vector<std::string> displayedMessages_;
     CommandRecord last_;
     LogMode logMode_ = LogMode::Discard;

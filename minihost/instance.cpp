@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "AE_GeneralPlug.h"
+#include "minihost/composition.h"
 #include "minihost/handles.h"
 #include "minihost/host.h"
 #include "minihost/host_error.h"
@@ -234,6 +236,28 @@ int Instance::pixelCheckoutsOutstanding() const {
     return static_cast<int>(std::count_if(pixelCheckouts_.begin(), pixelCheckouts_.end(), [](const PixelCheckout& c) {
         return c.result == PF_Err_NONE && !c.checkedIn;
     }));
+}
+
+}  // namespace minihost
+
+namespace minihost {
+
+std::uint32_t Instance::dynamicStreamFlags(PF_ParamIndex index) const {
+    auto it = dynamicFlags_.find(index);
+    return it == dynamicFlags_.end() ? 0u : it->second;
+}
+
+void Instance::setDynamicStreamFlag(PF_ParamIndex index, std::uint32_t flag, bool isSet) {
+    std::uint32_t& flags = dynamicFlags_[index];
+    flags = isSet ? (flags | flag) : (flags & ~flag);
+    // The composition keeps the effect layer's flags too, for whoever reads the layer rather than
+    // the instance.
+    if (Composition* composition = host_.composition(); composition && layerId_ != 0)
+        if (Layer* layer = composition->layerById(layerId_)) layer->dynamicStreamFlags[index] = flags;
+}
+
+bool Instance::isHidden(PF_ParamIndex index) const {
+    return (dynamicStreamFlags(index) & AEGP_DynStreamFlag_HIDDEN) != 0;
 }
 
 }  // namespace minihost

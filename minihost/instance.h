@@ -156,6 +156,15 @@ public:
     void clearLayer(PF_ParamIndex index);
     const LayerSource* layer(PF_ParamIndex index);  // null when the parameter has no layer
 
+    // The AEGP dynamic stream flags the effect set on a parameter (AEGP_DynStreamFlag_HIDDEN and
+    // the like); 0 for a parameter it never touched.
+    std::uint32_t dynamicStreamFlags(PF_ParamIndex index) const;
+    void setDynamicStreamFlag(PF_ParamIndex index, std::uint32_t flag, bool isSet);
+    bool isHidden(PF_ParamIndex index) const;
+    // Parameters whose keyframes the effect edited through the AEGP Keyframe Suite in the command
+    // in flight; their keyframes then win over a value handed back in the parameter array.
+    void noteKeyframeEdit(PF_ParamIndex index) { keyframeEdits_.push_back(index); }
+
     CheckoutLog& checkouts() { return checkouts_; }
     const std::vector<LayerCheckout>& layerCheckouts() const { return layerCheckouts_; }
     const std::vector<PixelCheckout>& pixelCheckouts() const { return pixelCheckouts_; }
@@ -182,6 +191,8 @@ private:
     std::unique_ptr<World> defaultInput_;
     LayerSource defaultInputSource_;
     CheckoutLog checkouts_;
+    std::map<PF_ParamIndex, std::uint32_t> dynamicFlags_;
+    std::vector<PF_ParamIndex> keyframeEdits_;
 
     // The frame in progress: what pre-render checked out and handed back, for the smart render.
     std::vector<LayerCheckout> layerCheckouts_;

@@ -361,6 +361,21 @@ void ParamStream::clearKeyframes() {
     keys_.clear();
 }
 
+void ParamStream::deleteKeyframe(std::size_t i) {
+    if (i >= keys_.size())
+        throw HostError("no keyframe " + std::to_string(i) + " of " + definition_->label() + " (it has " +
+                        std::to_string(keys_.size()) + ")");
+    if (keys_.size() == 1) static_ = keys_.front().value;
+    keys_.erase(keys_.begin() + static_cast<std::ptrdiff_t>(i));
+}
+
+void ParamStream::setKeyframeInterpolation(std::size_t i, Interpolation interpolation) {
+    if (i >= keys_.size())
+        throw HostError("no keyframe " + std::to_string(i) + " of " + definition_->label() + " (it has " +
+                        std::to_string(keys_.size()) + ")");
+    keys_[i].interpolation = interpolation;
+}
+
 ParamValue ParamStream::resolved(const ParamValue& value, A_long layerWidth, A_long layerHeight) const {
     if (!atDefault_ || (value.type != PF_Param_POINT && value.type != PF_Param_POINT_3D)) return value;
     ParamValue pixels = value;

@@ -96,6 +96,10 @@ public:
     void addKeyframeUnchecked(HostTime time, const ParamValue& value,
                               Interpolation interpolation = Interpolation::Linear);
     void clearKeyframes();  // keeps the value at the first keyframe as the static value
+    // Removes keyframe i in time order; removing the last one leaves its value as the static
+    // value, as the host does. Throws HostError for an index outside the keys.
+    void deleteKeyframe(std::size_t i);
+    void setKeyframeInterpolation(std::size_t i, Interpolation interpolation);
     std::size_t keyframeCount() const { return keys_.size(); }
     // Keyframe i in time order (i < keyframeCount()).
     HostTime keyframeTime(std::size_t i) const { return keys_.at(i).time; }

@@ -11,8 +11,9 @@ namespace cindel {
 constexpr int kPresetChoiceCount = 16;
 bool isPresetChoice(A_long value);
 
-// Applies the chosen preset; true when a record was applied, so that the host re-renders and
-// refreshes its UI.
+// Applies the chosen preset and replaces the "Burn Progress" keyframes; true when a record was
+// applied, so that the host re-renders and refreshes its UI. A suite the host lacks throws after the
+// values are written.
 bool applyPresetChoice(PF_InData* inData, PF_OutData* outData, PF_ParamDef* params[]);
 void applyColorPresetChoice(PF_InData* inData, PF_OutData* outData, PF_ParamDef* params[]);
 PF_Err updateParameterVisibility(PF_InData* inData, PF_OutData* outData, PF_ParamDef* params[]);

@@ -420,5 +420,87 @@ TEST_F(CindelCli, BuiltInSceneIsPrintedAsJson) {
     EXPECT_EQ(scene["composition"]["height"], 540);
 }
 
+// ---- Presets chosen as the host does
+
+TEST(ScenePreset, ComesFirstAndTheSceneAndSetOptionsWinOverIt) {
+    Scene scene = parseScene(R"json({
+      "composition": {"width": 64, "height": 36, "frameRate": 25, "duration": 10},
+      "preset": "Burn Iris (Source Layer)",
+      "layers": [{"type": "effect", "params": {"Gamma": 2}}]})json",
+                             "preset.json", "");
+    std::vector<ParamSetting> settings = scene.params;
+    settings.push_back(parseSetOption("Intensity=3"));
+
+    std::unique_ptr<minihost::Host> host = minihost::Host::load(CINDEL_PLUGIN_PATH);
+    ASSERT_EQ(host->start(), PF_Err_NONE);
+    minihost::Instance& instance = host->addInstance(64, 36);
+    const int changesBefore = host->commandCount(PF_Cmd_USER_CHANGED_PARAM);
+    applyParamSettings(*host, instance, scene, settings);
+    const minihost::HostTime start{0, 25};
+
+    EXPECT_EQ(host->commandCount(PF_Cmd_USER_CHANGED_PARAM), changesBefore + 1);
+    EXPECT_EQ(host->rerenderRequests(), 1);
+    EXPECT_EQ(instance.valueAt(2, start).u.pd.value, 16);   // the popup keeps the choice
+    EXPECT_EQ(instance.valueAt(49, start).u.pd.value, 5);   // Burn Mode: Iris, from the preset
+    EXPECT_DOUBLE_EQ(instance.valueAt(83, start).u.fs_d.value, 2.0);  // Gamma: the scene's, not 0.9
+    EXPECT_DOUBLE_EQ(instance.valueAt(84, start).u.fs_d.value, 3.0);  // Intensity: --set, not 1.2
+    // The preset's own "Burn Progress" keys: 50 at layer time 0 to 100 at 5 s, linear.
+    ASSERT_EQ(instance.param(51).keyframeCount(), 2u);
+    EXPECT_DOUBLE_EQ(instance.valueAt(51, start).u.fs_d.value, 50.0);
+    EXPECT_DOUBLE_EQ(instance.valueAt(51, minihost::HostTime{125, 50}).u.fs_d.value, 75.0);
+    EXPECT_DOUBLE_EQ(instance.valueAt(51, minihost::HostTime{6, 1}).u.fs_d.value, 100.0);
+    host->shutdown();
+}
+
+TEST_F(CindelCli, RenderWithAPresetRuns) {
+    Outcome run = cindel({"render", tinyScene(), "--preset", "Burn Iris (Source Layer)", "--frames", "0-0", "--out",
+                          path("iris")});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(entries(path("iris")), std::vector<std::string>{"frame_0000.png"});
+
+    Outcome unknown = cindel({"render", tinyScene(), "--preset", "Burn Everything", "--out", path("none")});
+    EXPECT_EQ(unknown.exitCode, 2);
+    EXPECT_CONTAINS(unknown.err, "--preset \"Burn Everything\"");
+}
+
+TEST_F(CindelCli, PresetsListsEachWithWhatItChangesFromCustom) {
+    Outcome run = cindel({"presets", "--json"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    nlohmann::json list = nlohmann::json::parse(run.out);
+    ASSERT_EQ(list["presets"].size(), 16u);
+    EXPECT_EQ(list["presets"][0]["name"], "Custom");
+    EXPECT_TRUE(list["presets"][0]["changes"].empty());
+    const nlohmann::json& iris = list["presets"][15];
+    EXPECT_EQ(iris["name"], "Burn Iris (Source Layer)");
+    bool sawProgressKeys = false, sawBurnMode = false;
+    for (const auto& change : iris["changes"]) {
+        if (change["name"] == "Burn Progress")
+            sawProgressKeys = change["keyframes"] == "50 at 0 s (linear), 100 at 5 s (linear)";
+        if (change["name"] == "Burn Mode") sawBurnMode = change["value"] == "Iris (5)";
+    }
+    EXPECT_TRUE(sawProgressKeys) << iris.dump(2);
+    EXPECT_TRUE(sawBurnMode) << iris.dump(2);
+
+    Outcome text = cindel({"presets"});
+    ASSERT_EQ(text.exitCode, 0) << text.err;
+    EXPECT_CONTAINS(text.out, "16 presets");
+    EXPECT_CONTAINS(text.out, "Logo Fire (Source Layer)  (16 changes from Custom)");
+}
+
+TEST_F(CindelCli, ParamsMarksTheParametersTheEffectHides) {
+    Outcome run = cindel({"params", "--json"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    nlohmann::json table = nlohmann::json::parse(run.out);
+    std::vector<int> hidden;
+    for (const auto& row : table["parameters"])
+        if (row["hidden"].get<bool>()) hidden.push_back(row["index"].get<int>());
+    // At the defaults (Blackbody colour mode): the colour preset, the ramp colours and the fixed set.
+    EXPECT_EQ(hidden, (std::vector<int>{12, 24, 26, 78, 81, 82, 126}));
+
+    Outcome text = cindel({"params"});
+    ASSERT_EQ(text.exitCode, 0) << text.err;
+    EXPECT_CONTAINS(text.out, "7 hidden by the effect at the default values");
+}
+
 }  // namespace
 }  // namespace cli

@@ -18,7 +18,8 @@ const char kUsage[] =
     "\n"
     "usage:\n"
     "  cindel render [SCENE] [options]   render a scene file (or the built-in default scene)\n"
-    "  cindel params [--json]            the effect's parameter table as it registers it\n"
+    "  cindel params [--json]            the effect's parameter table as it registers it, hidden ones marked\n"
+    "  cindel presets [--json]           the presets and what each changes from Custom\n"
     "  cindel info                       OpenCL platforms and devices, the effect's device, kernel build time\n"
     "  cindel scene                      print the built-in default scene (a starting point for your own)\n"
     "  cindel help                       this text\n"
@@ -27,6 +28,7 @@ const char kUsage[] =
     "  --frames A-B           composition frames to render, from 0 (default: the scene's, else all)\n"
     "  --size WxH             composition size; every position in the scene scales with it\n"
     "  --quality Q            Draft, Normal, High or Ultra (the effect's Quality parameter)\n"
+    "  --preset NAME          choose a preset (see cindel presets) before --quality and --set apply\n"
     "  --set \"Name=value\"     set an effect parameter (repeatable; by name, group path or #index)\n"
     "  --out DIR              output folder (default: the scene's, else out)\n"
     "  --format F             png (8-bit), png16, exr (half float) or exr32 (float)\n"
@@ -84,8 +86,9 @@ int dispatch(const std::vector<std::string>& args) {
         std::fputs(defaultSceneText().c_str(), stdout);
         return kExitSuccess;
     }
-    if (command != "render" && command != "params" && command != "info")
-        throw UsageError("unknown command \"" + command + "\"; the commands are render, params, info, scene and help");
+    if (command != "render" && command != "params" && command != "presets" && command != "info")
+        throw UsageError("unknown command \"" + command +
+                         "\"; the commands are render, params, presets, info, scene and help");
 
     RenderOptions render;
     bool isJson = false;
@@ -97,7 +100,7 @@ int dispatch(const std::vector<std::string>& args) {
             render.plugin = arguments.valueOf(arg);
         } else if (arg == "--verbose" || arg == "-v") {
             render.isVerbose = true;
-        } else if (arg == "--json" && command == "params") {
+        } else if (arg == "--json" && (command == "params" || command == "presets")) {
             isJson = true;
         } else if (isRender && arg == "--frames") {
             render.frames = parseFrameRange(arguments.valueOf(arg), "--frames");
@@ -105,6 +108,8 @@ int dispatch(const std::vector<std::string>& args) {
             render.size = parseSize(arguments.valueOf(arg));
         } else if (isRender && arg == "--quality") {
             render.quality = arguments.valueOf(arg);
+        } else if (isRender && arg == "--preset") {
+            render.preset = arguments.valueOf(arg);
         } else if (isRender && arg == "--set") {
             render.sets.push_back(arguments.valueOf(arg));
         } else if (isRender && arg == "--out") {
@@ -124,6 +129,7 @@ int dispatch(const std::vector<std::string>& args) {
     }
     if (command == "render") return runRender(render);
     if (command == "params") return runParams(render.plugin, isJson, render.isVerbose);
+    if (command == "presets") return runPresets(render.plugin, isJson, render.isVerbose);
     return runInfo(render.plugin, render.isVerbose);
 }
 

@@ -9,6 +9,8 @@ namespace cli {
 
 int runParams(const std::string& plugin, bool isJson, bool isVerbose);
 int runInfo(const std::string& plugin, bool isVerbose);
+// Each preset and what choosing it changes from "Custom" (see presets_command.cpp).
+int runPresets(const std::string& plugin, bool isJson, bool isVerbose);
 
 // Parses the command line and runs the subcommand: what main does, callable from tests.
 int runCommandLine(const std::vector<std::string>& args);

@@ -1,5 +1,7 @@
 // `cindel params [--json]`: the parameter table exactly as the effect registered it through
-// add_param, read back from minihost's copy of the definitions.
+// add_param, read back from minihost's copy of the definitions, with the parameters the effect
+// hides through the AEGP dynamic stream flags once the host has asked it to update its controls
+// (on a scratch instance at the default values).
 #include <cstdio>
 #include <cstdlib>
 #include <nlohmann/json.hpp>
@@ -80,7 +82,7 @@ nlohmann::ordered_json defaultJson(const ParamDefinition& d) {
     }
 }
 
-nlohmann::ordered_json rowJson(const minihost::ParamLookup& lookup, const ParamDefinition& d) {
+nlohmann::ordered_json rowJson(const minihost::ParamLookup& lookup, const ParamDefinition& d, bool isHidden) {
     nlohmann::ordered_json row;
     row["index"] = d.index;
     row["id"] = d.def.uu.id;
@@ -118,6 +120,7 @@ nlohmann::ordered_json rowJson(const minihost::ParamLookup& lookup, const ParamD
     row["uiFlags"] = d.def.ui_flags;
     row["flagNames"] = flagNames(d);
     row["group"] = lookup.groupPathText(d.index);
+    row["hidden"] = isHidden;
     return row;
 }
 
@@ -127,6 +130,15 @@ int runParams(const std::string& plugin, bool isJson, bool isVerbose) {
     EffectSession session(locatePlugin(plugin), isVerbose);
     const auto& definitions = session.host().definitions();
     minihost::ParamLookup lookup(definitions);
+    // What is hidden depends on the values, so it is read from a scratch instance at the defaults
+    // after PF_Cmd_UPDATE_PARAMS_UI, which the host sends when the controls are first shown.
+    minihost::Instance& scratch = session.host().addInstance();
+    if (PF_Err err = session.host().updateParamsUi(scratch))
+        std::fprintf(stderr, "cindel: the effect failed to update its controls (%s); no parameter is shown hidden\n",
+                     describeEffectError(err).c_str());
+    std::vector<std::string> hiddenNames;
+    for (std::size_t i = 1; i < definitions.size(); ++i)
+        if (scratch.isHidden(static_cast<PF_ParamIndex>(i))) hiddenNames.push_back(definitions[i].name());
     if (isJson) {
         nlohmann::ordered_json table;
         table["plugin"] = session.pluginPath();
@@ -134,12 +146,13 @@ int runParams(const std::string& plugin, bool isJson, bool isVerbose) {
         table["count"] = definitions.size() - 1;
         table["parameters"] = nlohmann::ordered_json::array();
         for (std::size_t i = 1; i < definitions.size(); ++i)
-            table["parameters"].push_back(rowJson(lookup, definitions[i]));
+            table["parameters"].push_back(
+                rowJson(lookup, definitions[i], scratch.isHidden(static_cast<PF_ParamIndex>(i))));
         std::printf("%s\n", table.dump(2).c_str());
         return 0;
     }
-    std::printf("%-5s %-4s %-26s %-12s %-28s %-12s %-3s %-28s %s\n", "index", "id", "name", "type", "range", "default",
-                "dec", "flags", "group");
+    std::printf("%-5s %-4s %-26s %-12s %-28s %-12s %-3s %-6s %-28s %s\n", "index", "id", "name", "type", "range",
+                "default", "dec", "ui", "flags", "group");
     for (std::size_t i = 1; i < definitions.size(); ++i) {
         const ParamDefinition& d = definitions[i];
         std::string name = d.name();
@@ -148,12 +161,15 @@ int runParams(const std::string& plugin, bool isJson, bool isVerbose) {
         std::string range = minihost::describeRange(d);
         const bool isPopup = d.def.param_type == PF_Param_POPUP;
         if (isPopup) range = std::to_string(d.def.u.pd.num_choices) + " choices";
-        std::printf("%-5d %-4d %-26s %-12s %-28s %-12s %-3s %-28s %s\n", d.index, d.def.uu.id, name.c_str(),
+        std::printf("%-5d %-4d %-26s %-12s %-28s %-12s %-3s %-6s %-28s %s\n", d.index, d.def.uu.id, name.c_str(),
                     minihost::paramTypeName(d.def.param_type), range.c_str(), minihost::describeDefault(d).c_str(),
-                    decimals.c_str(), joined(flagNames(d), ",").c_str(), lookup.groupPathText(d.index).c_str());
+                    decimals.c_str(), scratch.isHidden(d.index) ? "hidden" : "",
+                    joined(flagNames(d), ",").c_str(), lookup.groupPathText(d.index).c_str());
         if (isPopup) std::printf("      choices: %s\n", joined(d.choiceNames(), " | ").c_str());
     }
     std::printf("%zu parameters (index 0, the effect's input layer, is the host's)\n", definitions.size() - 1);
+    std::printf("%zu hidden by the effect at the default values: %s\n", hiddenNames.size(),
+                hiddenNames.empty() ? "none" : joined(hiddenNames, ", ").c_str());
     return 0;
 }
 

@@ -106,6 +106,13 @@ int runRender(const RenderOptions& options) {
     const std::string video = options.video.value_or(scene.output.video);
 
     std::vector<ParamSetting> settings = scene.params;
+    if (options.preset) {
+        ParamSetting preset;
+        preset.reference = "Preset";
+        preset.where = "--preset \"" + *options.preset + "\"";
+        preset.constant = minihost::ParamInput::ofText(*options.preset);
+        settings.push_back(preset);
+    }
     if (options.quality) {
         ParamSetting quality;
         quality.reference = "Quality";

@@ -21,6 +21,9 @@ struct RenderOptions {
     std::optional<FrameRange> frames;
     std::optional<std::pair<int, int>> size;
     std::optional<std::string> quality;
+    // A choice of the "Preset" popup, chosen as the host does after the scene's own choice and
+    // before --quality and --set, which therefore win over what it writes.
+    std::optional<std::string> preset;
     std::vector<std::string> sets;  // "Name=value", applied after the scene's parameters
     std::optional<std::string> outDirectory;
     std::optional<OutputFormat> format;

@@ -366,7 +366,7 @@ Scene parseScene(const std::string& text, const std::string& source, const std::
     Scene scene;
     scene.source = source;
     JsonField top(root, source);
-    top.requireObject({"description", "composition", "layers", "output"});
+    top.requireObject({"description", "composition", "preset", "layers", "output"});
     Composition& comp = *scene.composition;
     if (auto composition = top.find("composition")) parseComposition(*composition, comp);
 
@@ -394,6 +394,16 @@ Scene parseScene(const std::string& text, const std::string& source, const std::
         effect.anchor = Vec3{comp.width / 2.0, comp.height / 2.0, 0};
         effect.position = Vec3{comp.width / 2.0, comp.height / 2.0, 0};
         comp.addLayer(std::move(effect));
+    }
+    if (auto preset = top.find("preset")) {
+        // The preset goes first, so that the effect layer's own parameters, applied after it,
+        // win over what it writes.
+        if (!preset->isString()) throw preset->expected("the name of a preset (see cindel presets)");
+        ParamSetting setting;
+        setting.reference = "Preset";
+        setting.where = preset->where();
+        setting.constant = minihost::ParamInput::ofText(preset->string());
+        scene.params.insert(scene.params.begin(), setting);
     }
     if (auto output = top.find("output")) parseOutput(*output, scene.output);
     if (scene.output.frames && scene.output.frames->last >= comp.durationFrames)
