@@ -58,17 +58,24 @@ __kernel void cd_divergence(__global const float4* vel, __global float* divOut, 
     divOut[cd_idx(x, y, z, N)] = div;
 }
 
+// The six clamped neighbours of a cell, in one fixed order: the Jacobi sweep and the residual
+// must apply exactly the same operator, or the residual would measure an equation the sweeps do
+// not solve.
+CD_INLINE float cd_proj_neighbour_sum(__global const float* p, int x, int y, int z, int N) {
+    const int xp = min(x + 1, N - 1), xm = max(x - 1, 0);
+    const int yp = min(y + 1, N - 1), ym = max(y - 1, 0);
+    const int zp = min(z + 1, N - 1), zm = max(z - 1, 0);
+    return p[cd_idx(xp, y, z, N)] + p[cd_idx(xm, y, z, N)] + p[cd_idx(x, yp, z, N)] + p[cd_idx(x, ym, z, N)] +
+           p[cd_idx(x, y, zp, N)] + p[cd_idx(x, y, zm, N)];
+}
+
 __kernel void cd_pressure_jacobi(__global const float* pIn, __global const float* div, __global float* pOut, int N) {
     const int x = get_global_id(0);
     const int y = get_global_id(1);
     const int z = get_global_id(2);
     if (x >= N || y >= N || z >= N) return;
 
-    const int xp = min(x + 1, N - 1), xm = max(x - 1, 0);
-    const int yp = min(y + 1, N - 1), ym = max(y - 1, 0);
-    const int zp = min(z + 1, N - 1), zm = max(z - 1, 0);
-    const float sum = pIn[cd_idx(xp, y, z, N)] + pIn[cd_idx(xm, y, z, N)] + pIn[cd_idx(x, yp, z, N)] +
-                      pIn[cd_idx(x, ym, z, N)] + pIn[cd_idx(x, y, zp, N)] + pIn[cd_idx(x, y, zm, N)];
+    const float sum = cd_proj_neighbour_sum(pIn, x, y, z, N);
     const int c = cd_idx(x, y, z, N);
     pOut[c] = (sum - div[c]) / 6.0f;
 }
@@ -79,11 +86,7 @@ __kernel void cd_residual(__global const float* p, __global const float* b, __gl
     const int z = get_global_id(2);
     if (x >= N || y >= N || z >= N) return;
 
-    const int xp = min(x + 1, N - 1), xm = max(x - 1, 0);
-    const int yp = min(y + 1, N - 1), ym = max(y - 1, 0);
-    const int zp = min(z + 1, N - 1), zm = max(z - 1, 0);
-    const float sum = p[cd_idx(xp, y, z, N)] + p[cd_idx(xm, y, z, N)] + p[cd_idx(x, yp, z, N)] +
-                      p[cd_idx(x, ym, z, N)] + p[cd_idx(x, y, zp, N)] + p[cd_idx(x, y, zm, N)];
+    const float sum = cd_proj_neighbour_sum(p, x, y, z, N);
     const int c = cd_idx(x, y, z, N);
     r[c] = b[c] - (sum - 6.0f * p[c]);
 }

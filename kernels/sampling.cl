@@ -298,7 +298,14 @@ CD_INLINE float3 cd_blackbody(float kelvin) {
 // to the grid; without the shift every sample would move the field by half a cell, which shows
 // as a steady drift after repeated advection. Clamping makes outside positions read the edge.
 
-CD_INLINE float cd_sample_f_xyz(__global const float* buf, int N, float px, float py, float pz) {
+// The eight cells around a position and the blend fractions, shared by the scalar and vector
+// samplers so that both read exactly the same neighbours with exactly the same weights.
+typedef struct {
+    int x0, y0, z0, x1, y1, z1;
+    float tx, ty, tz;
+} CdTrilinearCell;
+
+CD_INLINE CdTrilinearCell cd_trilinear_cell(int N, float px, float py, float pz) {
     const float hi = (float)(N - 1);
     const float gx = clamp(px - 0.5f, 0.0f, hi);
     const float gy = clamp(py - 0.5f, 0.0f, hi);
@@ -315,6 +322,15 @@ CD_INLINE float cd_sample_f_xyz(__global const float* buf, int N, float px, floa
     const int x1 = min(x0 + 1, N - 1);
     const int y1 = min(y0 + 1, N - 1);
     const int z1 = min(z0 + 1, N - 1);
+    CdTrilinearCell c = {x0, y0, z0, x1, y1, z1, tx, ty, tz};
+    return c;
+}
+
+CD_INLINE float cd_sample_f_xyz(__global const float* buf, int N, float px, float py, float pz) {
+    const CdTrilinearCell cell = cd_trilinear_cell(N, px, py, pz);
+    const int x0 = cell.x0, y0 = cell.y0, z0 = cell.z0;
+    const int x1 = cell.x1, y1 = cell.y1, z1 = cell.z1;
+    const float tx = cell.tx, ty = cell.ty, tz = cell.tz;
 
     const float c00 = mix(buf[cd_idx(x0, y0, z0, N)], buf[cd_idx(x1, y0, z0, N)], tx);
     const float c10 = mix(buf[cd_idx(x0, y1, z0, N)], buf[cd_idx(x1, y1, z0, N)], tx);
@@ -333,22 +349,10 @@ CD_INLINE float cd_sample_f(__global const float* buf, int N, float3 p) {
 // same order as cd_sample_f.
 CD_INLINE void cd_sample_v_xyz(__global const float4* buf, int N, float px, float py, float pz, float* ox, float* oy,
                                float* oz) {
-    const float hi = (float)(N - 1);
-    const float gx = clamp(px - 0.5f, 0.0f, hi);
-    const float gy = clamp(py - 0.5f, 0.0f, hi);
-    const float gz = clamp(pz - 0.5f, 0.0f, hi);
-    const float fx0 = floor(gx);
-    const float fy0 = floor(gy);
-    const float fz0 = floor(gz);
-    const float tx = gx - fx0;
-    const float ty = gy - fy0;
-    const float tz = gz - fz0;
-    const int x0 = (int)fx0;
-    const int y0 = (int)fy0;
-    const int z0 = (int)fz0;
-    const int x1 = min(x0 + 1, N - 1);
-    const int y1 = min(y0 + 1, N - 1);
-    const int z1 = min(z0 + 1, N - 1);
+    const CdTrilinearCell cell = cd_trilinear_cell(N, px, py, pz);
+    const int x0 = cell.x0, y0 = cell.y0, z0 = cell.z0;
+    const int x1 = cell.x1, y1 = cell.y1, z1 = cell.z1;
+    const float tx = cell.tx, ty = cell.ty, tz = cell.tz;
 
     const float4 v000 = buf[cd_idx(x0, y0, z0, N)];
     const float4 v100 = buf[cd_idx(x1, y0, z0, N)];

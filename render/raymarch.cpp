@@ -150,11 +150,12 @@ bool enqueueRaymarch(GpuRuntime& rt, const FrameSettings& s, const RaymarchView&
     const bool hasL0 = cells.max && cells.count > 0;
     const bool hasL1 = cells.maxL1 && cells.countL1 > 0;
     const RaymarchGridInfo info{g.N, g.lastFrame, hasL0 ? cells.count : 0, hasL1 ? cells.countL1 : 0};
-    const CdRaymarchParams params = makeRaymarchParams(s, view, info, W, H);
+    CdRaymarchParams& params = rt.render.raymarchParamsHost;
+    params = makeRaymarchParams(s, view, info, W, H);
 
     cl_mem block = ensureBuffer(rt.context, rt.render.raymarchParams, sizeof(CdRaymarchParams));
     if (!block) return false;
-    if (cl().clEnqueueWriteBuffer(rt.queue, block, CL_TRUE, 0, sizeof(CdRaymarchParams), &params, 0, nullptr,
+    if (cl().clEnqueueWriteBuffer(rt.queue, block, CL_FALSE, 0, sizeof(CdRaymarchParams), &params, 0, nullptr,
                                   nullptr) != CL_SUCCESS) {
         return false;
     }

@@ -6,6 +6,7 @@
 #include <array>
 
 #include "gpu/buffers.h"
+#include "kernels/raymarch_params.h"
 
 namespace cindel {
 
@@ -24,6 +25,9 @@ struct RenderBuffers {
     std::array<int, kMaxBloomLevels> bloomHeight{};
     int bloomLevelCount = 0;
     SizedBuffer raymarchParams;  // the ray march's parameter block
+    // The host copy of the block, kept here so its upload need not wait: the queue reads it
+    // before the frame's blocking read-back returns, and only the next frame rewrites it.
+    CdRaymarchParams raymarchParamsHost{};
 };
 
 void releaseRenderBuffers(RenderBuffers& buffers);
