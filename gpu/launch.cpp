@@ -61,7 +61,7 @@ KernelLaunch& KernelLaunch::arg(const char* name, float value) {
     return *this;
 }
 
-void KernelLaunch::enqueue(cl_uint dims, const size_t* global) {
+void KernelLaunch::enqueue(cl_uint dims, const size_t* global, const size_t* offset) {
     if (!broken_ && next_ != spec_.args.size()) {
         broken_ = true;
         ++gViolations;
@@ -71,7 +71,7 @@ void KernelLaunch::enqueue(cl_uint dims, const size_t* global) {
     for (cl_uint d = 0; d < dims; ++d) {
         if (global[d] == 0) return;  // an empty range is no work, and OpenCL would refuse it
     }
-    cl().clEnqueueNDRangeKernel(rt_.queue, kernel_, dims, nullptr, global, nullptr, 0, nullptr, nullptr);
+    cl().clEnqueueNDRangeKernel(rt_.queue, kernel_, dims, offset, global, nullptr, 0, nullptr, nullptr);
 }
 
 void KernelLaunch::run1d(size_t n) { enqueue(1, &n); }
@@ -84,6 +84,12 @@ void KernelLaunch::run2d(size_t width, size_t height) {
 void KernelLaunch::run3d(size_t nx, size_t ny, size_t nz) {
     const size_t g[3] = {nx, ny, nz};
     enqueue(3, g);
+}
+
+void KernelLaunch::run3dBox(size_t x0, size_t y0, size_t z0, size_t nx, size_t ny, size_t nz) {
+    const size_t o[3] = {x0, y0, z0};
+    const size_t g[3] = {nx, ny, nz};
+    enqueue(3, g, o);
 }
 
 }  // namespace cindel

@@ -28,10 +28,13 @@ public:
     void run2d(size_t width, size_t height);
     void run3d(size_t nx, size_t ny, size_t nz);
     void run3d(size_t n) { run3d(n, n, n); }
+    // Enqueues over nx × ny × nz work-items starting at the global offset (x0, y0, z0): the kernel
+    // sees get_global_id() in the box's own coordinates of the full range.
+    void run3dBox(size_t x0, size_t y0, size_t z0, size_t nx, size_t ny, size_t nz);
 
 private:
     const KernelSpec* accept(const char* name, bool isBuffer, ArgKind scalarKind);
-    void enqueue(cl_uint dims, const size_t* global);
+    void enqueue(cl_uint dims, const size_t* global, const size_t* offset = nullptr);
 
     const GpuRuntime& rt_;
     const KernelSpec& spec_;

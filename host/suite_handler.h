@@ -59,7 +59,19 @@ public:
         return static_cast<const AEGP_KeyframeSuite4*>(acquire(SuiteId::Keyframe4));
     }
 
-    // Untyped access for suites whose records later parts of the effect declare.
+    const AEGP_StreamSuite11* streamSuite11() {
+        return static_cast<const AEGP_StreamSuite11*>(acquire(SuiteId::Stream11));
+    }
+    const AEGP_LayerSuite14* layerSuite14() { return static_cast<const AEGP_LayerSuite14*>(acquire(SuiteId::Layer14)); }
+    const AEGP_CompSuite25* compSuite25() { return static_cast<const AEGP_CompSuite25*>(acquire(SuiteId::Comp25)); }
+    const AEGP_LayerMaskSuite7* layerMaskSuite7() {
+        return static_cast<const AEGP_LayerMaskSuite7*>(acquire(SuiteId::LayerMask7));
+    }
+    const AEGP_MaskOutlineSuite5* maskOutlineSuite5() {
+        return static_cast<const AEGP_MaskOutlineSuite5*>(acquire(SuiteId::MaskOutline5));
+    }
+
+    // Untyped access by id.
     const void* acquire(SuiteId id);
 
 private:

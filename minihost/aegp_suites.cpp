@@ -212,7 +212,8 @@ A_Err setKeyframeInterpolation(AEGP_StreamRefH streamHandle, AEGP_KeyframeIndex 
     return A_Err_NONE;
 }
 
-const AEGP_PFInterfaceSuite1 kPfInterfaceSuite1{&getEffectLayer, &getNewEffectForEffect, &convertEffectToCompTime};
+const AEGP_PFInterfaceSuite1 kPfInterfaceSuite1{&getEffectLayer, &getNewEffectForEffect, &convertEffectToCompTime, nullptr,
+                                                 nullptr};
 const AEGP_StreamSuite7 kStreamSuite7{&getNewEffectStreamByIndex, &disposeStream};
 const AEGP_DynamicStreamSuite2 kDynamicStreamSuite2{&setDynamicStreamFlag};
 const AEGP_EffectSuite4 kEffectSuite4{&disposeEffect};
