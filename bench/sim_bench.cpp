@@ -2,13 +2,18 @@
 // cost of a cold request for frame 48 (resumed from the snapshot ring) and of sequential playback.
 // Stage times wait for the queue after every stage, so their sum is a little above the plain
 // step time printed beside it.
-//   sim_bench [side ...]      (default: 128 256)
+// With --kernels it also times every kernel of the timed steps on its own (the queue drained
+// before and after each launch) and prints them by kernel.
+//   sim_bench [--kernels] [side ...]      (default: 128 256)
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
 
 #include "bench_common.h"
+#include <cstring>
+
 #include "gpu/buffers.h"
+#include "gpu/launch.h"
 #include "sim/step.h"
 
 namespace {
@@ -26,7 +31,14 @@ void forget(cindel::SimGrid& g) {
 
 int main(int argc, char** argv) {
     std::vector<int> sides;
-    for (int i = 1; i < argc; ++i) sides.push_back(std::atoi(argv[i]));
+    bool perKernel = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--kernels") == 0) {
+            perKernel = true;
+        } else {
+            sides.push_back(std::atoi(argv[i]));
+        }
+    }
     if (sides.empty()) sides = {128, 256};
 
     cindel::GpuRuntime& rt = cindel::gpuRuntime();
@@ -61,6 +73,17 @@ int main(int argc, char** argv) {
             const double a = cindel::nowMilliseconds();
             cindel::stepSimulationOnGrid(rt, side, k, dt, edited, &stages);
             stepMs += cindel::nowMilliseconds() - a;
+        }
+        std::vector<cindel::KernelProfileEntry> profile;
+        if (perKernel) {
+            cindel::resetKernelProfile();
+            cindel::setKernelProfiling(true);
+            for (int k = stepsTimed + 1; k <= 2 * stepsTimed; ++k) {
+                edited.buoyancy = 1.0f + 0.001f * static_cast<float>(k);
+                cindel::stepSimulationOnGrid(rt, side, k, dt, edited);
+            }
+            cindel::setKernelProfiling(false);
+            profile = cindel::kernelProfile();
         }
 
         // Seed the ring with the held state as frame 40, then time what a cold request for
@@ -109,6 +132,13 @@ int main(int argc, char** argv) {
         std::printf("    second projection      %8.1f ms\n", stages.projection2Ms / n);
         std::printf("    decay                  %8.1f ms\n", stages.decayMs / n);
         std::printf("    snapshot               %8.1f ms\n", stages.snapshotMs / n);
+        if (perKernel) {
+            std::printf("  by kernel, per step: wall, process CPU time (launches)\n");
+            for (const cindel::KernelProfileEntry& e : profile) {
+                std::printf("    %-34s %8.2f ms %8.2f ms (%d)\n", e.name.c_str(), e.milliseconds / n,
+                            e.cpuMilliseconds / n, e.launches / stepsTimed);
+            }
+        }
         std::printf("  playback per frame       %8.1f ms (frames 49, 50: %d steps in all)\n", playMs / playFrames,
                     playSteps);
         std::printf("  cold request, frame 48   %8.1f ms (restore + %d steps)\n\n", coldMs, coldSteps);

@@ -54,10 +54,14 @@ std::string captureLayerPlacement(PF_InData* inData, float refScaleX, float refS
                                   bool* isTextLayer = nullptr, int64_t* layerId = nullptr);
 
 // The Source Layer world of the frame: presence, size, placement, the emission map with its box and
-// digest, the composition resample (through the cache) and the upload when the GPU is usable.
+// digest, the composition resample (through the cache) and the upload when the GPU is usable. A
+// world whose pixels cannot be read (no buffer, rows shorter than their pixels, an unknown depth)
+// leaves the source absent, as an empty world does; a map that cannot be allocated leaves it
+// present without a digest or an upload.
 void captureSourceLayerMap(PF_InData* inData, const PF_EffectWorld& source, const InstanceData& instance,
                            FrameSettings& fs);
-// The Custom Map world of the frame: presence, size, map, digest and upload.
+// The Custom Map world of the frame: presence, size, map, digest and upload, with the same
+// treatment of unreadable worlds and failed allocations.
 void captureCustomMap(PF_InData* inData, const PF_EffectWorld& customMap, FrameSettings& fs);
 
 // The composition-map cache, for set-down and the tests.

@@ -12,4 +12,8 @@ struct GpuRuntime;
 bool uploadEmissionMap(GpuRuntime* rt, const float* map, int width, int height);
 bool uploadCustomMap(GpuRuntime* rt, const float* map, int width, int height);
 
+// Marks both buffers as holding no map (size 0 × 0) while keeping their storage for reuse; the
+// frame driver calls it before the frame's uploads, so only maps of the frame itself are read.
+void forgetUploadedMaps(GpuRuntime& rt);
+
 }  // namespace cindel

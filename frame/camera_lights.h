@@ -27,13 +27,15 @@ void readCamera(PF_InData* inData, FrameSettings& fs);
 
 // Light `lightIndex` (0 ... 3) of the composition lights at the current time taken as composition
 // time. False (and `out` untouched) outside 0 ... 3, in Premiere Pro, without the plug-in id, when
-// the light does not exist or its transform cannot be read. A failed colour or intensity read keeps
-// its preset 1.
+// the light does not exist or its transform cannot be read, and when a suite it needs is missing
+// (the stream suite included). A failed colour or intensity read keeps its preset 1.
 bool readKeyLight(PF_InData* inData, int lightIndex, KeyLightReading& out);
 
 // Light Source (popup value: 1 Off, 2 Auto, 3-6 Light 1-4): fills up to four tracks of
 // clamp(frameCount, 1, 600) positions into lightTrackX/Y/Z (track t at t × 600) and the current
 // positions into lightCurrentX/Y/Z; returns the number of tracks (0 when off or nothing found).
+// A frame whose position the host does not give repeats the previous frame's (the origin at frame
+// 0); a refused time conversion uses the host time as composition time.
 // The caller stores the count and frame number and digests the tracks.
 int readLightTracks(PF_InData* inData, int lightSource, int frameCount, FrameSettings& fs);
 

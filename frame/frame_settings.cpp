@@ -12,9 +12,9 @@
 #include <limits>
 #include <numbers>
 
+#include "frame/camera_lights.h"
 #include "frame/digest.h"
 #include "frame/frame_timing.h"
-#include "host/process_state.h"
 #include "params/param_index.h"
 #include "params/param_list.h"
 
@@ -129,33 +129,32 @@ float readAngleRadians(PF_InData* inData, int index, float fallback) {
     return value;
 }
 
-// The Comp Settings motion-blur scale comes from the effect layer's and its composition's
-// motion-blur flags and the host's shutter angle, through the AEGP layer and comp suites; that
-// query plugs in here. Until it does, the value is the one a failed query leaves: 0.
-float compMotionBlurScale(PF_InData* inData) {
-    if (processState().aegpPluginId == 0 || isPremiere(inData)) return 0.0f;
-    // Layer and composition flags query goes here.
-    return 0.0f;
-}
-
 float motionBlurScaleFor(PF_InData* inData, int32_t motionBlur) {
     switch (motionBlur) {
         case 1:
             return 1.0f;
         case 2:
-            return compMotionBlurScale(inData);
+            return readCompMotionBlurScale(inData);
         default:
             return 0.0f;
     }
 }
 
-// The key light (Key Light Auto or Light 1-4) is read from the composition's lights through the
-// AEGP suites; that reader plugs in here and, when it finds the light, sets keyActive and the
-// position, colour and intensity. Until then the block keeps its initial values: inactive, colour 1,
-// intensity 1.
+// Key Light 2 (Auto) and 3 (Light 1) both pick the topmost composition light. A light that cannot
+// be read leaves the block as reset: inactive, colour 1, intensity 1.
 void fillKeyLight(PF_InData* inData, FrameSettings& fs) {
-    (void)inData;
-    (void)fs;  // read only when fs.keyLight >= 2: light index 0 for Auto, keyLight - 3 for Light 1-4
+    if (fs.keyLight < 2) return;
+    const int lightIndex = fs.keyLight == 2 ? 0 : fs.keyLight - 3;
+    KeyLightReading light;
+    if (!readKeyLight(inData, lightIndex, light)) return;
+    fs.keyActive = 1;
+    fs.keyLightX = light.x;
+    fs.keyLightY = light.y;
+    fs.keyLightZ = light.z;
+    fs.keyColorR = light.red;
+    fs.keyColorG = light.green;
+    fs.keyColorB = light.blue;
+    fs.keyIntensity = light.intensity;
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
 // The smart pre-render answer. The output covers exactly the input layer's rectangle (the effect
 // neither grows nor shrinks its layer); the Source Layer and the Custom Map are requested for the
-// same time under the checkout ids that the smart render uses again; the current time enters the
-// frame's cache identity, because the simulated frame depends on it even when no parameter is
-// animated; and every parameter is checked out once so the host knows the frame depends on it.
+// same time under the checkout ids that the smart render uses again; the current time and the
+// effect camera enter the frame's cache identity, because the frame depends on them even when no
+// parameter is animated; and every parameter is checked out once so the host knows the frame
+// depends on it.
 //
 // Pre-render is also where the Source Layer's delivery is decided: when the layer reaches beyond
 // the request it is checked out a second time at its full extent (id 999), and the instance data
@@ -10,7 +11,9 @@
 #include "frame/pre_render.h"
 
 #include <cstring>
+#include <memory>
 
+#include "frame/camera_lights.h"
 #include "host/instance_data.h"
 #include "params/param_index.h"
 
@@ -66,12 +69,20 @@ void requestSourceLayer(PF_InData* inData, PF_PreRenderCallbacks* cb, const PF_R
     writeSourceDelivery(inData, isExpanded, isExpanded ? source.max_result_rect : source.result_rect, source);
 }
 
-// The camera read joins the cache identity after the time (its 16 matrix floats and image-plane
-// distance, when the camera is valid); it plugs in here.
+// The camera joins the identity because the ray march looks through it: a camera move changes the
+// frame although no parameter and no time did. Its matrix and image-plane distance follow the time;
+// a camera that cannot be read adds nothing.
 void mixCacheIdentity(PF_InData* inData, PF_PreRenderCallbacks* cb) {
     if (!cb->GuidMixInPtr) return;
     const A_long time = inData->current_time;
     cb->GuidMixInPtr(inData->effect_ref, sizeof(time), &time);
+
+    // Value-initialised, so zero-filled; on the heap because the record carries every history table.
+    auto scratch = std::make_unique<FrameSettings>();
+    readCamera(inData, *scratch);
+    if (!scratch->cameraValid) return;
+    cb->GuidMixInPtr(inData->effect_ref, sizeof(scratch->cameraMatrix), scratch->cameraMatrix);
+    cb->GuidMixInPtr(inData->effect_ref, sizeof(scratch->cameraDistance), &scratch->cameraDistance);
 }
 
 void touchParameters(PF_InData* inData) {

@@ -8,7 +8,11 @@
 // key through their digests, so the simulation can tell whether its held state still matches.
 #include "frame/render_frame.h"
 
+#include "emit/layer_capture.h"
+#include "emit/map_upload.h"
+#include "emit/mask_path.h"
 #include "emit/source_position.h"
+#include "frame/camera_lights.h"
 #include "frame/digest.h"
 #include "frame/frame_settings.h"
 #include "frame/frame_timing.h"
@@ -54,14 +58,10 @@ InstanceData readInstanceData(PF_InData* inData) {
     return data;
 }
 
-// The light-track reader (Light Source Auto or Light 1-4) plugs in here: it fills up to four
-// tracks of `frameCount` positions and their current entries, and returns the number of tracks.
-// Until it arrives there are none, and the Source Position table drives the emitter.
+// Up to four tracks of `frameCount` positions and their current entries; none when the lights
+// cannot be read, and the Source Position table then drives the emitter.
 int readLightTrackTables(PF_InData* inData, int frameCount, FrameSettings& fs) {
-    (void)inData;
-    (void)frameCount;
-    (void)fs;
-    return 0;
+    return readLightTracks(inData, fs.lightSource, frameCount, fs);
 }
 
 // Steps of the emitter position: the current Source Position, then either the light tracks or the
@@ -97,42 +97,53 @@ void fillEmitterPosition(PF_InData* inData, const FrameTiming& timing, FrameSett
     fs.trajectoryHash = hashTrajectory(kFnv32Basis, fs.trajectoryX, fs.trajectoryY, fs.trajectoryZ, count);
 }
 
-// The effect camera reader plugs in here (cameraValid, matrix, image plane); until it arrives the
-// camera stays invalid and the renderer uses its default view.
+// A camera that cannot be read stays invalid and the renderer uses its default view.
 void fillCamera(PF_InData* inData, FrameSettings& fs) {
-    (void)inData;
-    (void)fs;
+    readCamera(inData, fs);
 }
 
 // The emission sources, in the order in which the later one wins: Source Layer, then the mask path
 // (both write the emission fields and the same GPU buffer), then the Custom Map.
 void fillEmissionSources(PF_InData* inData, const FrameCheckout& frame, FrameSettings& fs) {
-    (void)inData;
+    // The map buffers outlive their frame. A map this frame could not build or upload must not be
+    // stood in for by an earlier frame's (or another instance's) map still in the buffer: the
+    // buffers keep their storage for reuse but count as holding nothing until an upload succeeds,
+    // and the simulation then uses the volume source.
+    forgetUploadedMaps(gpuRuntime());
     fs.sourceLayerPresent = 0;
     fs.emissionHash = 0;
     fs.emissionBoxX0 = fs.emissionBoxY0 = fs.emissionBoxX1 = fs.emissionBoxY1 = -1;
-    if (const PF_EffectWorld* source = frame.sourceLayer) {
-        // The source-layer capture (placement, emission map, digest, upload) plugs in here; what
-        // it records first, presence and size with the identity placement, is recorded already.
-        fs.sourceLayerPresent = 1;
-        fs.emissionWidth = source->width;
-        fs.emissionHeight = source->height;
-        fs.useLayerTransform = 0;
-        fs.layerPosX = fs.layerPosY = 0.0f;
-        fs.layerInvScX = fs.layerInvScY = 1.0f;
-        fs.layerAncX = fs.layerAncY = 0.0f;
+    if (const PF_EffectWorld* source = frame.sourceLayer) captureSourceLayerMap(inData, *source, frame.instance, fs);
+
+    if (fs.pathEmitter == 1) {
+        float* map = nullptr;
+        int mapWidth = 0, mapHeight = 0;
+        if (buildMaskPathMap(inData, inData->width, inData->height, &map, &mapWidth, &mapHeight)) {
+            if (processState().gpuAvailable && gpuRuntime().ready) {
+                uploadEmissionMap(&gpuRuntime(), map, mapWidth, mapHeight);
+                fs.sourceLayerPresent = 1;
+                fs.emissionWidth = mapWidth;
+                fs.emissionHeight = mapHeight;
+                // The strokes are drawn in composition pixels already: no placement, whatever the
+                // source layer left behind.
+                fs.useLayerTransform = 0;
+                fs.layerPosX = fs.layerPosY = 0.0f;
+                fs.layerInvScX = fs.layerInvScY = 1.0f;
+                fs.layerAncX = fs.layerAncY = 0.0f;
+                const MapSummary summary = summarizeMap(map, mapWidth, mapHeight);
+                fs.emissionBoxX0 = summary.boxX0;
+                fs.emissionBoxY0 = summary.boxY0;
+                fs.emissionBoxX1 = summary.boxX1;
+                fs.emissionBoxY1 = summary.boxY1;
+                fs.emissionHash = summary.hash;
+            }
+            delete[] map;
+        }
     }
-    // Path Emitter = Layer Masks: the mask-outline map builder plugs in here and replaces the layer
-    // map when it delivers one.
 
     fs.customMapPresent = 0;
     fs.customMapHash = 0;
-    if (const PF_EffectWorld* customMap = frame.customMap) {
-        // The custom-map capture (map, digest, upload) plugs in here after recording presence and size.
-        fs.customMapPresent = 1;
-        fs.customMapWidth = customMap->width;
-        fs.customMapHeight = customMap->height;
-    }
+    if (const PF_EffectWorld* customMap = frame.customMap) captureCustomMap(inData, *customMap, fs);
 }
 
 // Brings the process-wide grid to the frame, then renders it into the output. The simulation's

@@ -22,6 +22,20 @@ constexpr KernelArg kAddVolumeSource[] = {
 constexpr KernelArg kEmitEmber[] = {{"temperature", A::ConstFloatBuffer}, {"ember", A::FloatBuffer}, {"N", A::Int},
                                     {"emberTemp", A::Float}, {"spawnRate", A::Float}, {"frameTime", A::Float},
                                     {"dt", A::Float}};
+// The layer emission: the fields, the two maps and their sizes, then the values per step, the
+// pattern, the burn and the layer's placement.
+constexpr KernelArg kEmitFromLayer[] = {
+    {"density", A::FloatBuffer}, {"temperature", A::FloatBuffer}, {"fuel", A::FloatBuffer},
+    {"layerAlpha", A::ConstFloatBuffer}, {"customMap", A::ConstFloatBuffer}, {"N", A::Int}, {"layerW", A::Int},
+    {"layerH", A::Int}, {"customMapW", A::Int}, {"customMapH", A::Int}, {"compW", A::Int}, {"compH", A::Int},
+    {"szXY", A::Float}, {"szZ", A::Float}, {"sxG", A::Float}, {"syG", A::Float}, {"szG", A::Float},
+    {"temperatureK", A::Float}, {"fuelInject", A::Float}, {"dt", A::Float},
+    {"patternMode", A::Int}, {"maskScale", A::Float}, {"maskContrast", A::Float}, {"maskThreshold", A::Float},
+    {"maskInvert", A::Int},
+    {"burnMode", A::Int}, {"burnProgress", A::Float}, {"burnWidth", A::Float}, {"burnNoise", A::Float},
+    {"burnDirRad", A::Float}, {"burnSparkBoost", A::Float},
+    {"useLayerTransform", A::Int}, {"layerPosX", A::Float}, {"layerPosY", A::Float}, {"layerInvScX", A::Float},
+    {"layerInvScY", A::Float}, {"layerAncX", A::Float}, {"layerAncY", A::Float}};
 constexpr KernelArg kCombust[] = {{"fuel", A::FloatBuffer},      {"temperature", A::FloatBuffer},
                                   {"density", A::FloatBuffer},   {"N", A::Int},
                                   {"ignitionTemp", A::Float},    {"burnRate", A::Float},
@@ -132,7 +146,7 @@ constexpr std::array<KernelSpec, kKernelRoleCount> kSpecs = {{
     {K::EmitEmber, "cd_emit_ember", kEmitEmber},
     {K::AdvectScalar2, "cd_advect_scalar", kAdvectScalar},
     {K::CoolEmber, "cd_cool", kCool},
-    {K::EmitFromLayer, "cd_emit_from_layer", {}},
+    {K::EmitFromLayer, "cd_emit_from_layer", kEmitFromLayer},
     {K::Restrict, "cd_restrict", kRestrict},
     {K::ProlongAdd, "cd_prolong_add", kProlongAdd},
     {K::Residual, "cd_residual", kResidual},

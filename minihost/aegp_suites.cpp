@@ -2,7 +2,9 @@
 #include "minihost/aegp_suites.h"
 
 #include <cmath>
+#include <cstring>
 
+#include "minihost/aegp_shared.h"
 #include "minihost/composition.h"
 #include "minihost/host.h"
 #include "minihost/host_callbacks.h"
@@ -20,6 +22,15 @@ T* findLive(const std::vector<std::unique_ptr<T>>& objects, H handle) {
     return nullptr;
 }
 
+// Any object this host made for a handle, disposed or not.
+template <typename T, typename H>
+T* findAny(const std::vector<std::unique_ptr<T>>& objects, H handle) {
+    if (!handle) return nullptr;
+    for (const auto& object : objects)
+        if (reinterpret_cast<H>(object.get()) == handle) return object.get();
+    return nullptr;
+}
+
 template <typename T>
 int countLive(const std::vector<std::unique_ptr<T>>& objects) {
     int live = 0;
@@ -27,16 +38,8 @@ int countLive(const std::vector<std::unique_ptr<T>>& objects) {
     return live;
 }
 
-// The start of the instance's layer in its composition, in seconds (0 without one).
-double layerStartSeconds(Host& host, const Instance& instance) {
-    const Composition* composition = host.composition();
-    if (!composition || instance.layerId() == 0) return 0.0;
-    const Layer* layer = composition->layerById(instance.layerId());
-    return layer ? layer->startSeconds : 0.0;
-}
-
 A_long startInUnits(Host& host, const Instance& instance, A_u_long scale) {
-    return static_cast<A_long>(std::llround(layerStartSeconds(host, instance) * double(scale)));
+    return static_cast<A_long>(std::llround(aegp::layerStartSeconds(host, instance) * double(scale)));
 }
 
 // ---- PF Interface Suite 1
@@ -70,27 +73,7 @@ A_Err convertEffectToCompTime(PF_ProgPtr effectRef, A_long whatTime, A_u_long ti
     return A_Err_NONE;
 }
 
-// ---- Stream Suite 7, Dynamic Stream Suite 2, Effect Suite 4
-
-A_Err getNewEffectStreamByIndex(AEGP_PluginID, AEGP_EffectRefH effectHandle, PF_ParamIndex index,
-                                AEGP_StreamRefH* stream) {
-    if (stream) *stream = nullptr;
-    Host* host = Host::active();
-    if (!host || !stream) return A_Err_PARAMETER;
-    AegpState::EffectHandle* effect = host->aegp().effect(effectHandle);
-    if (!effect) return A_Err_PARAMETER;
-    if (index < 0 || static_cast<std::size_t>(index) >= host->definitions().size()) return A_Err_PARAMETER;
-    *stream = reinterpret_cast<AEGP_StreamRefH>(host->aegp().newStream(effect->instance, index));
-    return A_Err_NONE;
-}
-
-A_Err disposeStream(AEGP_StreamRefH streamHandle) {
-    Host* host = Host::active();
-    AegpState::StreamHandle* stream = host ? host->aegp().stream(streamHandle) : nullptr;
-    if (!stream) return A_Err_PARAMETER;
-    stream->isLive = false;
-    return A_Err_NONE;
-}
+// ---- Dynamic Stream Suite 2, Effect Suite 4 (Stream Suite 7 is in namespace aegp below)
 
 A_Err setDynamicStreamFlag(AEGP_StreamRefH streamHandle, AEGP_DynStreamFlags flag, A_Boolean, A_Boolean isSet) {
     Host* host = Host::active();
@@ -212,9 +195,9 @@ A_Err setKeyframeInterpolation(AEGP_StreamRefH streamHandle, AEGP_KeyframeIndex 
     return A_Err_NONE;
 }
 
-const AEGP_PFInterfaceSuite1 kPfInterfaceSuite1{&getEffectLayer, &getNewEffectForEffect, &convertEffectToCompTime, nullptr,
-                                                 nullptr};
-const AEGP_StreamSuite7 kStreamSuite7{&getNewEffectStreamByIndex, &disposeStream};
+const AEGP_PFInterfaceSuite1 kPfInterfaceSuite1{&getEffectLayer, &getNewEffectForEffect, &convertEffectToCompTime,
+                                                &aegp::getEffectCamera, &aegp::getEffectCameraMatrix};
+const AEGP_StreamSuite7 kStreamSuite7{&aegp::getNewEffectStreamByIndex, &aegp::disposeStream};
 const AEGP_DynamicStreamSuite2 kDynamicStreamSuite2{&setDynamicStreamFlag};
 const AEGP_EffectSuite4 kEffectSuite4{&disposeEffect};
 const AEGP_KeyframeSuite4 kKeyframeSuite4{&getStreamNumKfs,  &deleteKeyframe, &startAddKeyframes,
@@ -228,6 +211,43 @@ A_u_char unitToByte(double value) {
 }
 
 }  // namespace
+
+namespace aegp {
+
+double layerStartSeconds(Host& host, const Instance& instance) {
+    const Composition* composition = host.composition();
+    if (!composition || instance.layerId() == 0) return 0.0;
+    const Layer* layer = composition->layerById(instance.layerId());
+    return layer ? layer->startSeconds : 0.0;
+}
+
+A_Err getNewEffectStreamByIndex(AEGP_PluginID, AEGP_EffectRefH effectHandle, PF_ParamIndex index,
+                                AEGP_StreamRefH* stream) {
+    if (stream) *stream = nullptr;
+    Host* host = Host::active();
+    if (!host || !stream) return A_Err_PARAMETER;
+    AegpState::EffectHandle* effect = host->aegp().effect(effectHandle);
+    if (!effect) return A_Err_PARAMETER;
+    if (index < 0 || static_cast<std::size_t>(index) >= host->definitions().size()) return A_Err_PARAMETER;
+    *stream = reinterpret_cast<AEGP_StreamRefH>(host->aegp().newStream(effect->instance, index));
+    return A_Err_NONE;
+}
+
+A_Err disposeStream(AEGP_StreamRefH streamHandle) {
+    Host* host = Host::active();
+    if (!host) return A_Err_PARAMETER;
+    if (AegpState::StreamHandle* stream = host->aegp().stream(streamHandle)) {
+        stream->isLive = false;
+        return A_Err_NONE;
+    }
+    if (AegpState::MaskStreamHandle* stream = host->aegp().maskStream(streamHandle)) {
+        stream->isLive = false;
+        return A_Err_NONE;
+    }
+    return A_Err_PARAMETER;
+}
+
+}  // namespace aegp
 
 AegpState::EffectHandle* AegpState::newEffect(Instance* instance) {
     effects_.push_back(std::make_unique<EffectHandle>(EffectHandle{instance, true}));
@@ -244,6 +264,21 @@ AegpState::AddKeyframes* AegpState::newAddKeyframes(StreamHandle* stream) {
     return adds_.back().get();
 }
 
+AegpState::MaskHandle* AegpState::newMask(int layerId, int maskIndex) {
+    masks_.push_back(std::make_unique<MaskHandle>(MaskHandle{layerId, maskIndex, true}));
+    return masks_.back().get();
+}
+
+AegpState::MaskStreamHandle* AegpState::newMaskStream(int layerId, int maskIndex) {
+    maskStreams_.push_back(std::make_unique<MaskStreamHandle>(MaskStreamHandle{layerId, maskIndex, true}));
+    return maskStreams_.back().get();
+}
+
+AegpState::OutlineHandle* AegpState::newOutline(const Mask& outline) {
+    outlines_.push_back(std::make_unique<OutlineHandle>(OutlineHandle{outline, true}));
+    return outlines_.back().get();
+}
+
 AegpState::EffectHandle* AegpState::effect(AEGP_EffectRefH handle) {
     return findLive(effects_, handle);
 }
@@ -258,12 +293,42 @@ AegpState::AddKeyframes* AegpState::addKeyframes(AEGP_AddKeyframesInfoH handle) 
     return add && add->stream->isLive ? add : nullptr;
 }
 
+AegpState::MaskHandle* AegpState::mask(AEGP_MaskRefH handle) {
+    return findLive(masks_, handle);
+}
+
+AegpState::MaskStreamHandle* AegpState::maskStream(AEGP_StreamRefH handle) {
+    return findLive(maskStreams_, handle);
+}
+
+AegpState::OutlineHandle* AegpState::outline(AEGP_MaskOutlineValH handle) {
+    return findLive(outlines_, handle);
+}
+
+AegpState::StreamHandle* AegpState::anyStream(AEGP_StreamRefH handle) {
+    return findAny(streams_, handle);
+}
+
+AegpState::MaskStreamHandle* AegpState::anyMaskStream(AEGP_StreamRefH handle) {
+    return findAny(maskStreams_, handle);
+}
+
 int AegpState::liveEffects() const {
     return countLive(effects_);
 }
 
 int AegpState::liveStreams() const {
-    return countLive(streams_);
+    return countLive(streams_) + countLive(maskStreams_);
+}
+
+int AegpState::liveMasks() const {
+    return countLive(masks_);
+}
+
+int AegpState::liveStreamValues() const {
+    int live = countLive(outlines_);
+    for (const auto& stream : streams_) live += stream->liveValues;
+    return live;
 }
 
 int AegpState::liveAddKeyframes() const {
@@ -293,6 +358,42 @@ ParamValue streamValueToParamValue(const ParamDefinition& definition, const AEGP
         default:
             throw HostError(definition.label() + " holds no value a stream value can set");
     }
+}
+
+AEGP_StreamVal2 paramValueToStreamValue(const ParamDefinition& definition, const ParamValue& value) {
+    AEGP_StreamVal2 v;
+    std::memset(&v, 0, sizeof v);
+    switch (definition.def.param_type) {
+        case PF_Param_FLOAT_SLIDER:
+            v.one_d = value.u.fs_d.value;
+            break;
+        case PF_Param_SLIDER:
+            v.one_d = value.u.sd.value;
+            break;
+        case PF_Param_POPUP:
+            v.one_d = value.u.pd.value;
+            break;
+        case PF_Param_CHECKBOX:
+            v.one_d = value.u.bd.value;
+            break;
+        case PF_Param_ANGLE:
+            v.one_d = value.u.ad.value / 65536.0;
+            break;
+        case PF_Param_COLOR: {
+            const PF_Pixel& c = value.u.cd.value;
+            v.color = AEGP_ColorVal{c.alpha / 255.0, c.red / 255.0, c.green / 255.0, c.blue / 255.0};
+            break;
+        }
+        case PF_Param_POINT:
+            v.two_d = AEGP_TwoDVal{value.point[0], value.point[1]};
+            break;
+        case PF_Param_POINT_3D:
+            v.three_d = AEGP_ThreeDVal{value.point[0], value.point[1], value.point[2]};
+            break;
+        default:
+            throw HostError(definition.label() + " has no value a stream value can hold");
+    }
+    return v;
 }
 
 void provideAegpSuites(Host& host) {

@@ -1,7 +1,8 @@
 // The suites every host offers from the start: "AEGP Utility Suite" version 13 (registration
 // with the AEGP layer) and "PF World Suite" version 2 (worlds and their pixel format). Their
 // records are shared by all Hosts; each call works on the state of the active Host. The AEGP
-// suites that edit parameter streams (aegp_suites.h) are offered from here too.
+// suites that edit parameter streams and read the composition (aegp_suites.h) are offered from
+// here too.
 #include <cstring>
 
 #include "AE_EffectSuites.h"
@@ -104,6 +105,7 @@ void HostCallbacks::provideBuiltinSuites(Host& host) {
     host.suites().provide(kAEGPUtilitySuite, kAEGPUtilitySuiteVersion13, &kUtilitySuite13);
     host.suites().provide(kPFWorldSuite, kPFWorldSuiteVersion2, &kWorldSuite2);
     provideAegpSuites(host);
+    provideAegpCompositionSuites(host);
 }
 
 }  // namespace minihost

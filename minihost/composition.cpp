@@ -75,6 +75,8 @@ ObjectType Layer::objectType() const {
             return ObjectType::Light;
         case LayerType::Camera:
             return ObjectType::Camera;
+        case LayerType::Image:
+            return isText ? ObjectType::Text : ObjectType::AudioVisual;
         default:
             return ObjectType::AudioVisual;
     }
@@ -182,10 +184,15 @@ EffectCamera Composition::cameraOf(const Layer& camera, double compSeconds) cons
     return result;
 }
 
-EffectCamera Composition::effectCamera(double compSeconds) const {
+const Layer* Composition::effectCameraLayer(double compSeconds) const {
     for (const Layer& l : layers_)
-        if (l.type == LayerType::Camera && l.isActiveAt(compSeconds)) return cameraOf(l, compSeconds);
-    return defaultCamera();
+        if (l.type == LayerType::Camera && l.isActiveAt(compSeconds)) return &l;
+    return nullptr;
+}
+
+EffectCamera Composition::effectCamera(double compSeconds) const {
+    const Layer* camera = effectCameraLayer(compSeconds);
+    return camera ? cameraOf(*camera, compSeconds) : defaultCamera();
 }
 
 void Composition::resize(int newWidth, int newHeight) {

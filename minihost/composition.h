@@ -5,9 +5,12 @@
 // A Composition has a size, a frame rate (a time scale and a time step in the host's units), a
 // duration in frames, motion-blur settings and a stack of layers, top first (index 0). Layers are
 // image layers (pixels from a file), solids, the effect's own layer (which carries the effect's
-// masks), 3-D lights and 3-D cameras. Every layer has an id that is unique and never 0, a start
-// time (where its own time 0 lies in the composition), and keyframable anchor point, position and
-// scale; lights add a colour and an intensity, cameras a point of interest and a zoom.
+// masks), 3-D lights and 3-D cameras. An image layer can pose as a text layer (its pixels are the
+// rendered glyphs), and image layers can carry content beyond their bounds, as the host's text
+// and shape layers do; the effect learns of it from the layer's maximum rectangle. Every layer
+// has an id that is unique and never 0, a start time (where its own time 0 lies in the
+// composition), and keyframable anchor point, position and scale; lights add a colour and an
+// intensity, cameras a point of interest and a zoom.
 //
 // Queries answered here, in composition seconds: layers by index and by id, their object types,
 // layer-to-world transforms, stream values (position, scale, anchor point, light colour and
@@ -106,6 +109,8 @@ struct Layer {
     int height = 0;
     std::shared_ptr<const RgbaImage> image;  // image layers
     std::string imagePath;
+    bool isText = false;    // image layers: a text layer whose glyphs are the image's pixels
+    int contentMargin = 0;  // image layers: pixels of (transparent) content past every edge
     Rgb solidColor;
 
     // Lights.
@@ -121,7 +126,11 @@ struct Layer {
     std::map<int, std::uint32_t> dynamicStreamFlags;  // by effect parameter index, as the effect set them
 
     ObjectType objectType() const;
-    bool isAudioVisual() const { return objectType() == ObjectType::AudioVisual; }
+    // Layers with pixels. Text layers are audio-visual layers too, as in the host; only their
+    // object type tells them apart.
+    bool isAudioVisual() const {
+        return type == LayerType::Image || type == LayerType::Solid || type == LayerType::Effect;
+    }
     // The layer's time for a composition time.
     double layerSeconds(double compSeconds) const { return compSeconds - startSeconds; }
     bool isActiveAt(double compSeconds) const { return compSeconds >= startSeconds; }
@@ -165,6 +174,8 @@ public:
     // The camera the effect sees at a time: the topmost camera layer active then, else the default
     // camera of defaultCamera().
     EffectCamera effectCamera(double compSeconds) const;
+    // That camera layer; null when the default camera applies.
+    const Layer* effectCameraLayer(double compSeconds) const;
     // The composition's default camera: at (w/2, h/2, -1.39 w) looking along +z at the centre of
     // the plane z = 0, zoom 1.39 w, so that plane maps pixel for pixel onto the composition.
     EffectCamera defaultCamera() const;

@@ -1,6 +1,7 @@
 // Layer placement and "over" compositing of the host's frame.
 #include "minihost/compositor.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace minihost {
@@ -78,6 +79,16 @@ RgbaImage layerPixels(const Layer& layer, const RgbaImage* effectOutput) {
         default:
             return RgbaImage{};
     }
+}
+
+RgbaImage layerContentPixels(const Layer& layer) {
+    RgbaImage pixels = layerPixels(layer, nullptr);
+    const int margin = std::max(0, layer.contentMargin);
+    if (margin == 0 || pixels.isEmpty()) return pixels;
+    RgbaImage content(pixels.width + 2 * margin, pixels.height + 2 * margin);
+    for (int y = 0; y < pixels.height; ++y)
+        std::copy(pixels.at(0, y), pixels.at(0, y) + std::size_t(pixels.width) * 4, content.at(margin, y + margin));
+    return content;
 }
 
 RgbaImage compositeFrame(const Composition& composition, double compSeconds, const RgbaImage* effectOutput,

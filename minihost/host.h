@@ -47,7 +47,9 @@ struct HostSettings {
     PF_RationalScale downsampleX{1, 1};
     PF_RationalScale downsampleY{1, 1};
     PF_RationalScale pixelAspectRatio{1, 1};
-    PF_Fixed shutterAngle = 180 << 16;  // 16.16 degrees
+    // 16.16 fractions of a full turn, as the host hands them to effects: 1.0 is 360°, so 0x8000
+    // is a 180° shutter.
+    PF_Fixed shutterAngle = 1 << 15;
     PF_Fixed shutterPhase = 0;
     PF_Quality quality = PF_Quality_HI;
     PF_Field field = PF_Field_FRAME;

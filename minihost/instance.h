@@ -24,13 +24,17 @@ class Instance;
 
 // What a layer parameter (or the effect's own input, index 0) points at. The World is not owned
 // and must outlive its use. maxRect is the layer's extent in the effect layer's coordinates; left
-// empty it is the world's bounds. refWidth and refHeight are the layer's size before effects; 0
-// means the world's size.
+// empty it is the world's bounds. A world as large as maxRect holds the whole extent, and a
+// smart render then gets the part of it that the checkout's result_rect covers (a layer whose
+// content reaches past its bounds has a maxRect larger than its own size). refWidth and refHeight
+// are the layer's size before effects; 0 means the world's size. layerId is the composition layer
+// the pixels came from, the value the host gives for the parameter's stream (0: none).
 struct LayerSource {
     World* world = nullptr;
     PF_LRect maxRect{0, 0, 0, 0};
     A_long refWidth = 0;
     A_long refHeight = 0;
+    int layerId = 0;
 
     PF_LRect extent() const;
     A_long referenceWidth() const;
@@ -84,7 +88,8 @@ struct LayerCheckout {
     PF_CheckoutResult answer{};
 };
 
-// One checkout_layer_pixels call of a smart render.
+// One checkout_layer_pixels call of a smart render. The world covers exactly the checkout's
+// result_rect: the layer's own World when that is the whole extent, else a copy of the part.
 struct PixelCheckout {
     A_long checkoutId = 0;
     PF_Err result = PF_Err_NONE;
@@ -197,6 +202,9 @@ private:
     // The frame in progress: what pre-render checked out and handed back, for the smart render.
     std::vector<LayerCheckout> layerCheckouts_;
     std::vector<PixelCheckout> pixelCheckouts_;
+    // Worlds made for pixel checkouts that cover only part of a layer's world; they live until
+    // the next frame, as long as the effect may hold them.
+    std::vector<std::unique_ptr<World>> partialPixels_;
     int outputCheckouts_ = 0;
     PF_RenderRequest lastRequest_{};
     void* preRenderData_ = nullptr;

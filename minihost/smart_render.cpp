@@ -1,7 +1,9 @@
 // The two smart-render commands and their callbacks. Pre-render records each checkout_layer under
 // its checkout id with the host's answer (the layer's rectangles and its size before effects);
 // smart render hands out pixels only for ids that pre-render checked out, as the host does, so an
-// effect that asks for an id it never requested gets an error rather than a frame.
+// effect that asks for an id it never requested gets an error rather than a frame. The pixels
+// handed out cover the checkout's result_rect: a layer whose content reaches past the request
+// (a text layer's margin, say) is cut to the request unless the effect asked for more.
 #include <algorithm>
 #include <cstring>
 
@@ -24,6 +26,35 @@ bool isEmpty(const PF_LRect& r) {
     return r.right <= r.left || r.bottom <= r.top;
 }
 
+bool isSame(const PF_LRect& a, const PF_LRect& b) {
+    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+
+// The pixels of a layer for a checkout's result rectangle. A world that holds the layer's whole
+// extent is cut to the rectangle; a world of another size (a test's own layout) goes out whole.
+PF_EffectWorld* pixelsFor(const LayerSource& source, const PF_LRect& resultRect,
+                          std::vector<std::unique_ptr<World>>& made) {
+    if (isEmpty(resultRect)) return nullptr;
+    World& world = *source.world;
+    const PF_LRect extent = source.extent();
+    const bool holdsExtent =
+        world.width() == extent.right - extent.left && world.height() == extent.bottom - extent.top;
+    if (!holdsExtent || isSame(resultRect, extent)) return world.get();
+    const A_long width = resultRect.right - resultRect.left;
+    const A_long height = resultRect.bottom - resultRect.top;
+    auto part = std::make_unique<World>(width, height, world.bitsPerChannel());
+    const std::size_t rowBytes = std::size_t(width) * world.pixelSize();
+    const auto* from = reinterpret_cast<const char*>(world.get()->data);
+    auto* to = reinterpret_cast<char*>(part->get()->data);
+    for (A_long y = 0; y < height; ++y) {
+        const std::size_t fromOffset = std::size_t(resultRect.top - extent.top + y) * std::size_t(world.rowBytes()) +
+                                       std::size_t(resultRect.left - extent.left) * world.pixelSize();
+        std::memcpy(to + std::size_t(y) * std::size_t(part->rowBytes()), from + fromOffset, rowBytes);
+    }
+    made.push_back(std::move(part));
+    return made.back()->get();
+}
+
 }  // namespace
 
 PreRenderResult Host::preRender(Instance& instance, const PreRenderCall& call) {
@@ -33,6 +64,7 @@ PreRenderResult Host::preRender(Instance& instance, const PreRenderCall& call) {
     instance.deletePreRenderData_ = nullptr;
     instance.layerCheckouts_.clear();
     instance.pixelCheckouts_.clear();
+    instance.partialPixels_.clear();
     instance.outputCheckouts_ = 0;
     guidMixes_.clear();
 
@@ -63,6 +95,7 @@ PreRenderResult Host::preRender(Instance& instance, const PreRenderCall& call) {
 
 PF_Err Host::smartRender(Instance& instance, PF_EffectWorld* output, A_short bitdepth) {
     instance.pixelCheckouts_.clear();
+    instance.partialPixels_.clear();
     instance.outputCheckouts_ = 0;
 
     PF_SmartRenderInput input;
@@ -166,7 +199,7 @@ PF_Err HostCallbacks::checkoutLayerPixels(PF_ProgPtr effectRef, A_long checkoutI
     } else if (auto fault = host->faults_.layerPixels.find(checkoutId); fault != host->faults_.layerPixels.end()) {
         record.result = fault->second;
     } else if (const LayerSource* source = instance->layer(checkout->index); source && source->world) {
-        *pixels = source->world->get();
+        *pixels = pixelsFor(*source, checkout->answer.result_rect, instance->partialPixels_);
     }
     record.world = *pixels;
     instance->pixelCheckouts_.push_back(record);

@@ -33,7 +33,7 @@ void enqueueBuoyancy(const GpuRuntime& rt, const FrameSettings& s, float dt) {
         .arg("beta", s.buoyancy * kBuoyancyScale)
         .arg("dt", dt)
         .arg("aggression", s.flameAggression)
-        .run3d(side(rt));
+        .run3dRows(side(rt));
 }
 
 void enqueueApplyForces(const GpuRuntime& rt, const FrameSettings& s, float dt) {
@@ -47,7 +47,7 @@ void enqueueApplyForces(const GpuRuntime& rt, const FrameSettings& s, float dt) 
         .arg("windZ", s.windZ * kWindScale)
         .arg("dragFactor", s.drag)
         .arg("dt", dt)
-        .run3d(side(rt));
+        .run3dRows(side(rt));
 }
 
 void enqueueVorticityConfinement(const GpuRuntime& rt, const FrameSettings& s, float dt) {
@@ -56,7 +56,7 @@ void enqueueVorticityConfinement(const GpuRuntime& rt, const FrameSettings& s, f
         .arg("vel", g.velocity)
         .arg("curlOut", g.curl)
         .arg("N", g.N)
-        .run3d(side(rt));
+        .run3dRows(side(rt));
     KernelLaunch(rt, KernelRole::ConfineVorticity)
         .arg("vel", g.velocity)
         .arg("curl", g.curl)
@@ -65,7 +65,7 @@ void enqueueVorticityConfinement(const GpuRuntime& rt, const FrameSettings& s, f
         .arg("epsilon", s.vorticity)
         .arg("dt", dt)
         .arg("aggression", s.flameAggression)
-        .run3d(side(rt));
+        .run3dRows(side(rt));
 }
 
 float curlNoiseTime(const FrameSettings& s, int frame, float dt) {
@@ -118,7 +118,7 @@ void enqueueShred(const GpuRuntime& rt, const FrameSettings& s, float dt) {
         .arg("dt", dt)
         .arg("tThr", kShredPivotKelvin)
         .arg("tWidth", kShredWidthKelvin)
-        .run3d(side(rt));
+        .run3dRows(side(rt));
 }
 
 }  // namespace cindel

@@ -7,6 +7,7 @@
 #include "host/log.h"
 #include "sim/advect.h"
 #include "sim/forces.h"
+#include "sim/layer_emission.h"
 #include "sim/projection.h"
 #include "sim/sources.h"
 
@@ -142,9 +143,10 @@ void runStep(GpuRuntime& rt, const FrameSettings& s, const GridMapping& mapping,
     const float fuel = s.fuelAmount * gate * fuelRamp(s, t);
 
     if (gate > 0.001f) {
-        // Emission from a captured layer map arrives with the layer emitter; until then the
-        // volume source stands in for every frame.
-        if (hasLightTracks(s)) {
+        if (canEmitFromLayer(rt, s)) {
+            // The map gives the columns; only the depth of the source position is used.
+            enqueueLayerEmission(rt, s, frame, sourcePositionAt(s, mapping, frame).z, fuel, dt);
+        } else if (hasLightTracks(s)) {
             const int lights = lightCount(s);
             for (int k = 0; k < lights; ++k) {
                 const GridPoint p = lightPosition(s, mapping, k, frame);

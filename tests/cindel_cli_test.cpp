@@ -7,8 +7,6 @@
 // which keeps a frame well under a second on PoCL; frames 8 and 9 are rendered because the fire
 // needs a few frames to show.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <filesystem>
@@ -21,6 +19,7 @@
 #include "tools/image_io.h"
 #include "tools/param_apply.h"
 #include "tools/scene.h"
+#include "cli_runner.h"
 
 namespace cli {
 namespace {
@@ -29,66 +28,8 @@ namespace fs = std::filesystem;
 
 #define EXPECT_CONTAINS(text, part) EXPECT_NE(std::string(text).find(part), std::string::npos) << (text)
 
-struct Outcome {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string quoted(const std::string& arg) {
-    std::string q = "'";
-    for (char c : arg) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
-std::string slurp(const fs::path& path) {
-    std::ifstream file(path);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
-class CindelCli : public ::testing::Test {
+class CindelCli : public CindelRun {
 protected:
-    void SetUp() override {
-        std::string name = "cindel_cli_test-";
-        name += std::to_string(getpid());
-        name += "-";
-        name += ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        dir_ = fs::temp_directory_path() / name;
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override {
-        // The folder a test made unwritable must be writable again to be removed.
-        std::error_code ignored;
-        fs::permissions(dir_ / "locked", fs::perms::owner_all, ignored);
-        fs::remove_all(dir_);
-    }
-
-    Outcome cindel(const std::vector<std::string>& args) {
-        std::string command = quoted(CINDEL_EXE_PATH);
-        for (const std::string& a : args) {
-            command += ' ';
-            command += quoted(a);
-        }
-        command += " >";
-        command += quoted((dir_ / "stdout").string());
-        command += " 2>";
-        command += quoted((dir_ / "stderr").string());
-        Outcome run;
-        int status = std::system(command.c_str());
-        run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        run.out = slurp(dir_ / "stdout");
-        run.err = slurp(dir_ / "stderr");
-        return run;
-    }
-
-    std::string writeScene(const std::string& name, const std::string& text) {
-        std::ofstream(dir_ / name) << text;
-        return (dir_ / name).string();
-    }
-
     // The tiny scene: 10 frames of 64 × 36, fast settings, the source low in the middle.
     std::string tinyScene() {
         return writeScene("tiny.json", R"({
@@ -98,16 +39,12 @@ protected:
           "output": {"background": "none"}})");
     }
 
-    std::string path(const std::string& name) const { return (dir_ / name).string(); }
-
     static std::vector<std::string> entries(const fs::path& folder) {
         std::vector<std::string> names;
         for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
         std::sort(names.begin(), names.end());
         return names;
     }
-
-    fs::path dir_;
 };
 
 // ---- The parameter table

@@ -300,7 +300,7 @@ TEST(FrameSettingsRead, MotionBlurScaleFollowsTheMode) {
     const std::pair<A_long, float> cases[] = {{1, 0.0f}, {2, 1.0f}, {3, 0.0f}};
     for (auto [popup, expected] : cases) {
         FakeHost host;
-        host.in.shutter_angle = 180 << 16;
+        host.in.shutter_angle = 1 << 15;  // 180°
         host.setPopup(kParamMotionBlur, popup);
         EXPECT_EQ(readAll(host)->motionBlurScale, expected) << "Motion Blur " << popup;
     }

@@ -7,6 +7,7 @@
 
 #include <cstring>
 
+#include "AE_GeneralPlug.h"
 #include "fake_params.h"
 #include "params/param_index.h"
 
@@ -142,6 +143,73 @@ TEST_F(PreRender, CurrentTimeIsMixedIntoTheCacheIdentity) {
     ASSERT_EQ(run(), PF_Err_NONE);
     const std::vector<uint8_t> expected = {0x04, 0x03, 0x02, 0x01};
     EXPECT_EQ(pr.mixedBytes(), expected);
+}
+
+// A PF Interface Suite whose effect layer starts 5 host units into the composition, and whose camera
+// matrix holds 1 ... 16 scaled by the composition time it was asked for, so the mixed bytes show
+// both the values and the time conversion.
+struct FakeCamera {
+    static inline A_Err cameraError = A_Err_NONE;
+    static inline std::vector<A_Time> askedTimes;
+
+    static A_Err convertToComp(PF_ProgPtr, A_long time, A_u_long scale, A_Time* comp) {
+        *comp = {time + 5, scale};
+        return A_Err_NONE;
+    }
+    static A_Err cameraMatrix(PF_ProgPtr, const A_Time* time, A_Matrix4* m, A_FpLong* distance, A_short* w,
+                              A_short* h) {
+        askedTimes.push_back(*time);
+        if (cameraError != A_Err_NONE) return cameraError;
+        for (int i = 0; i < 16; ++i) m->mat[i / 4][i % 4] = (i + 1) * 0.5;
+        *distance = 1234.5;
+        *w = 640;
+        *h = 360;
+        return A_Err_NONE;
+    }
+    static SPErr acquire(const char* name, int32 version, const void** suite) {
+        static const AEGP_PFInterfaceSuite1 pf = {nullptr, nullptr, &convertToComp, nullptr, &cameraMatrix};
+        if (std::strcmp(name, kAEGPPFInterfaceSuite) != 0 || version != kAEGPPFInterfaceSuiteVersion1) return 1;
+        *suite = &pf;
+        return kSPNoError;
+    }
+    static SPErr release(const char*, int32) { return kSPNoError; }
+    static SPBasicSuite* basic() {
+        static SPBasicSuite b = {&acquire, &release, nullptr, nullptr, nullptr, nullptr, nullptr};
+        cameraError = A_Err_NONE;
+        askedTimes.clear();
+        return &b;
+    }
+};
+
+TEST_F(PreRender, CameraMatrixThenDistanceFollowTheTime) {
+    host.in.pica_basicP = FakeCamera::basic();
+    ASSERT_EQ(run(), PF_Err_NONE);
+    std::vector<uint8_t> expected = {0x04, 0x03, 0x02, 0x01};
+    for (int i = 0; i < 16; ++i) test::appendLittleEndian(expected, float((i + 1) * 0.5));
+    test::appendLittleEndian(expected, 1234.5f);
+    EXPECT_EQ(pr.mixedBytes(), expected);
+    EXPECT_EQ(pr.mixCalls(), 3);
+    ASSERT_EQ(FakeCamera::askedTimes.size(), 1u);
+    EXPECT_EQ(FakeCamera::askedTimes[0].value, 0x01020304 + 5);  // composition time, converted
+    EXPECT_EQ(FakeCamera::askedTimes[0].scale, 30u);
+}
+
+TEST_F(PreRender, CameraThatCannotBeReadLeavesOnlyTheTime) {
+    const std::vector<uint8_t> timeOnly = {0x04, 0x03, 0x02, 0x01};
+    host.in.pica_basicP = FakeCamera::basic();
+    FakeCamera::cameraError = A_Err_GENERIC;
+    ASSERT_EQ(run(), PF_Err_NONE);
+    EXPECT_EQ(pr.mixedBytes(), timeOnly);
+    EXPECT_EQ(FakeCamera::askedTimes.size(), 1u);  // it was asked, and refused
+
+    // No camera in Premiere Pro: the host is not even asked.
+    FakePreRender premiere(host);
+    premiere.setResult(0, checkoutResult({0, 0, 20, 10}, {0, 0, 20, 10}));
+    host.in.pica_basicP = FakeCamera::basic();
+    host.in.appl_id = PF_FOURCC('P', 'r', 'M', 'r');
+    ASSERT_EQ(preRenderFrame(&host.in, &host.out, &premiere.extra), PF_Err_NONE);
+    EXPECT_EQ(premiere.mixedBytes(), timeOnly);
+    EXPECT_TRUE(FakeCamera::askedTimes.empty());
 }
 
 TEST_F(PreRender, OlderHostsWithoutGuidMixStillGetAnAnswer) {

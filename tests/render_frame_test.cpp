@@ -309,7 +309,9 @@ TEST_F(FrameSnapshot, SizesIdentityAndSources) {
     EXPECT_EQ(fs->emissionHeight, 4);
     EXPECT_EQ(fs->useLayerTransform, 0);
     EXPECT_EQ(fs->layerInvScY, 1.0f);
-    EXPECT_EQ(fs->emissionBoxX0, -1);
+    EXPECT_EQ(fs->emissionBoxX0, 0);  // every pixel of the fake world holds the sentinel, so all are opaque
+    EXPECT_EQ(fs->emissionBoxX1, fs->emissionWidth - 1);
+    EXPECT_NE(fs->emissionHash, 0u);
     EXPECT_EQ(fs->customMapPresent, 1);
     EXPECT_EQ(fs->customMapWidth, 3);
     EXPECT_EQ(fs->customMapHeight, 2);

@@ -185,6 +185,66 @@ TEST(SceneFile, ImageLayersLoadRelativeToTheSceneFile) {
     fs::remove_all(dir);
 }
 
+TEST(SceneFile, TextLayersAreImageLayersWithContentPastTheirBounds) {
+    std::string name = "scene_test-text-";
+    name += std::to_string(getpid());
+    const fs::path dir = fs::temp_directory_path() / name;
+    fs::create_directories(dir);
+    minihost::RgbaImage glyphs(6, 3);
+    glyphs.at(0, 0)[1] = glyphs.at(0, 0)[3] = 1.0f;
+    writeImageAtomically(glyphs, OutputFormat::Png8, (dir / "title.png").string());
+    std::ofstream(dir / "s.json") << R"({"composition": {"width": 10, "height": 5},
+        "layers": [{"type": "effect"}, {"type": "text", "file": "title.png", "contentMargin": 2, "position": [5, 2.5]},
+                   {"type": "image", "name": "Plain", "file": "title.png"}]})";
+    Scene scene = loadSceneFile((dir / "s.json").string());
+    auto marginError = [&](const std::string& margin) {
+        std::ofstream(dir / "bad.json") << R"({"layers": [{"type": "effect"}, {"type": "text", "file": "title.png",
+            "contentMargin": )" + margin + "}]}";
+        try {
+            loadSceneFile((dir / "bad.json").string());
+        } catch (const UsageError& e) {
+            return std::string(e.what());
+        }
+        return std::string();
+    };
+    EXPECT_CONTAINS(marginError("-1"), "layers[1].contentMargin: expected a whole number of at least 0");
+    EXPECT_CONTAINS(marginError("20000"), "layers[1].contentMargin: expected a margin of at most 10000 pixels");
+    EXPECT_CONTAINS(marginError("1.5"), "layers[1].contentMargin: expected a whole number");
+    fs::remove_all(dir);
+    const minihost::Layer& text = scene.composition->layer(1);
+    EXPECT_EQ(text.name, "Text 2");
+    EXPECT_EQ(text.type, LayerType::Image);
+    EXPECT_TRUE(text.isText);
+    EXPECT_EQ(text.objectType(), minihost::ObjectType::Text);
+    EXPECT_TRUE(text.isAudioVisual());
+    EXPECT_EQ(text.contentMargin, 2);
+    EXPECT_EQ(text.width, 6);
+    EXPECT_EQ(scene.composition->layer(2).objectType(), minihost::ObjectType::AudioVisual);
+    EXPECT_EQ(scene.composition->layer(2).contentMargin, 0);
+
+    // The content the effect is handed: the glyphs inside a transparent margin.
+    minihost::RgbaImage content = minihost::layerContentPixels(text);
+    ASSERT_EQ(content.width, 10);
+    ASSERT_EQ(content.height, 7);
+    EXPECT_FLOAT_EQ(content.at(2, 2)[3], 1.0f);
+    EXPECT_FLOAT_EQ(content.at(1, 1)[3], 0.0f);
+    EXPECT_FLOAT_EQ(content.at(3, 2)[3], 0.0f);
+    EXPECT_EQ(minihost::layerContentPixels(scene.composition->layer(2)).width, 6);
+
+    // The compositor draws the text layer at its bounds: its (0, 0) lands at (2, 1).
+    minihost::RgbaImage frame = minihost::compositeFrame(*scene.composition, 0.0, nullptr, std::nullopt);
+    EXPECT_FLOAT_EQ(frame.at(2, 1)[1], 1.0f);
+    EXPECT_FLOAT_EQ(frame.at(2, 1)[3], 1.0f);
+}
+
+TEST(SceneErrors, ContentMarginsBelongToImageAndTextLayersAndStaySmall) {
+    EXPECT_CONTAINS(parseError(R"({"layers": [{"type": "effect"}, {"type": "solid", "color": "black",
+                                  "contentMargin": 4}]})"),
+                    "layers[1]: unknown field \"contentMargin\"");
+    EXPECT_CONTAINS(parseError(R"({"layers": [{"type": "effect"}, {"type": "text", "contentMargin": 4}]})"),
+                    "layers[1]: missing field \"file\"");
+}
+
 // ---- Errors: each names the file, the field path and what was expected
 
 TEST(SceneErrors, NotJson) {
@@ -214,7 +274,8 @@ TEST(SceneErrors, UnknownFieldsAreRefusedWithTheNearestKnownOne) {
 TEST(SceneErrors, MissingAndUnknownTypes) {
     EXPECT_EQ(parseError(R"({"layers": [{"name": "x"}]})"), "test.json: layers[0]: missing field \"type\"");
     EXPECT_CONTAINS(parseError(R"({"layers": [{"type": "video"}]})"),
-                    "test.json: layers[0].type: expected \"image\", \"solid\", \"effect\", \"light\" or \"camera\"");
+                    "test.json: layers[0].type: expected \"image\", \"text\", \"solid\", \"effect\", \"light\" or "
+                    "\"camera\"");
     EXPECT_CONTAINS(parseError(R"({"layers": [{"type": "effect"}, {"type": "image"}]})"),
                     "layers[1]: missing field \"file\"");
 }

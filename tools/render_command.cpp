@@ -43,22 +43,35 @@ double renderMillisecondsFromLog(const std::vector<std::string>& lines) {
     return ms;
 }
 
-// The pixels of the layers that layer parameters point at, at the effect's depth. Image and solid
-// layers do not change over time, so each is made once.
+// The pixels of the layers that layer parameters point at, at the effect's depth, with the layer
+// each came from. Image and solid layers do not change over time, so each is made once. A layer
+// whose content reaches past its bounds (a content margin) gets a world of its whole content and
+// a maximum rectangle that extends past its own size by the margin.
 class LayerWorlds {
 public:
     LayerWorlds(const Composition& comp, int bits) : comp_(comp), bits_(bits) {}
 
-    minihost::World& worldOf(int layerId) {
-        auto it = worlds_.find(layerId);
-        if (it != worlds_.end()) return *it->second;
+    minihost::LayerSource sourceOf(int layerId) {
         const Layer* layer = comp_.layerById(layerId);
-        auto world =
-            std::make_unique<minihost::World>(minihost::worldFromImage(minihost::layerPixels(*layer, nullptr), bits_));
-        return *worlds_.emplace(layerId, std::move(world)).first->second;
+        minihost::LayerSource source;
+        source.world = &worldOf(*layer);
+        const A_long margin = layer->contentMargin;
+        if (margin > 0) source.maxRect = PF_LRect{-margin, -margin, layer->width + margin, layer->height + margin};
+        source.refWidth = layer->width;
+        source.refHeight = layer->height;
+        source.layerId = layer->id;
+        return source;
     }
 
 private:
+    minihost::World& worldOf(const Layer& layer) {
+        auto it = worlds_.find(layer.id);
+        if (it != worlds_.end()) return *it->second;
+        auto world =
+            std::make_unique<minihost::World>(minihost::worldFromImage(minihost::layerContentPixels(layer), bits_));
+        return *worlds_.emplace(layer.id, std::move(world)).first->second;
+    }
+
     const Composition& comp_;
     int bits_;
     std::map<int, std::unique_ptr<minihost::World>> worlds_;
@@ -141,8 +154,8 @@ int runRender(const RenderOptions& options) {
     hostSettings.timeScale = comp.timeScale;
     hostSettings.timeStep = comp.timeStep;
     hostSettings.totalTime = comp.durationFrames * comp.timeStep;
-    hostSettings.shutterAngle = static_cast<PF_Fixed>(std::lround(comp.shutterAngleDegrees * 65536.0));
-    hostSettings.shutterPhase = static_cast<PF_Fixed>(std::lround(comp.shutterPhaseDegrees * 65536.0));
+    hostSettings.shutterAngle = static_cast<PF_Fixed>(std::lround(comp.shutterAngleDegrees / 360.0 * 65536.0));
+    hostSettings.shutterPhase = static_cast<PF_Fixed>(std::lround(comp.shutterPhaseDegrees / 360.0 * 65536.0));
     host.setComposition(scene.composition);
     minihost::Instance& instance = host.addInstance(effectLayer.width, effectLayer.height);
     instance.setLayerId(effectLayer.id);
@@ -150,7 +163,8 @@ int runRender(const RenderOptions& options) {
     const std::vector<LayerBinding> bindings = applyParamSettings(host, instance, scene, settings);
     const int bits = bitsPerChannel(format);
     LayerWorlds layerWorlds(comp, bits);
-    for (const LayerBinding& binding : bindings) instance.setLayer(binding.index, layerWorlds.worldOf(binding.layerId));
+    for (const LayerBinding& binding : bindings)
+        instance.setLayer(binding.index, layerWorlds.sourceOf(binding.layerId));
 
     std::fprintf(stderr, "cindel: %s, %d x %d at %g fps, frames %d-%d as %s into %s/ (kernel build %s)\n",
                  scene.source.c_str(), comp.width, comp.height, comp.framesPerSecond(), frames.first, frames.last,

@@ -176,14 +176,24 @@ minihost::Mask parseMask(const JsonField& field, int number) {
     return mask;
 }
 
-LayerType parseLayerType(const JsonField& field) {
+// The layer's type and whether it is a text layer: a text layer is an image layer whose file holds
+// the rendered text.
+void parseLayerType(const JsonField& field, Layer& layer) {
     std::string text = field.string();
-    if (text == "image") return LayerType::Image;
-    if (text == "solid") return LayerType::Solid;
-    if (text == "effect") return LayerType::Effect;
-    if (text == "light") return LayerType::Light;
-    if (text == "camera") return LayerType::Camera;
-    throw field.expected("\"image\", \"solid\", \"effect\", \"light\" or \"camera\", got \"" + text + "\"");
+    layer.isText = text == "text";
+    if (text == "image" || text == "text")
+        layer.type = LayerType::Image;
+    else if (text == "solid")
+        layer.type = LayerType::Solid;
+    else if (text == "effect")
+        layer.type = LayerType::Effect;
+    else if (text == "light")
+        layer.type = LayerType::Light;
+    else if (text == "camera")
+        layer.type = LayerType::Camera;
+    else
+        throw field.expected("\"image\", \"text\", \"solid\", \"effect\", \"light\" or \"camera\", got \"" + text +
+                             "\"");
 }
 
 std::vector<std::string> knownLayerFields(LayerType type) {
@@ -195,7 +205,7 @@ std::vector<std::string> knownLayerFields(LayerType type) {
     };
     switch (type) {
         case LayerType::Image:
-            return join(join(common, visual), {"file"});
+            return join(join(common, visual), {"file", "contentMargin"});
         case LayerType::Solid:
             return join(join(common, visual), {"color", "width", "height"});
         case LayerType::Effect:
@@ -220,9 +230,9 @@ Layer parseLayer(const JsonField& field, int index, const Composition& comp, con
                  Scene& scene) {
     if (!field.isObject()) throw field.expected("a layer object with a \"type\"");
     Layer layer;
-    layer.type = parseLayerType(field.at("type"));
+    parseLayerType(field.at("type"), layer);
     field.requireObject(knownLayerFields(layer.type));
-    std::string typeWord = minihost::layerTypeName(layer.type);
+    std::string typeWord = layer.isText ? "text" : minihost::layerTypeName(layer.type);
     typeWord[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(typeWord[0])));
     layer.name = field.has("name") ? field.at("name").string() : typeWord + " " + std::to_string(index + 1);
     if (auto start = field.find("start")) layer.startSeconds = comp.secondsOfFrame(start->number());
@@ -242,6 +252,14 @@ Layer parseLayer(const JsonField& field, int index, const Composition& comp, con
             }
             layer.width = layer.image->width;
             layer.height = layer.image->height;
+            if (auto margin = field.find("contentMargin")) {
+                // The content, margin included, is one world; keep it within the sizes layers may have.
+                layer.contentMargin = margin->integerAtLeast(0);
+                if (layer.contentMargin > 10000 ||
+                    std::max(layer.width, layer.height) + 2 * layer.contentMargin > 30000)
+                    throw margin->expected(
+                        "a margin of at most 10000 pixels that keeps the content within 30000 pixels");
+            }
             break;
         }
         case LayerType::Solid:

@@ -1,0 +1,576 @@
+// The path emitter: stroke painting against a plain transcription of its definition (the clipped
+// stepping must paint exactly the same pixels), its profile and its bounds, Bézier sampling, and
+// the mask-outline map through minihost's composition: a rectangle on a scaled layer, open and
+// closed outlines, refusals, and handles given back on every path.
+#include "emit/mask_path.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <limits>
+#include <map>
+#include <memory>
+#include <numeric>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "AE_GeneralPlug.h"
+#include "host/process_state.h"
+#include "minihost/aegp_suites.h"
+#include "minihost/composition.h"
+#include "minihost/host.h"
+
+namespace cindel {
+namespace {
+
+// The stroke's definition, step by step and without any clipping: the reference for paintStroke.
+void referenceStroke(const std::vector<float>& xs, const std::vector<float>& ys, bool closed, std::vector<float>& map,
+                     int width, int height, double r) {
+    const int count = int(xs.size());
+    if (count < 2) return;
+    const int segments = closed ? count : count - 1;
+    for (int i = 0; i < segments; ++i) {
+        const double ax = xs[size_t(i)], ay = ys[size_t(i)];
+        const double bx = xs[size_t((i + 1) % count)], by = ys[size_t((i + 1) % count)];
+        const double len = std::hypot(bx - ax, by - ay);
+        const int steps = int(len + 1.0);
+        for (int s = 0; s <= steps; ++s) {
+            const double t = steps > 0 ? double(s) / steps : 0.0;
+            const double px = ax + t * (bx - ax), py = ay + t * (by - ay);
+            const int x0 = std::max(0, int(px - r)), x1 = std::min(width - 1, int(px + r));
+            const int y0 = std::max(0, int(py - r)), y1 = std::min(height - 1, int(py + r));
+            for (int y = y0; y <= y1; ++y)
+                for (int x = x0; x <= x1; ++x) {
+                    const double d = std::hypot(x - px, y - py);
+                    if (d <= r) map[size_t(y * width + x)] = std::max(map[size_t(y * width + x)], float(1.0 - d / r));
+                }
+        }
+    }
+}
+
+// A map followed by a guard that must stay untouched.
+struct StrokeMap {
+    static constexpr float kGuard = -3.0f;
+    int width, height;
+    std::vector<float> data;
+    StrokeMap(int w, int h) : width(w), height(h), data(size_t(w * h) + 256, 0.0f) {
+        std::fill(data.begin() + w * h, data.end(), kGuard);
+    }
+    float at(int x, int y) const { return data[size_t(y * width + x)]; }
+    void paint(const std::vector<float>& xs, const std::vector<float>& ys, bool closed, float radius = 5.0f) {
+        paintStroke(xs.data(), ys.data(), int(xs.size()), closed, data.data(), width, height, radius);
+    }
+    bool isGuardIntact() const {
+        return std::all_of(data.begin() + width * height, data.end(), [](float v) { return v == kGuard; });
+    }
+    float max() const { return *std::max_element(data.begin(), data.begin() + width * height); }
+};
+
+TEST(PaintStroke, ClosedRectangleIsASoftFrameOfHalfWidthFive) {
+    StrokeMap m(60, 50);
+    m.paint({10, 40, 40, 10}, {10, 10, 30, 30}, true);
+    // Vertices are stepped exactly: 1 there.
+    EXPECT_EQ(m.at(10, 10), 1.0f);
+    EXPECT_EQ(m.at(40, 30), 1.0f);
+    // Along the top edge the steps are under a pixel apart: close to 1 on the outline, then the
+    // linear fall to 0 at 5 pixels, on both sides.
+    for (int x = 16; x <= 34; x += 2) {  // at least 6 pixels from the side edges
+        EXPECT_GT(m.at(x, 10), 0.9f) << x;
+        for (int d = 1; d <= 4; ++d) {
+            EXPECT_NEAR(m.at(x, 10 + d), 1.0f - d / 5.0f, 0.03f) << x << " " << d;
+            EXPECT_NEAR(m.at(x, 10 - d), 1.0f - d / 5.0f, 0.03f) << x << " " << d;
+        }
+        EXPECT_EQ(m.at(x, 15), 0.0f);
+        EXPECT_EQ(m.at(x, 4), 0.0f);
+    }
+    // The closing edge (10, 30) -> (10, 10) is there, and the inside stays empty.
+    EXPECT_GT(m.at(10, 20), 0.9f);
+    EXPECT_EQ(m.at(25, 20), 0.0f);
+    EXPECT_TRUE(m.isGuardIntact());
+}
+
+TEST(PaintStroke, OpenPolylineHasNoClosingSegment) {
+    StrokeMap two(60, 40);
+    two.paint({10, 40}, {20, 20}, false);
+    EXPECT_EQ(two.at(10, 20), 1.0f);
+    EXPECT_EQ(two.at(40, 20), 1.0f);
+    EXPECT_GT(two.at(25, 20), 0.9f);
+    EXPECT_EQ(two.at(46, 20), 0.0f);
+    EXPECT_EQ(two.at(25, 26), 0.0f);
+
+    // Three points: the closed version adds the diagonal (40, 30) -> (10, 10), the open one not.
+    StrokeMap open(60, 40), closed(60, 40);
+    open.paint({10, 40, 40}, {10, 10, 30}, false);
+    closed.paint({10, 40, 40}, {10, 10, 30}, true);
+    EXPECT_EQ(open.at(25, 20), 0.0f);
+    EXPECT_GT(closed.at(25, 20), 0.9f);
+    EXPECT_GT(open.at(40, 20), 0.9f);
+}
+
+TEST(PaintStroke, MatchesItsDefinitionIncludingStrokesLeavingTheMap) {
+    std::mt19937 rng(1234);
+    std::uniform_real_distribution<float> coord(-40.0f, 90.0f);
+    for (int trial = 0; trial < 40; ++trial) {
+        const int w = 37 + trial % 5, h = 29 + trial % 3;
+        const int count = 2 + trial % 6;
+        std::vector<float> xs, ys;
+        for (int i = 0; i < count; ++i) {
+            xs.push_back(coord(rng));
+            ys.push_back(coord(rng));
+        }
+        const bool closed = trial % 2 == 0;
+        const float radius = trial % 4 == 0 ? 2.5f : 5.0f;
+        StrokeMap m(w, h);
+        m.paint(xs, ys, closed, radius);
+        std::vector<float> expected(size_t(w * h), 0.0f);
+        referenceStroke(xs, ys, closed, expected, w, h, radius);
+        for (int i = 0; i < w * h; ++i) ASSERT_NEAR(m.data[size_t(i)], expected[size_t(i)], 1e-6f) << trial << " " << i;
+        ASSERT_TRUE(m.isGuardIntact()) << trial;
+    }
+}
+
+TEST(PaintStroke, FarAndNonFinitePointsWriteNothingOutsideAndReturnQuickly) {
+    const float inf = std::numeric_limits<float>::infinity();
+    StrokeMap m(40, 30);
+    const auto start = std::chrono::steady_clock::now();
+    m.paint({-1e6f, -2e6f}, {-1e6f, 5e6f}, true);    // far outside, both points
+    m.paint({1e30f, 2e30f}, {-1e30f, 1e30f}, true);  // far outside, huge lengths
+    m.paint({std::nanf(""), 20}, {15, 15}, false);
+    m.paint({inf, 20}, {15, inf}, false);
+    EXPECT_EQ(m.max(), 0.0f);
+    // Lines from far left to far right are painted across the whole map: one of 2e9 pixels, and
+    // one of 2e13, too long to step exactly, which is stepped over its part near the map.
+    m.paint({-1e9f, 1e9f}, {8, 8}, false);
+    m.paint({-1e13f, 1e13f}, {20, 20}, false);
+    for (int x = 0; x < 40; ++x) {
+        EXPECT_GE(m.at(x, 8), 0.9f) << x;  // the steps fall half-way between pixels
+        EXPECT_GE(m.at(x, 20), 0.9f) << x;
+    }
+    EXPECT_EQ(m.at(20, 14), 0.0f);
+    EXPECT_EQ(m.at(20, 26), 0.0f);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    EXPECT_TRUE(m.isGuardIntact());
+}
+
+TEST(PaintStroke, DegenerateInputsPaintNothing) {
+    StrokeMap m(20, 20);
+    m.paint({10}, {10}, true);
+    m.paint({}, {}, false);
+    m.paint({5, 15}, {5, 15}, false, 0.0f);
+    m.paint({5, 15}, {5, 15}, false, -2.0f);
+    m.paint({5, 15}, {5, 15}, false, std::nanf(""));
+    const float xs[2] = {5, 15}, ys[2] = {5, 15};
+    paintStroke(xs, ys, 2, false, m.data.data(), 0, 20, 5.0f);
+    paintStroke(xs, ys, 2, false, nullptr, 20, 20, 5.0f);
+    paintStroke(nullptr, ys, 2, false, m.data.data(), 20, 20, 5.0f);
+    EXPECT_EQ(m.max(), 0.0f);
+    EXPECT_TRUE(m.isGuardIntact());
+}
+
+TEST(SampleBezierSegment, StraightTangentsStayOnTheChordFromTheStartVertex) {
+    double xs[16], ys[16];
+    // No tangents: the curve is the chord, its samples run from the start towards the end.
+    sampleBezierSegment(2, 3, 0, 0, 0, 0, 34, 19, xs, ys);
+    EXPECT_EQ(xs[0], 2.0);
+    EXPECT_EQ(ys[0], 3.0);
+    for (int k = 0; k < 16; ++k) {
+        const double cross = (xs[k] - 2) * (19 - 3) - (ys[k] - 3) * (34 - 2);
+        EXPECT_NEAR(cross, 0.0, 1e-9) << k;
+        if (k > 0) {
+            EXPECT_GT(xs[k], xs[k - 1]) << k;
+        }
+    }
+    EXPECT_LT(xs[15], 34.0);  // t = 15/16: the end vertex belongs to the next segment
+    // Tangents of a third of the chord along it: uniform speed, B(t) = P0 + t (P3 - P0).
+    sampleBezierSegment(0, 0, 16, 8, -16, -8, 48, 24, xs, ys);
+    for (int k = 0; k < 16; ++k) {
+        EXPECT_NEAR(xs[k], 3.0 * k, 1e-9);
+        EXPECT_NEAR(ys[k], 1.5 * k, 1e-9);
+    }
+    // A bent out tangent leaves the chord.
+    sampleBezierSegment(0, 0, 0, 30, 0, 0, 48, 0, xs, ys);
+    EXPECT_GT(ys[8], 5.0);
+}
+
+TEST(BuildMaskPathMap, RefusesWithoutAHostToAsk) {
+    float stale = 0.0f;
+    float* map = &stale;  // must come back null
+    int w = -1, h = -1;
+    PF_InData in{};
+    in.width = 20;
+    in.height = 10;
+    const AEGP_PluginID saved = processState().aegpPluginId;
+    processState().aegpPluginId = 42;
+    // No basic suite: the suite handler throws, the build says no.
+    EXPECT_FALSE(buildMaskPathMap(&in, 20, 10, &map, &w, &h));
+    EXPECT_EQ(map, nullptr);
+    EXPECT_FALSE(buildMaskPathMap(nullptr, 20, 10, &map, &w, &h));
+    EXPECT_FALSE(buildMaskPathMap(&in, 0, 10, &map, &w, &h));
+    EXPECT_FALSE(buildMaskPathMap(&in, 20, 10, nullptr, &w, &h));
+    in.appl_id = PF_FOURCC('P', 'r', 'M', 'r');
+    EXPECT_FALSE(buildMaskPathMap(&in, 20, 10, &map, &w, &h));
+    in.appl_id = 0;
+    processState().aegpPluginId = 0;
+    EXPECT_FALSE(buildMaskPathMap(&in, 20, 10, &map, &w, &h));
+    EXPECT_EQ(map, nullptr);
+    EXPECT_EQ(w, -1);
+    processState().aegpPluginId = saved;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Through minihost: a stand-in effect that builds the map during a command, so that the suites
+// answer from the composition as they do for the effect.
+
+struct MaskBuild {
+    bool isBuilt = false;
+    std::vector<float> map;
+    int width = 0, height = 0;
+};
+MaskBuild* gBuild = nullptr;
+
+PF_Err buildInCommand(PF_Cmd, PF_InData* in, PF_OutData*, PF_ParamDef**, PF_LayerDef*, void*) {
+    float* map = nullptr;
+    int w = 0, h = 0;
+    gBuild->isBuilt = buildMaskPathMap(in, in->width, in->height, &map, &w, &h);
+    if (map) {
+        gBuild->map.assign(map, map + size_t(w) * size_t(h));
+        gBuild->width = w;
+        gBuild->height = h;
+        delete[] map;
+    }
+    return PF_Err_NONE;
+}
+
+minihost::MaskVertex corner(double x, double y) {
+    minihost::MaskVertex v;
+    v.x = x;
+    v.y = y;
+    return v;
+}
+
+class MaskHost : public ::testing::Test {
+protected:
+    void SetUp() override {
+        gBuild = &build;
+        savedPluginId = processState().aegpPluginId;
+        processState().aegpPluginId = host.builtinSuites().pluginIdToGive;
+        composition->width = 640;
+        composition->height = 360;
+        // A 200 x 100 layer at 50 % whose anchor (its centre) sits at (320, 180): layer pixel
+        // (x, y) lands at (270 + x / 2, 155 + y / 2).
+        minihost::Layer layer;
+        layer.type = minihost::LayerType::Effect;
+        layer.width = 200;
+        layer.height = 100;
+        layer.anchor = minihost::Vec3{100, 50, 0};
+        layer.position = minihost::Vec3{320, 180, 0};
+        layer.scale = minihost::Vec3{50, 50, 100};
+        layerId = composition->addLayer(layer).id;
+        host.setComposition(composition);
+        instance = &host.newInstance(640, 360);
+        instance->setLayerId(layerId);
+    }
+    void TearDown() override {
+        EXPECT_EQ(host.aegp().liveMasks(), 0);
+        EXPECT_EQ(host.aegp().liveStreams(), 0);
+        EXPECT_EQ(host.aegp().liveStreamValues(), 0);
+        EXPECT_TRUE(host.suites().unbalanced().empty());
+        processState().aegpPluginId = savedPluginId;
+        gBuild = nullptr;
+    }
+
+    minihost::Layer& layer() { return *composition->layerById(layerId); }
+    void addMask(std::vector<minihost::MaskVertex> vertices, bool isClosed) {
+        minihost::Mask mask;
+        mask.isClosed = isClosed;
+        mask.vertices = std::move(vertices);
+        layer().masks.push_back(mask);
+    }
+    bool run() {
+        build = MaskBuild{};
+        host.send(PF_Cmd_SMART_RENDER, nullptr, instance);
+        return build.isBuilt;
+    }
+    float at(int x, int y) const { return build.map[size_t(y * build.width + x)]; }
+
+    MaskBuild build;
+    AEGP_PluginID savedPluginId = 0;
+    minihost::Host host{&buildInCommand};
+    std::shared_ptr<minihost::Composition> composition = std::make_shared<minihost::Composition>();
+    int layerId = 0;
+    minihost::Instance* instance = nullptr;
+};
+
+TEST_F(MaskHost, RectangleOnAHalfSizeLayerIsHalfSizeAroundTheAnchor) {
+    addMask({corner(20, 20), corner(180, 20), corner(180, 80), corner(20, 80)}, true);
+    ASSERT_TRUE(run());
+    EXPECT_EQ(build.width, 640);
+    EXPECT_EQ(build.height, 360);
+    // Corners at (280, 165) and (360, 195), exactly on samples.
+    EXPECT_EQ(at(280, 165), 1.0f);
+    EXPECT_EQ(at(360, 195), 1.0f);
+    EXPECT_GT(at(320, 165), 0.85f);  // along the top edge
+    EXPECT_GT(at(280, 180), 0.85f);  // along the closing edge
+    EXPECT_NEAR(at(320, 167), 0.6f, 0.05f);
+    EXPECT_EQ(at(320, 171), 0.0f);  // 6 pixels inside
+    EXPECT_EQ(at(320, 158), 0.0f);  // 7 pixels outside
+    // Unscaled, the corners would be 100 pixels further out: nothing there.
+    EXPECT_EQ(at(240, 145), 0.0f);
+    const float total = std::accumulate(build.map.begin(), build.map.end(), 0.0f);
+    // A soft frame of half-width 5 along a 240-pixel outline holds about 5 × 240 in value.
+    EXPECT_NEAR(total, 5.0f * 240.0f, 0.15f * 5.0f * 240.0f);
+    EXPECT_EQ(host.aegp().masksGiven(), 1);
+}
+
+TEST_F(MaskHost, OpenOutlineHasNoClosingSegmentAndEveryMaskIsPainted) {
+    addMask({corner(20, 20), corner(180, 20), corner(180, 80)}, false);
+    addMask({corner(20, 90), corner(100, 90)}, false);
+    ASSERT_TRUE(run());
+    EXPECT_EQ(at(280, 165), 1.0f);
+    EXPECT_GT(at(360, 180), 0.85f);  // second segment, down the right side
+    EXPECT_EQ(at(320, 180), 0.0f);   // where the closing diagonal would run
+    EXPECT_EQ(at(280, 200), 1.0f);   // the second mask's start, (20, 90)
+    EXPECT_GT(at(300, 200), 0.85f);
+    EXPECT_EQ(host.aegp().masksGiven(), 2);
+}
+
+TEST_F(MaskHost, CurvedSegmentsFollowTheirTangents) {
+    // One closed two-vertex outline with tangents: a lens bulging above and below the chord.
+    minihost::MaskVertex left = corner(40, 50), right = corner(160, 50);
+    left.outTangentY = -40;
+    right.inTangentY = -40;
+    right.outTangentY = 40;
+    left.inTangentY = 40;
+    addMask({left, right}, true);
+    ASSERT_TRUE(run());
+    // The mid-point of each Bézier is 3/4 of the tangent off the chord: 30 layer pixels, 15 here.
+    EXPECT_GT(at(320, 180 - 15), 0.85f);
+    EXPECT_GT(at(320, 180 + 15), 0.85f);
+    EXPECT_EQ(at(320, 180), 0.0f);
+}
+
+TEST_F(MaskHost, NoMasksOrOnlyDegenerateOutlinesGiveNoMap) {
+    EXPECT_FALSE(run());
+    EXPECT_TRUE(build.map.empty());
+    addMask({corner(50, 50)}, true);
+    addMask({}, false);
+    EXPECT_FALSE(run());
+    EXPECT_TRUE(build.map.empty());
+}
+
+TEST_F(MaskHost, PremiereAndMissingPluginIdAskNothing) {
+    addMask({corner(20, 20), corner(180, 20)}, false);
+    host.settings().poseAsPremierePro();
+    EXPECT_FALSE(run());
+    host.settings().poseAsPremierePro(false);
+    processState().aegpPluginId = 0;
+    EXPECT_FALSE(run());
+    EXPECT_EQ(host.aegp().masksGiven(), 0);
+    EXPECT_EQ(host.suites().acquireCount("AEGP Layer Mask Suite", 7), 0);
+}
+
+TEST_F(MaskHost, WithheldSuitesEndTheBuildWithNothingLeaked) {
+    addMask({corner(20, 20), corner(180, 20), corner(180, 80)}, true);
+    for (auto [name, version] : {std::pair{"AEGP Layer Mask Suite", 7},
+                                 {"AEGP Mask Outline Suite", 5},
+                                 {"AEGP Stream Suite", 11},
+                                 {"AEGP Layer Suite", 14}}) {
+        host.suites().withhold(name, version);
+        EXPECT_FALSE(run()) << name;
+        EXPECT_TRUE(build.map.empty()) << name;
+        host.suites().restoreAll();
+    }
+    EXPECT_TRUE(run());  // and nothing was left behind to spoil the next build
+}
+
+TEST_F(MaskHost, EffectLayerOutsideTheCompositionGivesNoMap) {
+    addMask({corner(20, 20), corner(180, 20), corner(180, 80)}, true);
+    addMask({corner(20, 20), corner(180, 20)}, false);
+    // The layer's id is unknown to the composition: its lookup fails, before any mask is taken.
+    instance->setLayerId(999);
+    EXPECT_FALSE(run());
+    instance->setLayerId(layerId);
+    ASSERT_TRUE(run());
+    EXPECT_EQ(host.aegp().masksGiven(), 2);
+}
+
+// ---------------------------------------------------------------------------------------------
+// A scripted host whose calls fail on demand part-way through a build, for the paths minihost's
+// consistent answers never take: every mask, stream and value taken before the failure is given
+// back.
+
+struct ScriptedMasks {
+    std::string failing;  // the host function that fails ...
+    int failOnCall = 1;   // ... on this call of it (1 = the first)
+    std::map<std::string, int> calls;
+    int liveMasks = 0, liveStreams = 0, liveValues = 0;
+    int masks = 2;
+};
+ScriptedMasks* gScript = nullptr;
+int gToken;
+
+A_Err step(const char* name) {
+    const int n = ++gScript->calls[name];
+    return gScript->failing == name && n == gScript->failOnCall ? A_Err_GENERIC : A_Err_NONE;
+}
+
+template <typename T>
+T token() {
+    return reinterpret_cast<T>(&gToken);
+}
+
+const AEGP_PFInterfaceSuite1 kScriptPf = {
+    [](PF_ProgPtr, AEGP_LayerH* layer) -> A_Err {
+        *layer = token<AEGP_LayerH>();
+        return step("GetEffectLayer");
+    },
+    nullptr,
+    [](PF_ProgPtr, A_long t, A_u_long scale, A_Time* comp) -> A_Err {
+        *comp = A_Time{t, scale};
+        return step("ConvertEffectToCompTime");
+    },
+    nullptr,
+    nullptr,
+};
+const AEGP_LayerSuite14 kScriptLayers = {
+    nullptr,
+    nullptr,
+    [](AEGP_LayerH, AEGP_CompH* comp) -> A_Err {
+        *comp = token<AEGP_CompH>();
+        return step("GetLayerParentComp");
+    },
+    nullptr,
+    nullptr,
+    nullptr,
+    [](AEGP_LayerH, AEGP_LayerIDVal* id) -> A_Err {
+        *id = 5;
+        return step("GetLayerID");
+    },
+    [](AEGP_CompH, AEGP_LayerIDVal, AEGP_LayerH* layer) -> A_Err {
+        *layer = token<AEGP_LayerH>();
+        return step("GetLayerFromLayerID");
+    },
+};
+const AEGP_StreamSuite11 kScriptStreams = {
+    nullptr,
+    [](AEGP_PluginID, AEGP_MaskRefH, AEGP_MaskStream, AEGP_StreamRefH* stream) -> A_Err {
+        if (A_Err err = step("GetNewMaskStream")) return err;
+        *stream = token<AEGP_StreamRefH>();
+        ++gScript->liveStreams;
+        return A_Err_NONE;
+    },
+    [](AEGP_StreamRefH) -> A_Err {
+        --gScript->liveStreams;
+        return A_Err_NONE;
+    },
+    [](AEGP_PluginID, AEGP_StreamRefH, AEGP_LTimeMode, const A_Time*, A_Boolean, AEGP_StreamValue2* value) -> A_Err {
+        if (A_Err err = step("GetNewStreamValue")) return err;
+        value->val.mask = token<AEGP_MaskOutlineValH>();
+        ++gScript->liveValues;
+        return A_Err_NONE;
+    },
+    [](AEGP_StreamValue2*) -> A_Err {
+        --gScript->liveValues;
+        return A_Err_NONE;
+    },
+    [](AEGP_LayerH, AEGP_LayerStream which, AEGP_LTimeMode, const A_Time*, A_Boolean, AEGP_StreamVal2* val,
+       AEGP_StreamType*) -> A_Err {
+        val->three_d = which == AEGP_LayerStream_SCALE ? AEGP_ThreeDVal{100, 100, 100} : AEGP_ThreeDVal{0, 0, 0};
+        return step("GetLayerStreamValue");
+    },
+};
+const AEGP_LayerMaskSuite7 kScriptMasks = {
+    [](AEGP_LayerH, A_long* count) -> A_Err {
+        *count = gScript->masks;
+        return step("GetLayerNumMasks");
+    },
+    [](AEGP_LayerH, A_long, AEGP_MaskRefH* mask) -> A_Err {
+        if (A_Err err = step("GetLayerMaskByIndex")) return err;
+        *mask = token<AEGP_MaskRefH>();
+        ++gScript->liveMasks;
+        return A_Err_NONE;
+    },
+    [](AEGP_MaskRefH) -> A_Err {
+        --gScript->liveMasks;
+        return A_Err_NONE;
+    },
+};
+const AEGP_MaskOutlineSuite5 kScriptOutlines = {
+    [](AEGP_MaskOutlineValH, A_Boolean* open) -> A_Err {
+        *open = false;
+        return step("IsMaskOutlineOpen");
+    },
+    [](AEGP_MaskOutlineValH, A_long* segments) -> A_Err {
+        *segments = 3;
+        return step("GetMaskOutlineNumSegments");
+    },
+    [](AEGP_MaskOutlineValH, AEGP_VertexIndex i, AEGP_MaskVertex* v) -> A_Err {
+        *v = AEGP_MaskVertex{10.0 + 10.0 * i, 10.0 + 5.0 * (i % 2), 0, 0, 0, 0};
+        return step("GetMaskOutlineVertexInfo");
+    },
+};
+
+SPErr scriptAcquire(const char* name, int32, const void** suite) {
+    const std::string n = name;
+    *suite = n == kAEGPPFInterfaceSuite   ? static_cast<const void*>(&kScriptPf)
+             : n == kAEGPLayerSuite       ? static_cast<const void*>(&kScriptLayers)
+             : n == kAEGPStreamSuite      ? static_cast<const void*>(&kScriptStreams)
+             : n == kAEGPLayerMaskSuite   ? static_cast<const void*>(&kScriptMasks)
+             : n == kAEGPMaskOutlineSuite ? static_cast<const void*>(&kScriptOutlines)
+                                          : nullptr;
+    return *suite ? kSPNoError : 1;
+}
+SPErr scriptRelease(const char*, int32) {
+    return kSPNoError;
+}
+
+TEST(BuildMaskPathMap, EveryFailingHostCallEndsTheBuildAndGivesBackItsHandles) {
+    ScriptedMasks script;
+    gScript = &script;
+    const AEGP_PluginID saved = processState().aegpPluginId;
+    processState().aegpPluginId = 42;
+    SPBasicSuite basic{};
+    basic.AcquireSuite = &scriptAcquire;
+    basic.ReleaseSuite = &scriptRelease;
+    PF_InData in{};
+    in.pica_basicP = &basic;
+    in.time_scale = 24;
+    in.downsample_x = in.downsample_y = PF_RationalScale{1, 1};
+
+    const auto build = [&]() {
+        float* map = nullptr;
+        int w = 0, h = 0;
+        const bool isBuilt = buildMaskPathMap(&in, 48, 32, &map, &w, &h);
+        EXPECT_EQ(isBuilt, map != nullptr);
+        delete[] map;
+        EXPECT_EQ(script.liveMasks, 0) << script.failing << " " << script.failOnCall;
+        EXPECT_EQ(script.liveStreams, 0) << script.failing << " " << script.failOnCall;
+        EXPECT_EQ(script.liveValues, 0) << script.failing << " " << script.failOnCall;
+        script.calls.clear();
+        return isBuilt;
+    };
+    EXPECT_TRUE(build());  // the script paints without failures
+    // Called once per build: a second call never comes, so failing it changes nothing. The rest
+    // (the three layer streams, every per-mask and per-vertex call) fail the build on either call.
+    const std::set<std::string> oncePerBuild = {"GetEffectLayer",     "ConvertEffectToCompTime", "GetLayerID",
+                                                "GetLayerParentComp", "GetLayerFromLayerID",     "GetLayerNumMasks"};
+    for (const char* function :
+         {"GetEffectLayer", "ConvertEffectToCompTime", "GetLayerID", "GetLayerParentComp", "GetLayerFromLayerID",
+          "GetLayerStreamValue", "GetLayerNumMasks", "GetLayerMaskByIndex", "GetNewMaskStream", "GetNewStreamValue",
+          "IsMaskOutlineOpen", "GetMaskOutlineNumSegments", "GetMaskOutlineVertexInfo"}) {
+        for (int call : {1, 2}) {  // on call 2 the per-mask functions fail for the second mask
+            script.failing = function;
+            script.failOnCall = call;
+            EXPECT_EQ(build(), call == 2 && oncePerBuild.count(function) == 1) << function << " " << call;
+        }
+    }
+    processState().aegpPluginId = saved;
+    gScript = nullptr;
+}
+
+}  // namespace
+}  // namespace cindel
