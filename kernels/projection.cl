@@ -107,7 +107,13 @@ __kernel void cd_restrict(__global const float* fine, __global float* coarse, in
     coarse[cd_idx(x, y, z, Nc)] = 0.125f * sum;
 }
 
+// Launched in whole-row groups. PoCL compiles each group shape anew, and under the relaxed math
+// each compilation may regroup the arithmetic; the pragmas keep the written order in every shape
+// (compilers without them ignore them). It is the order PoCL's own shapes chose for this kernel
+// anyway, so pinning it changed no bit.
 __kernel void cd_prolong_add(__global const float* coarse, __global float* fine, int Nf) {
+#pragma clang fp reassociate(off)
+#pragma clang fp contract(off)
     const int x = get_global_id(0);
     const int y = get_global_id(1);
     const int z = get_global_id(2);

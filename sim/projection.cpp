@@ -20,10 +20,12 @@ void fillZero(const GpuRuntime& rt, cl_mem m, int n) {
     cl().clEnqueueFillBuffer(rt.queue, m, &zero, sizeof(zero), 0, bytes, 0, nullptr, nullptr);
 }
 
-// The Jacobi sweep, residual, restriction and prolongation keep PoCL's own group shape: whole-row
-// groups halved the sweep's time on PoCL but changed the last bits of the pressure (each group
-// shape is compiled anew, and the relaxed math lets the new code round differently). The
-// divergence and the gradient subtraction keep their bits in row groups.
+// The Jacobi sweep, residual and restriction keep PoCL's own group shape: whole-row groups halved
+// the sweep's time on PoCL but changed the last bits of the pressure (each group shape is compiled
+// anew, and the relaxed math lets the new code regroup the sums). Pinning their arithmetic to the
+// written order does not help: PoCL's own shapes already regroup the sums, differently at
+// different sides, so no one written order keeps today's bits. The prolongation, the divergence
+// and the gradient subtraction keep their bits in row groups.
 void enqueueResidual(const GpuRuntime& rt, cl_mem p, cl_mem b, cl_mem r, int n) {
     KernelLaunch(rt, KernelRole::Residual)
         .arg("p", p)
@@ -46,7 +48,7 @@ void enqueueProlongAdd(const GpuRuntime& rt, cl_mem coarse, cl_mem fine, int nFi
         .arg("coarse", coarse)
         .arg("fine", fine)
         .arg("Nf", nFine)
-        .run3d(static_cast<size_t>(nFine));
+        .run3dRows(static_cast<size_t>(nFine));
 }
 
 }  // namespace
