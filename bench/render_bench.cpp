@@ -13,13 +13,14 @@
 // device High and Ultra take minutes per frame; --quality picks the ones to run.
 //   render_bench [--frames n] [--quality q ...] [--side n] [--size WxH] [--startup-grid]
 //     --frames        timed frames per quality (default 1)
-//     --quality       1 Draft, 2 Normal, 3 High, 4 Ultra; repeatable (default all four)
+//     --quality       1 Draft, 2 Normal, 3 High, 4 Ultra, by number or name; repeatable (default all four)
 //     --side          grid side (default 128)
 //     --size          output and composition size (default 960x540)
 //     --startup-grid  keep the start-up grid as it is (no macrocells at side 128)
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <strings.h>
 #include <vector>
 
 #include "bench_common.h"
@@ -50,7 +51,13 @@ int main(int argc, char** argv) {
         if (!std::strcmp(argv[i], "--frames") && hasValue) {
             frames = std::atoi(argv[++i]);
         } else if (!std::strcmp(argv[i], "--quality") && hasValue) {
-            qualities.push_back(std::atoi(argv[++i]));
+            // A number or the name the effect's popup shows.
+            const char* q = argv[++i];
+            int quality = std::atoi(q);
+            for (int k = 1; k <= 4; ++k)
+                if (!strcasecmp(q, cindel::qualityName(k))) quality = k;
+            if (quality < 1 || quality > 4) return usage();
+            qualities.push_back(quality);
         } else if (!std::strcmp(argv[i], "--side") && hasValue) {
             side = std::atoi(argv[++i]);
         } else if (!std::strcmp(argv[i], "--startup-grid")) {
