@@ -12,6 +12,7 @@
 #include <memory>
 #include <new>
 
+#include "emit/host_handles.h"
 #include "emit/map_upload.h"
 #include "frame/digest.h"
 #include "frame/output_write.h"
@@ -188,44 +189,13 @@ void logProbes(const float* layerMap, int layerWidth, int layerHeight, const Lay
 // ---- Placement. Every host handle the placement obtains is given back by these guards; the
 // suites they need are acquired before the handle exists, so giving it back cannot throw.
 
-struct EffectGuard {
-    const AEGP_EffectSuite4* suite;
-    AEGP_EffectRefH handle = nullptr;
-    ~EffectGuard() {
-        if (handle) suite->AEGP_DisposeEffect(handle);
-    }
-};
-struct StreamGuard {
-    const AEGP_StreamSuite11* suite;
-    AEGP_StreamRefH handle = nullptr;
-    ~StreamGuard() {
-        if (handle) suite->AEGP_DisposeStream(handle);
-    }
-};
-struct StreamValueGuard {
-    const AEGP_StreamSuite11* suite;
-    AEGP_StreamValue2 value{};
-    bool isHeld = false;
-    ~StreamValueGuard() {
-        if (isHeld) suite->AEGP_DisposeStreamValue(&value);
-    }
-};
-
+// Far beyond any composition, and inside float's range once scaled: the placement fields are
+// floats, and a double beyond their range has no float to become.
 bool readTwoD(const AEGP_StreamSuite11* streams, AEGP_LayerH layer, AEGP_LayerStream which, const A_Time& compTime,
               double& x, double& y) {
-    AEGP_StreamVal2 val{};
-    AEGP_StreamType type = AEGP_StreamType_NO_DATA;
-    if (streams->AEGP_GetLayerStreamValue(layer, which, AEGP_LTimeMode_CompTime, &compTime, false, &val, &type) !=
-        A_Err_NONE) {
-        return false;
-    }
-    // Position, scale and anchor come as 3-D values; a 2-D answer shares the leading x and y.
-    x = val.three_d.x;
-    y = val.three_d.y;
-    // Far beyond any composition, and inside float's range once scaled: the placement fields are
-    // floats, and a double beyond their range has no float to become.
     constexpr double kMaxCoordinate = 1e15;
-    return std::fabs(x) <= kMaxCoordinate && std::fabs(y) <= kMaxCoordinate;
+    return readLayerTwoD(streams, layer, which, compTime, x, y) && std::fabs(x) <= kMaxCoordinate &&
+           std::fabs(y) <= kMaxCoordinate;
 }
 
 // Writes the placement fields only once every read has succeeded, so a failure or a throw leaves

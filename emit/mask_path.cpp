@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "AE_GeneralPlug.h"
+#include "emit/host_handles.h"
 #include "frame/frame_settings.h"
 #include "host/process_state.h"
 #include "host/suite_handler.h"
@@ -25,47 +26,11 @@ namespace {
 constexpr int kSamplesPerSegment = 16;
 constexpr float kStrokeRadius = 5.0f;
 
-struct MaskGuard {
-    const AEGP_LayerMaskSuite7* suite;
-    AEGP_MaskRefH handle = nullptr;
-    ~MaskGuard() {
-        if (handle) suite->AEGP_DisposeMask(handle);
-    }
-};
-struct StreamGuard {
-    const AEGP_StreamSuite11* suite;
-    AEGP_StreamRefH handle = nullptr;
-    ~StreamGuard() {
-        if (handle) suite->AEGP_DisposeStream(handle);
-    }
-};
-struct StreamValueGuard {
-    const AEGP_StreamSuite11* suite;
-    AEGP_StreamValue2 value{};
-    bool isHeld = false;
-    ~StreamValueGuard() {
-        if (isHeld) suite->AEGP_DisposeStreamValue(&value);
-    }
-};
-
 struct LayerToMap {
     double sx = 1, sy = 1;  // layer scale as a factor
     double ox = 0, oy = 0;  // where layer pixel (0, 0) lands
     double rx = 1, ry = 1;  // render scale
 };
-
-bool readTwoD(const AEGP_StreamSuite11* streams, AEGP_LayerH layer, AEGP_LayerStream which, const A_Time& compTime,
-              double& x, double& y) {
-    AEGP_StreamVal2 val{};
-    AEGP_StreamType type = AEGP_StreamType_NO_DATA;
-    if (streams->AEGP_GetLayerStreamValue(layer, which, AEGP_LTimeMode_CompTime, &compTime, false, &val, &type) !=
-        A_Err_NONE) {
-        return false;
-    }
-    x = val.three_d.x;
-    y = val.three_d.y;
-    return std::isfinite(x) && std::isfinite(y);
-}
 
 // A double outside float's range has no float to convert to; NaN makes paintStroke skip the
 // segments of that point instead.
@@ -159,9 +124,9 @@ bool buildWithSuites(PF_InData* inData, AEGP_PluginID pluginId, int width, int h
     }
 
     double posX = 0, posY = 0, scaleX = 100, scaleY = 100, ancX = 0, ancY = 0;
-    if (!readTwoD(streams, layer, AEGP_LayerStream_POSITION, compTime, posX, posY) ||
-        !readTwoD(streams, layer, AEGP_LayerStream_SCALE, compTime, scaleX, scaleY) ||
-        !readTwoD(streams, layer, AEGP_LayerStream_ANCHORPOINT, compTime, ancX, ancY)) {
+    if (!readLayerTwoD(streams, layer, AEGP_LayerStream_POSITION, compTime, posX, posY) ||
+        !readLayerTwoD(streams, layer, AEGP_LayerStream_SCALE, compTime, scaleX, scaleY) ||
+        !readLayerTwoD(streams, layer, AEGP_LayerStream_ANCHORPOINT, compTime, ancX, ancY)) {
         return false;
     }
     LayerToMap xf;
