@@ -10,6 +10,7 @@
 #include <map>
 #include <vector>
 
+#include "held_suites.h"
 #include "AE_GeneralPlug.h"
 #include "minihost/aegp_suites.h"
 #include "minihost/composition.h"
@@ -63,37 +64,20 @@ PF_Err registerParams(PF_InData* in, PF_OutData* out) {
 }
 
 // The suites as the effect holds them for one command.
-struct Suites {
+struct Suites : HeldSuites {
     const AEGP_PFInterfaceSuite1* pf = nullptr;
     const AEGP_StreamSuite7* stream = nullptr;
     const AEGP_DynamicStreamSuite2* dynamic = nullptr;
     const AEGP_EffectSuite4* effect = nullptr;
     const AEGP_KeyframeSuite4* keys = nullptr;
 
-    explicit Suites(PF_InData* in) : in_(in) {
+    explicit Suites(PF_InData* in) : HeldSuites(in) {
         acquire(kAEGPPFInterfaceSuite, kAEGPPFInterfaceSuiteVersion1, &pf);
         acquire(kAEGPStreamSuite, kAEGPStreamSuiteVersion7, &stream);
         acquire(kAEGPDynamicStreamSuite, kAEGPDynamicStreamSuiteVersion2, &dynamic);
         acquire(kAEGPEffectSuite, kAEGPEffectSuiteVersion4, &effect);
         acquire(kAEGPKeyframeSuite, kAEGPKeyframeSuiteVersion4, &keys);
     }
-    ~Suites() {
-        for (const auto& [name, version] : acquired_) in_->pica_basicP->ReleaseSuite(name, version);
-    }
-    Suites(const Suites&) = delete;
-    Suites& operator=(const Suites&) = delete;
-
-private:
-    template <typename T>
-    void acquire(const char* name, int32 version, const T** suite) {
-        const void* found = nullptr;
-        if (in_->pica_basicP->AcquireSuite(name, version, &found) == kSPNoError) {
-            *suite = static_cast<const T*>(found);
-            acquired_.emplace_back(name, version);
-        }
-    }
-    PF_InData* in_;
-    std::vector<std::pair<const char*, int32>> acquired_;
 };
 
 constexpr AEGP_PluginID kPluginId = 42;

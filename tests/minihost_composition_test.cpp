@@ -13,6 +13,7 @@
 #include <memory>
 #include <vector>
 
+#include "held_suites.h"
 #include "AE_GeneralPlug.h"
 #include "minihost/aegp_suites.h"
 #include "minihost/composition.h"
@@ -70,7 +71,7 @@ PF_Err fakeMain(PF_Cmd cmd, PF_InData* in, PF_OutData* out, PF_ParamDef**, PF_La
 }
 
 // The suites as the effect holds them for one command; each is null when not acquired.
-struct Suites {
+struct Suites : HeldSuites {
     const AEGP_PFInterfaceSuite1* pf = nullptr;
     const AEGP_LayerSuite14* layer = nullptr;
     const AEGP_CompSuite25* comp = nullptr;
@@ -79,7 +80,7 @@ struct Suites {
     const AEGP_MaskOutlineSuite5* outline = nullptr;
     const AEGP_EffectSuite4* effect = nullptr;
 
-    explicit Suites(PF_InData* in) : in_(in) {
+    explicit Suites(PF_InData* in) : HeldSuites(in) {
         acquire(kAEGPPFInterfaceSuite, kAEGPPFInterfaceSuiteVersion1, &pf);
         acquire(kAEGPLayerSuite, kAEGPLayerSuiteVersion14, &layer);
         acquire(kAEGPCompSuite, kAEGPCompSuiteVersion25, &comp);
@@ -88,11 +89,6 @@ struct Suites {
         acquire(kAEGPMaskOutlineSuite, kAEGPMaskOutlineSuiteVersion5, &outline);
         acquire(kAEGPEffectSuite, kAEGPEffectSuiteVersion4, &effect);
     }
-    ~Suites() {
-        for (const auto& [name, version] : acquired_) in_->pica_basicP->ReleaseSuite(name, version);
-    }
-    Suites(const Suites&) = delete;
-    Suites& operator=(const Suites&) = delete;
 
     // The effect's own layer and its composition, as the effect finds them.
     AEGP_LayerH effectLayer() const {
@@ -110,18 +106,6 @@ struct Suites {
         EXPECT_EQ(layer->AEGP_GetCompLayerByIndex(compH, index, &layerH), A_Err_NONE);
         return layerH;
     }
-
-private:
-    template <typename T>
-    void acquire(const char* name, int32 version, const T** suite) {
-        const void* found = nullptr;
-        if (in_->pica_basicP->AcquireSuite(name, version, &found) == kSPNoError) {
-            *suite = static_cast<const T*>(found);
-            acquired_.emplace_back(name, version);
-        }
-    }
-    PF_InData* in_;
-    std::vector<std::pair<const char*, int32>> acquired_;
 };
 
 // Index of each layer of the test composition, top first.
