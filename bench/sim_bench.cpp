@@ -3,8 +3,9 @@
 // Stage times wait for the queue after every stage, so their sum is a little above the plain
 // step time printed beside it.
 // With --kernels it also times every kernel of the timed steps on its own (the queue drained
-// before and after each launch) and prints them by kernel.
-//   sim_bench [--kernels] [side ...]      (default: 128 256)
+// before and after each launch) and prints them by kernel. With --layer it times only the layer
+// emission from an HD map, in its single-kernel and two-pass forms, for three patterns.
+//   sim_bench [--kernels] [--layer] [side ...]      (default: 128 256)
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -12,8 +13,10 @@
 #include "bench_common.h"
 #include <cstring>
 
+#include "emit/map_upload.h"
 #include "gpu/buffers.h"
 #include "gpu/launch.h"
+#include "sim/layer_emission.h"
 #include "sim/step.h"
 
 namespace {
@@ -27,14 +30,71 @@ void forget(cindel::SimGrid& g) {
     g.liveEdited = false;
 }
 
+// Milliseconds per layer emission at side N from a 1920 × 1080 map: an opaque ellipse over about
+// a third of the composition, for Full Burn, Noise and Noise with the Dissolve burn, in both forms.
+void benchLayerEmission(cindel::GpuRuntime& rt, int side) {
+    if (!cindel::resizeGrid(rt, side)) {
+        std::fprintf(stderr, "sim_bench: side %d could not be allocated\n", side);
+        return;
+    }
+    const int w = 1920, h = 1080;
+    std::vector<float> map(static_cast<size_t>(w) * h);
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            const double dx = (x - 0.5 * w) / (0.35 * w), dy = (y - 0.5 * h) / (0.4 * h);
+            map[static_cast<size_t>(y) * w + x] = dx * dx + dy * dy < 1.0 ? 1.0f : 0.0f;
+        }
+    }
+    if (!cindel::uploadEmissionMap(&rt, map.data(), w, h)) {
+        std::fprintf(stderr, "sim_bench: the map could not be uploaded\n");
+        return;
+    }
+    cindel::FrameSettings s = bench::benchSettings(w, h);
+    s.sourceLayerPresent = 1;
+    s.emissionWidth = w;
+    s.emissionHeight = h;
+    s.sourceSizeX = 1.0f;
+    s.burnProgress = 0.5f;
+    s.burnWidth = 0.2f;
+    s.burnNoise = 0.3f;
+    struct Case {
+        const char* name;
+        int pattern, burn;
+    };
+    const Case cases[] = {{"Full Burn", 2, 0}, {"Noise", 3, 0}, {"Noise + Dissolve", 3, 3}};
+    const float szG = 0.5f * static_cast<float>(side);
+    const int reps = 10;
+    std::printf("layer emission at %d^3 from a %dx%d map, slab %.1f cells, ms per launch\n", side, w, h,
+                static_cast<double>(s.sourceSizeZ));
+    for (const Case& c : cases) {
+        s.patternType = c.pattern;
+        s.burnMode = c.burn;
+        double ms[2] = {0, 0};
+        for (int form = 0; form < 2; ++form) {
+            cindel::setLayerEmissionTwoPassEnabled(form == 1);
+            cindel::enqueueLayerEmission(rt, s, 0, szG, 1.0f, 1.0f / 24.0f);  // compilation
+            cindel::cl().clFinish(rt.queue);
+            const double a = cindel::nowMilliseconds();
+            for (int r = 0; r < reps; ++r) cindel::enqueueLayerEmission(rt, s, 0, szG, 1.0f, 1.0f / 24.0f);
+            cindel::cl().clFinish(rt.queue);
+            ms[form] = (cindel::nowMilliseconds() - a) / reps;
+        }
+        cindel::setLayerEmissionTwoPassEnabled(true);
+        std::printf("  %-18s single %8.2f ms   two-pass %8.2f ms\n", c.name, ms[0], ms[1]);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::vector<int> sides;
     bool perKernel = false;
+    bool layerOnly = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--kernels") == 0) {
             perKernel = true;
+        } else if (std::strcmp(argv[i], "--layer") == 0) {
+            layerOnly = true;
         } else {
             sides.push_back(std::atoi(argv[i]));
         }
@@ -51,6 +111,12 @@ int main(int argc, char** argv) {
     }
     bench::printHeader("sim_bench: Full simulation step", rt);
     std::printf("runtime start-up: %.0f ms\n\n", startMs);
+
+    if (layerOnly) {
+        for (int side : sides) benchLayerEmission(rt, side);
+        cindel::stopGpuRuntime(&rt);
+        return 0;
+    }
 
     const float dt = 1.0f / 24.0f;
     const cindel::FrameSettings s = bench::benchSettings(1920, 1080);

@@ -179,6 +179,7 @@ void stopGpuRuntime(GpuRuntime* rt) {
         releaseRenderBuffers(rt->render);
         releaseMap(rt->emissionMap);
         releaseMap(rt->customMap);
+        releaseBuffer(rt->layerColumnWeights);
         if (rt->program) cl().clReleaseProgram(rt->program);
         if (rt->queue) cl().clReleaseCommandQueue(rt->queue);
         if (rt->context) cl().clReleaseContext(rt->context);

@@ -1,8 +1,8 @@
 // The process-wide GPU runtime: the one record that owns every OpenCL object of the effect (device,
 // context, in-order queue, the compiled kernel library, one kernel object per role, the auxiliary
-// kernels once used, the simulation grid, the curl noise's lattice table, the macrocells and the
-// map upload buffers). Global set-up starts it once, global set-down tears it down; in between the
-// simulation and the renderer borrow its handles.
+// kernels once used, the simulation grid, the curl noise's lattice table, the layer emission's
+// column weights, the macrocells and the map upload buffers). Global set-up starts it once, global
+// set-down tears it down; in between the simulation and the renderer borrow its handles.
 //
 // `ready` gates all GPU work. A failed start-up leaves it false for the life of the process (until
 // the next set-down and set-up) and every frame gets the no-GPU fill; nothing is reported to the
@@ -12,6 +12,7 @@
 #include <array>
 #include <string>
 
+#include "gpu/buffers.h"
 #include "gpu/cl_api.h"
 #include "gpu/kernel_table.h"
 #include "render/macrocells.h"
@@ -46,6 +47,8 @@ struct GpuRuntime {
     Macrocells macrocells;
     MapBuffer emissionMap;
     MapBuffer customMap;
+    // The layer emission's weight of each grid column (N × N floats) for its two-pass form.
+    SizedBuffer layerColumnWeights;
     RenderBuffers render;
 
     cl_kernel kernel(KernelRole role) const { return kernels[static_cast<size_t>(role)]; }

@@ -175,9 +175,28 @@ constexpr KernelArg kCurlNoiseLut[] = {{"vel", A::Float4Buffer},       {"N", A::
                                        {"side0", A::Int},              {"side1", A::Int},
                                        {"side2", A::Int}};
 
+// The layer emission in two passes: the column weights take EmitFromLayer's column arguments in
+// its order, the slab its per-step values.
+constexpr KernelArg kEmitLayerColumns[] = {
+    {"weights", A::FloatBuffer}, {"layerAlpha", A::ConstFloatBuffer}, {"customMap", A::ConstFloatBuffer},
+    {"N", A::Int}, {"layerW", A::Int}, {"layerH", A::Int}, {"customMapW", A::Int}, {"customMapH", A::Int},
+    {"compW", A::Int}, {"compH", A::Int}, {"szXY", A::Float},
+    {"patternMode", A::Int}, {"maskScale", A::Float}, {"maskContrast", A::Float}, {"maskThreshold", A::Float},
+    {"maskInvert", A::Int},
+    {"burnMode", A::Int}, {"burnProgress", A::Float}, {"burnWidth", A::Float}, {"burnNoise", A::Float},
+    {"burnDirRad", A::Float}, {"burnSparkBoost", A::Float},
+    {"useLayerTransform", A::Int}, {"layerPosX", A::Float}, {"layerPosY", A::Float}, {"layerInvScX", A::Float},
+    {"layerInvScY", A::Float}, {"layerAncX", A::Float}, {"layerAncY", A::Float}};
+constexpr KernelArg kEmitLayerSlab[] = {
+    {"density", A::FloatBuffer}, {"temperature", A::FloatBuffer}, {"fuel", A::FloatBuffer},
+    {"weights", A::ConstFloatBuffer}, {"N", A::Int}, {"szZ", A::Float}, {"szG", A::Float},
+    {"temperatureK", A::Float}, {"fuelInject", A::Float}, {"dt", A::Float}};
+
 constexpr std::array<KernelSpec, kAuxKernelCount> kAuxSpecs = {{
     {K::Count, "cd_noise_lattice_fill", kNoiseLatticeFill},
     {K::Count, "cd_curl_noise_lut", kCurlNoiseLut},
+    {K::Count, "cd_emit_layer_columns", kEmitLayerColumns},
+    {K::Count, "cd_emit_layer_slab", kEmitLayerSlab},
 }};
 
 constexpr bool rolesInOrder() {

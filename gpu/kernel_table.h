@@ -7,7 +7,7 @@
 //
 // Beside the 38 roles sit the auxiliary kernels: faster variants of a role's work that the host
 // uses when it can and replaces by the role's kernel when it cannot (the curl noise's lattice
-// table). They are created on first use, never required at start-up, and their argument lists
+// table, the layer emission's column weights). They are created on first use, never required at start-up, and their argument lists
 // live here and are checked by the same contract test.
 #pragma once
 
@@ -94,6 +94,8 @@ std::span<const KernelSpec> kernelSpecs();
 enum class AuxKernel : int {
     NoiseLatticeFill,  // cd_noise_lattice_fill: the curl noise's table of lattice hashes
     CurlNoiseLut,      // cd_curl_noise_lut: CurlNoise reading that table
+    EmitLayerColumns,  // cd_emit_layer_columns: EmitFromLayer's weight of each column
+    EmitLayerSlab,     // cd_emit_layer_slab: EmitFromLayer's slab from those weights
     Count
 };
 

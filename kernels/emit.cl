@@ -55,36 +55,22 @@ CD_INLINE float cd_emit_map_at(__global const float* map, int w, int h, int x, i
     return map[clamp(y, 0, h - 1) * w + clamp(x, 0, w - 1)];
 }
 
-__kernel void cd_emit_from_layer(__global float* density, __global float* temperature, __global float* fuel,
-                                 __global const float* layerAlpha, __global const float* customMap, int N, int layerW,
-                                 int layerH, int customMapW, int customMapH, int compW, int compH, float szXY,
-                                 float szZ, float sxG, float syG, float szG, float temperatureK, float fuelInject,
-                                 float dt, int patternMode, float maskScale, float maskContrast, float maskThreshold,
-                                 int maskInvert, int burnMode, float burnProgress, float burnWidth, float burnNoise,
-                                 float burnDirRad, float burnSparkBoost, int useLayerTransform, float layerPosX,
-                                 float layerPosY, float layerInvScX, float layerInvScY, float layerAncX,
-                                 float layerAncY) {
-    // PoCL compiles a kernel once per work-group shape, and under -cl-fast-relaxed-math each
-    // compilation may regroup products and sums around the values that are uniform in its shape,
-    // or turn a division by one into a multiplication by its reciprocal. A reduced dispatch box
-    // must give the same grid, bit for bit, as the full range, so the arithmetic here keeps its
-    // written order (compilers without these pragmas ignore them) and divides only where the
-    // divisor varies per cell.
+// The emission weight of column (x, y): the bilinear alpha under the pattern, its contrast,
+// threshold and inversion, and the burn; 0 where the column emits nothing. Each cell of the slab
+// receives it times the slab's falloff. It depends on the column alone, so the two-pass form
+// computes it once per column (cd_emit_layer_columns) where cd_emit_from_layer computes it in
+// every cell of the slab: both call this one function, under the same pinned floating-point
+// order, so that they give the same bits.
+CD_INLINE float cd_emit_column_weight(int x, int y, __global const float* layerAlpha, __global const float* customMap,
+                                      int N, int layerW, int layerH, int customMapW, int customMapH, int compW,
+                                      int compH, float szXY, int patternMode, float maskScale, float maskContrast,
+                                      float maskThreshold, int maskInvert, int burnMode, float burnProgress,
+                                      float burnWidth, float burnNoise, float burnDirRad, float burnSparkBoost,
+                                      int useLayerTransform, float layerPosX, float layerPosY, float layerInvScX,
+                                      float layerInvScY, float layerAncX, float layerAncY) {
 #pragma clang fp reassociate(off)
 #pragma clang fp contract(off)
-    const int x = get_global_id(0);
-    const int y = get_global_id(1);
-    const int z = get_global_id(2);
-    if (x >= N || y >= N || z >= N) return;
-    if (layerW < 1 || layerH < 1) return;
-    (void)sxG;
-    (void)syG;
-
-    // The slab test needs only z and rejects most of the grid, so it comes before any map read;
-    // it changes no result. A slab never thinner than one cell keeps a small depth slider visible.
-    const float zT = fabs((float)z + 0.5f - szG) * (1.0f / fmax(szZ * 0.5f, 0.5f));
-    if (zT >= 1.0f) return;
-
+    if (layerW < 1 || layerH < 1) return 0.0f;
     const float compWf = (float)compW;
     const float compHf = (float)compH;
     const float invN = 1.0f / (float)N;
@@ -103,7 +89,7 @@ __kernel void cd_emit_from_layer(__global float* density, __global float* temper
     }
     // Compared as floats before any conversion: floor(l) lies in 0 … size − 1 exactly when
     // 0 ≤ l < size, and a far-off value never reaches an int it cannot fit.
-    if (!(lxf >= 0.0f && lxf < (float)layerW && lyf >= 0.0f && lyf < (float)layerH)) return;
+    if (!(lxf >= 0.0f && lxf < (float)layerW && lyf >= 0.0f && lyf < (float)layerH)) return 0.0f;
     const int lx = (int)floor(lxf);
     const int ly = (int)floor(lyf);
     const float fx = lxf - (float)lx;
@@ -115,7 +101,7 @@ __kernel void cd_emit_from_layer(__global float* density, __global float* temper
     const float a01 = layerAlpha[ly1 * layerW + lx];
     const float a11 = layerAlpha[ly1 * layerW + lx1];
     const float alpha = (a00 * (1.0f - fx) + a10 * fx) * (1.0f - fy) + (a01 * (1.0f - fx) + a11 * fx) * fy;
-    if (alpha < CD_EMIT_MIN_ALPHA) return;
+    if (alpha < CD_EMIT_MIN_ALPHA) return 0.0f;
 
     // The burn comes before the pattern, which is often the dearer of the two: the pattern is at
     // most 1 and rounding is monotonic, so where alpha × gain is below the cut-off so is
@@ -128,7 +114,7 @@ __kernel void cd_emit_from_layer(__global float* density, __global float* temper
         // A bell that is 1 where b = 0.5, on the front itself, and 0 behind and ahead of it.
         const float front = 4.0f * b * (1.0f - b);
         burnGain = b + front * (1.0f + burnSparkBoost * front);
-        if (alpha * burnGain < CD_EMIT_MIN_ALPHA) return;
+        if (alpha * burnGain < CD_EMIT_MIN_ALPHA) return 0.0f;
     }
 
     float pattern = 1.0f;
@@ -168,8 +154,92 @@ __kernel void cd_emit_from_layer(__global float* density, __global float* temper
     float effAlpha = alpha * pattern;
 
     if (burnMode > 0) effAlpha *= burnGain;
-    if (effAlpha < CD_EMIT_MIN_ALPHA) return;
+    if (effAlpha < CD_EMIT_MIN_ALPHA) return 0.0f;
+    return effAlpha;
+}
 
+__kernel void cd_emit_from_layer(__global float* density, __global float* temperature, __global float* fuel,
+                                 __global const float* layerAlpha, __global const float* customMap, int N, int layerW,
+                                 int layerH, int customMapW, int customMapH, int compW, int compH, float szXY,
+                                 float szZ, float sxG, float syG, float szG, float temperatureK, float fuelInject,
+                                 float dt, int patternMode, float maskScale, float maskContrast, float maskThreshold,
+                                 int maskInvert, int burnMode, float burnProgress, float burnWidth, float burnNoise,
+                                 float burnDirRad, float burnSparkBoost, int useLayerTransform, float layerPosX,
+                                 float layerPosY, float layerInvScX, float layerInvScY, float layerAncX,
+                                 float layerAncY) {
+    // PoCL compiles a kernel once per work-group shape, and under -cl-fast-relaxed-math each
+    // compilation may regroup products and sums around the values that are uniform in its shape,
+    // or turn a division by one into a multiplication by its reciprocal. A reduced dispatch box
+    // must give the same grid, bit for bit, as the full range, so the arithmetic here keeps its
+    // written order (compilers without these pragmas ignore them) and divides only where the
+    // divisor varies per cell.
+#pragma clang fp reassociate(off)
+#pragma clang fp contract(off)
+    const int x = get_global_id(0);
+    const int y = get_global_id(1);
+    const int z = get_global_id(2);
+    if (x >= N || y >= N || z >= N) return;
+    (void)sxG;
+    (void)syG;
+
+    // The slab test needs only z and rejects most of the grid, so it comes before any map read;
+    // it changes no result. A slab never thinner than one cell keeps a small depth slider visible.
+    const float zT = fabs((float)z + 0.5f - szG) * (1.0f / fmax(szZ * 0.5f, 0.5f));
+    if (zT >= 1.0f) return;
+
+    const float effAlpha = cd_emit_column_weight(
+        x, y, layerAlpha, customMap, N, layerW, layerH, customMapW, customMapH, compW, compH, szXY, patternMode,
+        maskScale, maskContrast, maskThreshold, maskInvert, burnMode, burnProgress, burnWidth, burnNoise, burnDirRad,
+        burnSparkBoost, useLayerTransform, layerPosX, layerPosY, layerInvScX, layerInvScY, layerAncX, layerAncY);
+    if (effAlpha < CD_EMIT_MIN_ALPHA) return;
+    const float profile = effAlpha * (1.0f - zT * zT);
+    const int i = cd_idx(x, y, z, N);
+    temperature[i] = fmin(temperature[i] + temperatureK * profile * dt, CD_SOURCE_MAX_TEMPERATURE);
+    fuel[i] = fmin(fuel[i] + fuelInject * profile * dt, CD_SOURCE_MAX_AMOUNT);
+    density[i] = fmin(density[i], CD_SOURCE_MAX_AMOUNT);
+}
+
+// The two-pass form of cd_emit_from_layer, the same grid to the last bit: the first pass writes
+// each column's weight once, the second spreads it over the slab. The direct kernel evaluates the
+// pattern and the burn (fractal noise, several sines a call) in every cell of the slab, about a
+// dozen times a column at the default depth.
+
+// Over the columns of the dispatch box, one cell deep: writes weights[y·N + x] for each column of
+// the box, 0 where the column emits nothing.
+__kernel void cd_emit_layer_columns(__global float* weights, __global const float* layerAlpha,
+                                    __global const float* customMap, int N, int layerW, int layerH, int customMapW,
+                                    int customMapH, int compW, int compH, float szXY, int patternMode,
+                                    float maskScale, float maskContrast, float maskThreshold, int maskInvert,
+                                    int burnMode, float burnProgress, float burnWidth, float burnNoise,
+                                    float burnDirRad, float burnSparkBoost, int useLayerTransform, float layerPosX,
+                                    float layerPosY, float layerInvScX, float layerInvScY, float layerAncX,
+                                    float layerAncY) {
+#pragma clang fp reassociate(off)
+#pragma clang fp contract(off)
+    const int x = get_global_id(0);
+    const int y = get_global_id(1);
+    if (x >= N || y >= N) return;
+    weights[y * N + x] = cd_emit_column_weight(
+        x, y, layerAlpha, customMap, N, layerW, layerH, customMapW, customMapH, compW, compH, szXY, patternMode,
+        maskScale, maskContrast, maskThreshold, maskInvert, burnMode, burnProgress, burnWidth, burnNoise, burnDirRad,
+        burnSparkBoost, useLayerTransform, layerPosX, layerPosY, layerInvScX, layerInvScY, layerAncX, layerAncY);
+}
+
+// Over the same box and every z: the slab of cd_emit_from_layer with the column's weight read
+// from the first pass, which must have covered this launch's columns.
+__kernel void cd_emit_layer_slab(__global float* density, __global float* temperature, __global float* fuel,
+                                 __global const float* weights, int N, float szZ, float szG, float temperatureK,
+                                 float fuelInject, float dt) {
+#pragma clang fp reassociate(off)
+#pragma clang fp contract(off)
+    const int x = get_global_id(0);
+    const int y = get_global_id(1);
+    const int z = get_global_id(2);
+    if (x >= N || y >= N || z >= N) return;
+    const float zT = fabs((float)z + 0.5f - szG) * (1.0f / fmax(szZ * 0.5f, 0.5f));
+    if (zT >= 1.0f) return;
+    const float effAlpha = weights[y * N + x];
+    if (effAlpha < CD_EMIT_MIN_ALPHA) return;
     const float profile = effAlpha * (1.0f - zT * zT);
     const int i = cd_idx(x, y, z, N);
     temperature[i] = fmin(temperature[i] + temperatureK * profile * dt, CD_SOURCE_MAX_TEMPERATURE);

@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
+#include "gpu/buffers.h"
 #include "gpu/launch.h"
 
 namespace cindel {
@@ -21,6 +23,18 @@ constexpr int kFallbackCompWidth = 1920;
 constexpr int kFallbackCompHeight = 1080;
 // The kernel's own cut-off below which a layer scale counts as 1.
 constexpr float kMinLayerScale = 0.001f;
+
+bool gTwoPassEnabled = true;
+
+size_t columnWeightBytes(int N) { return static_cast<size_t>(N) * static_cast<size_t>(N) * sizeof(float); }
+
+// The two-pass form needs both kernels and a weight per column of the grid; the runtime's own
+// overload makes them, this one only finds them.
+bool twoPassAvailable(const GpuRuntime& rt) {
+    return gTwoPassEnabled && rt.grid.N > 0 && rt.auxKernel(AuxKernel::EmitLayerColumns) &&
+           rt.auxKernel(AuxKernel::EmitLayerSlab) && rt.layerColumnWeights.handle &&
+           rt.layerColumnWeights.capacity >= columnWeightBytes(rt.grid.N);
+}
 
 int compWidthOf(const FrameSettings& s) {
     return s.compWidth > 0 ? s.compWidth : kFallbackCompWidth;
@@ -104,6 +118,17 @@ float burnProgressAt(const FrameSettings& s, int frame) {
     return s.burnCurve[static_cast<size_t>(std::clamp(frame, 0, count - 1))];
 }
 
+void setLayerEmissionTwoPassEnabled(bool on) { gTwoPassEnabled = on; }
+
+void enqueueLayerEmission(GpuRuntime& rt, const FrameSettings& s, int frame, float szG, float fuelInject, float dt,
+                          bool fullRange) {
+    if (gTwoPassEnabled && rt.grid.N > 0 && ensureAuxKernel(rt, AuxKernel::EmitLayerColumns) &&
+        ensureAuxKernel(rt, AuxKernel::EmitLayerSlab)) {
+        ensureBuffer(rt.context, rt.layerColumnWeights, columnWeightBytes(rt.grid.N));
+    }
+    enqueueLayerEmission(std::as_const(rt), s, frame, szG, fuelInject, dt, fullRange);
+}
+
 void enqueueLayerEmission(const GpuRuntime& rt, const FrameSettings& s, int frame, float szG, float fuelInject,
                           float dt, bool fullRange) {
     const SimGrid& g = rt.grid;
@@ -119,6 +144,58 @@ void enqueueLayerEmission(const GpuRuntime& rt, const FrameSettings& s, int fram
     // match it.
     if (!fullRange && layer.width == s.emissionWidth && layer.height == s.emissionHeight) {
         box = layerEmissionBox(s, g.N);
+    }
+    const size_t x0 = static_cast<size_t>(box.x0);
+    const size_t y0 = static_cast<size_t>(box.y0);
+    const size_t nx = static_cast<size_t>(box.x1 - box.x0);
+    const size_t ny = static_cast<size_t>(box.y1 - box.y0);
+    const size_t nz = static_cast<size_t>(std::max(g.N, 0));
+
+    if (twoPassAvailable(rt)) {
+        KernelLaunch(rt, AuxKernel::EmitLayerColumns)
+            .arg("weights", rt.layerColumnWeights.handle)
+            .arg("layerAlpha", layer.handle)
+            .arg("customMap", custom.handle)
+            .arg("N", g.N)
+            .arg("layerW", layer.width)
+            .arg("layerH", layer.height)
+            .arg("customMapW", hasCustom ? custom.width : 0)
+            .arg("customMapH", hasCustom ? custom.height : 0)
+            .arg("compW", compWidthOf(s))
+            .arg("compH", compHeightOf(s))
+            .arg("szXY", s.sourceSizeX)
+            .arg("patternMode", s.patternType)
+            .arg("maskScale", s.maskScale)
+            .arg("maskContrast", s.maskContrast)
+            .arg("maskThreshold", s.maskThreshold)
+            .arg("maskInvert", s.invert)
+            .arg("burnMode", s.burnMode)
+            .arg("burnProgress", burnProgressAt(s, frame))
+            .arg("burnWidth", s.burnWidth)
+            .arg("burnNoise", s.burnNoise)
+            .arg("burnDirRad", s.burnDirection)
+            .arg("burnSparkBoost", s.sparkBoost)
+            .arg("useLayerTransform", s.useLayerTransform)
+            .arg("layerPosX", s.layerPosX)
+            .arg("layerPosY", s.layerPosY)
+            .arg("layerInvScX", s.layerInvScX)
+            .arg("layerInvScY", s.layerInvScY)
+            .arg("layerAncX", s.layerAncX)
+            .arg("layerAncY", s.layerAncY)
+            .run3dBox(x0, y0, 0, nx, ny, 1);
+        KernelLaunch(rt, AuxKernel::EmitLayerSlab)
+            .arg("density", g.density)
+            .arg("temperature", g.temperature)
+            .arg("fuel", g.fuel)
+            .arg("weights", rt.layerColumnWeights.handle)
+            .arg("N", g.N)
+            .arg("szZ", s.sourceSizeZ)
+            .arg("szG", szG)
+            .arg("temperatureK", s.sourceTemperature)
+            .arg("fuelInject", fuelInject)
+            .arg("dt", dt)
+            .run3dBox(x0, y0, 0, nx, ny, nz);
+        return;
     }
 
     KernelLaunch(rt, KernelRole::EmitFromLayer)
@@ -161,8 +238,7 @@ void enqueueLayerEmission(const GpuRuntime& rt, const FrameSettings& s, int fram
         .arg("layerInvScY", s.layerInvScY)
         .arg("layerAncX", s.layerAncX)
         .arg("layerAncY", s.layerAncY)
-        .run3dBox(static_cast<size_t>(box.x0), static_cast<size_t>(box.y0), 0, static_cast<size_t>(box.x1 - box.x0),
-                  static_cast<size_t>(box.y1 - box.y0), static_cast<size_t>(std::max(g.N, 0)));
+        .run3dBox(x0, y0, 0, nx, ny, nz);
 }
 
 }  // namespace cindel

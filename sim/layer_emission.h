@@ -22,9 +22,24 @@ bool canEmitFromLayer(const GpuRuntime& rt, const FrameSettings& s);
 // else the constant.
 float burnProgressAt(const FrameSettings& s, int frame);
 
-// Enqueues cd_emit_from_layer for one step; `szG` is the step's source depth in grid cells and
+// Enqueues one step of layer emission; `szG` is the step's source depth in grid cells and
 // `fuelInject` the step's fuel. `fullRange` forces the whole grid (for the tests of the box).
+//
+// Two forms give the same grid to the last bit: cd_emit_from_layer alone, which evaluates a
+// column's pattern and burn in every cell of its slab, and the two-pass form, which computes each
+// column's weight once (cd_emit_layer_columns into the runtime's column weights) and then fills
+// the slab from it (cd_emit_layer_slab). The two-pass form is used when its kernels and buffer
+// exist. This overload creates them on first use (and grows the buffer with the grid), then
+// enqueues as the one below.
+void enqueueLayerEmission(GpuRuntime& rt, const FrameSettings& s, int frame, float szG, float fuelInject, float dt,
+                          bool fullRange = false);
+// Uses the two-pass form only when an earlier call made its kernels and a buffer large enough,
+// else cd_emit_from_layer.
 void enqueueLayerEmission(const GpuRuntime& rt, const FrameSettings& s, int frame, float szG, float fuelInject,
                           float dt, bool fullRange = false);
+
+// Whether the two-pass form may be used (on by default). Off, every call enqueues
+// cd_emit_from_layer alone; the tests compare both ways.
+void setLayerEmissionTwoPassEnabled(bool on);
 
 }  // namespace cindel

@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <utility>
 #include <vector>
 
 #include "cl_harness.h"
@@ -1012,6 +1013,211 @@ TEST_F(LayerEmission, RefusedUploadsLeaveTheBufferAlone) {
     EXPECT_FALSE(cindel::uploadCustomMap(&notReady, map.data(), 8, 8));
     EXPECT_EQ(notReady.emissionMap.handle, nullptr);
 }
+
+// ---------------------------------------------------------------------------------------------
+// The two-pass form against the single kernel.
+
+class LayerEmissionTwoPass : public LayerEmission, public ::testing::WithParamInterface<int> {
+protected:
+    int side() const override { return GetParam(); }
+
+    void TearDown() override {
+        cindel::setLayerEmissionTwoPassEnabled(true);
+        LayerEmission::TearDown();
+    }
+
+    struct Fields {
+        std::vector<float> density, temperature, fuel;
+    };
+
+    // Fields that already hold something, some of it at or beyond the source's limits, so that
+    // the additions and both clamps are compared too.
+    void writeStartingFields() {
+        uint32_t state = 777u;
+        auto next = [&state] {
+            state = state * 1664525u + 1013904223u;
+            return static_cast<float>(state >> 8) / static_cast<float>(1u << 24);
+        };
+        std::vector<float> d(cells()), t(cells()), f(cells());
+        for (size_t i = 0; i < cells(); ++i) {
+            d[i] = next() < 0.2f ? 150.0f : 120.0f * next();
+            t[i] = next() < 0.2f ? 9999.9f : 500.0f * next();
+            f[i] = next() < 0.2f ? 99.999f : 10.0f * next();
+        }
+        write(grid().density, d);
+        write(grid().temperature, t);
+        write(grid().fuel, f);
+    }
+
+    // One launch in the chosen form; the column weights are first filled with NaN, so the caller
+    // can tell whether the two-pass form ran.
+    Fields emitIn(bool twoPass, const FrameSettings& s, bool fullRange, float szG) {
+        clearFields();
+        writeStartingFields();
+        if (rt().layerColumnWeights.handle) {
+            simtest::fillBuffer(rt().layerColumnWeights.handle, columnCount(), std::nanf(""));
+        }
+        cindel::setLayerEmissionTwoPassEnabled(twoPass);
+        cindel::enqueueLayerEmission(rt(), s, 0, szG, kFuel, kDt, fullRange);
+        cindel::setLayerEmissionTwoPassEnabled(true);
+        finish();
+        return {read(grid().density), read(grid().temperature), read(grid().fuel)};
+    }
+
+    size_t columnCount() const { return static_cast<size_t>(N()) * static_cast<size_t>(N()); }
+
+    // Empty while the runtime has no column weights.
+    std::vector<float> columnWeights() {
+        if (!rt().layerColumnWeights.handle) return {};
+        return simtest::readBuffer(rt().layerColumnWeights.handle, columnCount());
+    }
+
+    // Both forms from the same starting fields; returns the number of cells the emission changed.
+    int expectSameBothWays(const FrameSettings& s, bool fullRange, float szG = kSzG) {
+        const Fields single = emitIn(false, s, fullRange, szG);
+        const std::vector<float> untouched = columnWeights();
+        EXPECT_TRUE(std::all_of(untouched.begin(), untouched.end(), [](float w) { return std::isnan(w); }))
+            << "the single kernel must not run the columns pass";
+        const Fields twoPass = emitIn(true, s, fullRange, szG);
+        const std::vector<float> weights = columnWeights();
+        EXPECT_TRUE(std::any_of(weights.begin(), weights.end(), [](float w) { return !std::isnan(w); }))
+            << "the two-pass form must have run";
+        EXPECT_TRUE(sameGrid(single.density, twoPass.density, N())) << "density";
+        EXPECT_TRUE(sameGrid(single.temperature, twoPass.temperature, N())) << "temperature";
+        EXPECT_TRUE(sameGrid(single.fuel, twoPass.fuel, N())) << "fuel";
+        clearFields();
+        writeStartingFields();
+        const std::vector<float> before = read(grid().temperature);
+        int changed = 0;
+        for (size_t i = 0; i < cells(); ++i) changed += std::memcmp(&before[i], &single.temperature[i], 4) != 0;
+        return changed;
+    }
+};
+
+TEST_P(LayerEmissionTwoPass, EveryPatternInvertAndPlacementGivesTheSameBits) {
+    FrameSettings s = emitSettings();
+    const HostMap layer{awkwardMap(157, 113), 157, 113};
+    const HostMap custom{awkwardMap(37, 23), 37, 23};
+    uploadLayer(layer, s);
+    uploadCustom(custom, s);
+    s.maskContrast = 60.0f;
+    s.maskThreshold = 10.0f;
+    s.maskScale = 1.7f;
+    for (int placed = 0; placed < 2; ++placed) {
+        if (placed) {
+            s.useLayerTransform = 1;
+            s.sourceSizeX = 1.2f;
+            s.layerPosX = 300.0f;
+            s.layerPosY = 200.0f;
+            s.layerInvScX = 0.07f;
+            s.layerInvScY = 0.09f;
+            s.layerAncX = 20.0f;
+            s.layerAncY = 10.0f;
+        } else {
+            s.useLayerTransform = 0;
+            s.sourceSizeX = 11.0f;
+        }
+        for (int invert = 0; invert < 2; ++invert) {
+            for (int pattern = 1; pattern <= 8; ++pattern) {
+                SCOPED_TRACE(::testing::Message() << "pattern " << pattern << (placed ? ", placed" : ", centred")
+                                                  << (invert ? ", inverted" : ""));
+                s.patternType = pattern;
+                s.invert = invert;
+                // Full Burn at this contrast is a pattern of 1, which inverted emits nothing.
+                const int least = invert && pattern == 2 ? -1 : 20;
+                EXPECT_GT(expectSameBothWays(s, true), least) << "the scenario must emit";
+            }
+        }
+    }
+}
+
+TEST_P(LayerEmissionTwoPass, EveryBurnModeWithAndWithoutNoiseGivesTheSameBits) {
+    FrameSettings s = emitSettings();
+    const HostMap layer{awkwardMap(157, 113), 157, 113};
+    uploadLayer(layer, s);
+    s.sourceSizeX = 11.0f;
+    s.burnProgress = 0.45f;
+    s.burnWidth = 0.3f;
+    s.burnDirection = 0.7f;
+    s.sparkBoost = 0.5f;
+    for (int pattern : {2, 3, 7}) {
+        for (float noise : {0.0f, 0.4f}) {
+            for (int mode = 0; mode <= 5; ++mode) {
+                SCOPED_TRACE(::testing::Message() << "pattern " << pattern << ", burn mode " << mode << ", noise "
+                                                  << noise);
+                s.patternType = pattern;
+                s.burnMode = mode;
+                s.burnNoise = noise;
+                EXPECT_GT(expectSameBothWays(s, true), 20);
+            }
+        }
+    }
+}
+
+TEST_P(LayerEmissionTwoPass, ReducedBoxThinAndEdgeSlabsGiveTheSameBits) {
+    FrameSettings s = emitSettings();
+    HostMap m = uniformMap(1920, 1080, 0.0f);
+    for (int y = 300; y < 500; ++y) {
+        for (int x = 600; x < 900; ++x) m.v[static_cast<size_t>(y) * m.w + x] = 0.5f + 0.5f * ((x + y) % 37) / 37.0f;
+    }
+    uploadLayer(m, s);
+    s.emissionBoxX0 = 600;
+    s.emissionBoxX1 = 899;
+    s.emissionBoxY0 = 300;
+    s.emissionBoxY1 = 499;
+    const cindel::LayerEmissionBox box = cindel::layerEmissionBox(s, N());
+    ASSERT_LT((box.x1 - box.x0) * (box.y1 - box.y0), N() * N() / 2) << "the box must actually be reduced";
+    s.burnProgress = 0.6f;
+    s.sparkBoost = 0.3f;
+    for (int fullRange = 0; fullRange < 2; ++fullRange) {
+        for (int pattern = 1; pattern <= 7; ++pattern) {
+            for (int mode : {0, 3, 5}) {
+                for (float noise : {0.0f, 0.4f}) {
+                    SCOPED_TRACE(::testing::Message() << "pattern " << pattern << ", burn mode " << mode << ", noise "
+                                                      << noise << (fullRange ? ", full range" : ", reduced box"));
+                    s.patternType = pattern;
+                    s.burnMode = mode;
+                    s.burnNoise = noise;
+                    s.invert = pattern == 4 ? 1 : 0;
+                    EXPECT_GT(expectSameBothWays(s, fullRange != 0), 0);
+                }
+            }
+        }
+    }
+    // A slab thinner than a cell, one that leaves the grid at the bottom and one at the top.
+    s.patternType = 3;
+    s.burnMode = 1;
+    s.sourceSizeZ = 0.3f;
+    EXPECT_GT(expectSameBothWays(s, false, 10.4f), 0);
+    s.sourceSizeZ = 9.0f;
+    EXPECT_GT(expectSameBothWays(s, false, 1.0f), 0);
+    EXPECT_GT(expectSameBothWays(s, false, static_cast<float>(N()) - 0.7f), 0);
+}
+
+// A runtime seen only as const cannot make the two-pass form's kernels or buffer: without a
+// buffer for the whole grid it falls back to the single kernel, with the same result.
+TEST_P(LayerEmissionTwoPass, WithoutItsBufferTheConstFormUsesTheSingleKernel) {
+    FrameSettings s = emitSettings();
+    const HostMap layer{awkwardMap(157, 113), 157, 113};
+    uploadLayer(layer, s);
+    s.sourceSizeX = 11.0f;
+    s.patternType = 3;
+    const Fields single = emitIn(false, s, true, kSzG);
+    cindel::releaseBuffer(rt().layerColumnWeights);
+    clearFields();
+    writeStartingFields();
+    cindel::enqueueLayerEmission(std::as_const(rt()), s, 0, kSzG, kFuel, kDt, true);
+    finish();
+    EXPECT_EQ(rt().layerColumnWeights.handle, nullptr);
+    EXPECT_TRUE(sameGrid(single.temperature, read(grid().temperature), N()));
+    EXPECT_TRUE(sameGrid(single.fuel, read(grid().fuel), N()));
+    EXPECT_TRUE(sameGrid(single.density, read(grid().density), N()));
+    // The runtime's own overload makes the buffer again.
+    expectSameBothWays(s, true);
+    EXPECT_NE(rt().layerColumnWeights.handle, nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sides, LayerEmissionTwoPass, ::testing::Values(32, 37));
 
 // ---------------------------------------------------------------------------------------------
 // The step driver's choice.
