@@ -95,6 +95,48 @@ bool boxCoversEmission(const FrameSettings& s, int N, const LayerEmissionBox& bo
            boxCoversAxis(box.y0, box.y1, s.emissionBoxY0, s.emissionBoxY1, my, compH, N);
 }
 
+// The maps and the composition, a run of arguments the single kernel and the column pass share.
+// A custom map counts only in a frame that captured one: the buffer outlives its layer, and an
+// earlier frame's map must not shape this one.
+KernelLaunch& bindMapArgs(KernelLaunch& launch, const GpuRuntime& rt, const FrameSettings& s) {
+    const MapBuffer& layer = rt.emissionMap;
+    const bool hasCustom =
+        s.customMapPresent != 0 && rt.customMap.handle && rt.customMap.width > 0 && rt.customMap.height > 0;
+    const MapBuffer& custom = hasCustom ? rt.customMap : layer;
+    return launch.arg("layerAlpha", layer.handle)
+        .arg("customMap", custom.handle)
+        .arg("N", rt.grid.N)
+        .arg("layerW", layer.width)
+        .arg("layerH", layer.height)
+        .arg("customMapW", hasCustom ? custom.width : 0)
+        .arg("customMapH", hasCustom ? custom.height : 0)
+        .arg("compW", compWidthOf(s))
+        .arg("compH", compHeightOf(s))
+        .arg("szXY", s.sourceSizeX);
+}
+
+// The pattern, the burn and the placement, the other shared run.
+KernelLaunch& bindPatternArgs(KernelLaunch& launch, const FrameSettings& s, int frame) {
+    return launch.arg("patternMode", s.patternType)
+        .arg("maskScale", s.maskScale)
+        .arg("maskContrast", s.maskContrast)
+        .arg("maskThreshold", s.maskThreshold)
+        .arg("maskInvert", s.invert)
+        .arg("burnMode", s.burnMode)
+        .arg("burnProgress", burnProgressAt(s, frame))
+        .arg("burnWidth", s.burnWidth)
+        .arg("burnNoise", s.burnNoise)
+        .arg("burnDirRad", s.burnDirection)
+        .arg("burnSparkBoost", s.sparkBoost)
+        .arg("useLayerTransform", s.useLayerTransform)
+        .arg("layerPosX", s.layerPosX)
+        .arg("layerPosY", s.layerPosY)
+        .arg("layerInvScX", s.layerInvScX)
+        .arg("layerInvScY", s.layerInvScY)
+        .arg("layerAncX", s.layerAncX)
+        .arg("layerAncY", s.layerAncY);
+}
+
 }  // namespace
 
 LayerEmissionBox layerEmissionBox(const FrameSettings& s, int N) {
@@ -133,11 +175,6 @@ void enqueueLayerEmission(const GpuRuntime& rt, const FrameSettings& s, int fram
                           float dt, bool fullRange) {
     const SimGrid& g = rt.grid;
     const MapBuffer& layer = rt.emissionMap;
-    // A custom map counts only in a frame that captured one: the buffer outlives its layer, and an
-    // earlier frame's map must not shape this one.
-    const bool hasCustom =
-        s.customMapPresent != 0 && rt.customMap.handle && rt.customMap.width > 0 && rt.customMap.height > 0;
-    const MapBuffer& custom = hasCustom ? rt.customMap : layer;
 
     LayerEmissionBox box{0, 0, std::max(g.N, 0), std::max(g.N, 0)};
     // The box is in the settings' map pixels; a buffer holding a map of another size would not
@@ -152,37 +189,10 @@ void enqueueLayerEmission(const GpuRuntime& rt, const FrameSettings& s, int fram
     const size_t nz = static_cast<size_t>(std::max(g.N, 0));
 
     if (twoPassAvailable(rt)) {
-        KernelLaunch(rt, AuxKernel::EmitLayerColumns)
-            .arg("weights", rt.layerColumnWeights.handle)
-            .arg("layerAlpha", layer.handle)
-            .arg("customMap", custom.handle)
-            .arg("N", g.N)
-            .arg("layerW", layer.width)
-            .arg("layerH", layer.height)
-            .arg("customMapW", hasCustom ? custom.width : 0)
-            .arg("customMapH", hasCustom ? custom.height : 0)
-            .arg("compW", compWidthOf(s))
-            .arg("compH", compHeightOf(s))
-            .arg("szXY", s.sourceSizeX)
-            .arg("patternMode", s.patternType)
-            .arg("maskScale", s.maskScale)
-            .arg("maskContrast", s.maskContrast)
-            .arg("maskThreshold", s.maskThreshold)
-            .arg("maskInvert", s.invert)
-            .arg("burnMode", s.burnMode)
-            .arg("burnProgress", burnProgressAt(s, frame))
-            .arg("burnWidth", s.burnWidth)
-            .arg("burnNoise", s.burnNoise)
-            .arg("burnDirRad", s.burnDirection)
-            .arg("burnSparkBoost", s.sparkBoost)
-            .arg("useLayerTransform", s.useLayerTransform)
-            .arg("layerPosX", s.layerPosX)
-            .arg("layerPosY", s.layerPosY)
-            .arg("layerInvScX", s.layerInvScX)
-            .arg("layerInvScY", s.layerInvScY)
-            .arg("layerAncX", s.layerAncX)
-            .arg("layerAncY", s.layerAncY)
-            .run3dBox(x0, y0, 0, nx, ny, 1);
+        KernelLaunch columns(rt, AuxKernel::EmitLayerColumns);
+        columns.arg("weights", rt.layerColumnWeights.handle);
+        bindMapArgs(columns, rt, s);
+        bindPatternArgs(columns, s, frame).run3dBox(x0, y0, 0, nx, ny, 1);
         KernelLaunch(rt, AuxKernel::EmitLayerSlab)
             .arg("density", g.density)
             .arg("temperature", g.temperature)
@@ -198,20 +208,9 @@ void enqueueLayerEmission(const GpuRuntime& rt, const FrameSettings& s, int fram
         return;
     }
 
-    KernelLaunch(rt, KernelRole::EmitFromLayer)
-        .arg("density", g.density)
-        .arg("temperature", g.temperature)
-        .arg("fuel", g.fuel)
-        .arg("layerAlpha", layer.handle)
-        .arg("customMap", custom.handle)
-        .arg("N", g.N)
-        .arg("layerW", layer.width)
-        .arg("layerH", layer.height)
-        .arg("customMapW", hasCustom ? custom.width : 0)
-        .arg("customMapH", hasCustom ? custom.height : 0)
-        .arg("compW", compWidthOf(s))
-        .arg("compH", compHeightOf(s))
-        .arg("szXY", s.sourceSizeX)
+    KernelLaunch single(rt, KernelRole::EmitFromLayer);
+    single.arg("density", g.density).arg("temperature", g.temperature).arg("fuel", g.fuel);
+    bindMapArgs(single, rt, s)
         .arg("szZ", s.sourceSizeZ)
         // Only the depth is read: the columns come from the map, not from the source position.
         .arg("sxG", 0.0f)
@@ -219,26 +218,8 @@ void enqueueLayerEmission(const GpuRuntime& rt, const FrameSettings& s, int fram
         .arg("szG", szG)
         .arg("temperatureK", s.sourceTemperature)
         .arg("fuelInject", fuelInject)
-        .arg("dt", dt)
-        .arg("patternMode", s.patternType)
-        .arg("maskScale", s.maskScale)
-        .arg("maskContrast", s.maskContrast)
-        .arg("maskThreshold", s.maskThreshold)
-        .arg("maskInvert", s.invert)
-        .arg("burnMode", s.burnMode)
-        .arg("burnProgress", burnProgressAt(s, frame))
-        .arg("burnWidth", s.burnWidth)
-        .arg("burnNoise", s.burnNoise)
-        .arg("burnDirRad", s.burnDirection)
-        .arg("burnSparkBoost", s.sparkBoost)
-        .arg("useLayerTransform", s.useLayerTransform)
-        .arg("layerPosX", s.layerPosX)
-        .arg("layerPosY", s.layerPosY)
-        .arg("layerInvScX", s.layerInvScX)
-        .arg("layerInvScY", s.layerInvScY)
-        .arg("layerAncX", s.layerAncX)
-        .arg("layerAncY", s.layerAncY)
-        .run3dBox(x0, y0, 0, nx, ny, nz);
+        .arg("dt", dt);
+    bindPatternArgs(single, s, frame).run3dBox(x0, y0, 0, nx, ny, nz);
 }
 
 }  // namespace cindel
