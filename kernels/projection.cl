@@ -60,16 +60,25 @@ __kernel void cd_divergence(__global const float4* vel, __global float* divOut, 
 
 // The six clamped neighbours of a cell, in one fixed order: the Jacobi sweep and the residual
 // must apply exactly the same operator, or the residual would measure an equation the sweeps do
-// not solve.
+// not solve. The sweeps run in whole-row groups, and PoCL compiles each group shape anew, free
+// under the relaxed math to regroup the sums differently in each; the pragmas hold the written
+// grouping in every shape. It is the grouping PoCL's own shapes give the plain six-term sum at
+// every side a grid or one of its multigrid levels can have (16 to 384), so pinning it moved no
+// bit there; the residual's fma is likewise the contraction those shapes made.
 CD_INLINE float cd_proj_neighbour_sum(__global const float* p, int x, int y, int z, int N) {
+#pragma clang fp reassociate(off)
+#pragma clang fp contract(off)
     const int xp = min(x + 1, N - 1), xm = max(x - 1, 0);
     const int yp = min(y + 1, N - 1), ym = max(y - 1, 0);
     const int zp = min(z + 1, N - 1), zm = max(z - 1, 0);
-    return p[cd_idx(xp, y, z, N)] + p[cd_idx(xm, y, z, N)] + p[cd_idx(x, yp, z, N)] + p[cd_idx(x, ym, z, N)] +
-           p[cd_idx(x, y, zp, N)] + p[cd_idx(x, y, zm, N)];
+    const float upper = (p[cd_idx(xp, y, z, N)] + p[cd_idx(x, yp, z, N)]) + p[cd_idx(x, y, zp, N)];
+    const float lower = (p[cd_idx(xm, y, z, N)] + p[cd_idx(x, ym, z, N)]) + p[cd_idx(x, y, zm, N)];
+    return upper + lower;
 }
 
 __kernel void cd_pressure_jacobi(__global const float* pIn, __global const float* div, __global float* pOut, int N) {
+#pragma clang fp reassociate(off)
+#pragma clang fp contract(off)
     const int x = get_global_id(0);
     const int y = get_global_id(1);
     const int z = get_global_id(2);
@@ -81,6 +90,8 @@ __kernel void cd_pressure_jacobi(__global const float* pIn, __global const float
 }
 
 __kernel void cd_residual(__global const float* p, __global const float* b, __global float* r, int N) {
+#pragma clang fp reassociate(off)
+#pragma clang fp contract(off)
     const int x = get_global_id(0);
     const int y = get_global_id(1);
     const int z = get_global_id(2);
@@ -88,10 +99,10 @@ __kernel void cd_residual(__global const float* p, __global const float* b, __gl
 
     const float sum = cd_proj_neighbour_sum(p, x, y, z, N);
     const int c = cd_idx(x, y, z, N);
-    r[c] = b[c] - (sum - 6.0f * p[c]);
+    // b - (sum - 6p), with the product fused into the subtraction.
+    r[c] = b[c] - fma(-6.0f, p[c], sum);
 }
 
-// The fine side is exactly 2·Nc: the host stops the hierarchy above a level whose side is odd.
 __kernel void cd_restrict(__global const float* fine, __global float* coarse, int Nc) {
     const int x = get_global_id(0);
     const int y = get_global_id(1);

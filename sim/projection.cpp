@@ -20,19 +20,18 @@ void fillZero(const GpuRuntime& rt, cl_mem m, int n) {
     cl().clEnqueueFillBuffer(rt.queue, m, &zero, sizeof(zero), 0, bytes, 0, nullptr, nullptr);
 }
 
-// The Jacobi sweep, residual and restriction keep PoCL's own group shape: whole-row groups halved
-// the sweep's time on PoCL but changed the last bits of the pressure (each group shape is compiled
-// anew, and the relaxed math lets the new code regroup the sums). Pinning their arithmetic to the
-// written order does not help: PoCL's own shapes already regroup the sums, differently at
-// different sides, so no one written order keeps today's bits. The prolongation, the divergence
-// and the gradient subtraction keep their bits in row groups.
+// Every level's kernels run in whole-row groups except the restriction. Its eight-term sum keeps
+// PoCL's own group shape: PoCL compiles each shape anew, the relaxed math lets each compilation
+// regroup the sum, and its shapes do so differently from side to side, so no one written order
+// gives the restriction's bits at every level side (rows changed them at sides 24, 96 and 192).
+// The sweep and the residual hold a written order that does (kernels/projection.cl).
 void enqueueResidual(const GpuRuntime& rt, cl_mem p, cl_mem b, cl_mem r, int n) {
     KernelLaunch(rt, KernelRole::Residual)
         .arg("p", p)
         .arg("b", b)
         .arg("r", r)
         .arg("N", n)
-        .run3d(static_cast<size_t>(n));
+        .run3dRows(static_cast<size_t>(n));
 }
 
 void enqueueRestrict(const GpuRuntime& rt, cl_mem fine, cl_mem coarse, int nCoarse) {
@@ -83,7 +82,7 @@ void jacobiSweeps(const GpuRuntime& rt, cl_mem& p, cl_mem& pNext, cl_mem rhs, in
             .arg("div", rhs)
             .arg("pOut", pNext)
             .arg("N", n)
-            .run3d(static_cast<size_t>(n));
+            .run3dRows(static_cast<size_t>(n));
         std::swap(p, pNext);
     }
 }
