@@ -164,10 +164,15 @@ constexpr std::array<KernelSpec, kKernelRoleCount> kSpecs = {{
 }};
 
 // Auxiliary kernels.
-constexpr KernelArg kNoiseLatticeFill[] = {{"lattice", A::FloatBuffer}, {"latticeOrigin", A::IntBuffer},
-                                           {"pot", A::Int},             {"octave", A::Int},
-                                           {"side0", A::Int},           {"side1", A::Int},
-                                           {"side2", A::Int},           {"time", A::Float}};
+constexpr KernelArg kNoiseLatticeFill[] = {{"lattice", A::FloatBuffer},
+                                           {"latticeOrigin", A::IntBuffer},
+                                           {"heldOrigin", A::ConstIntBuffer},
+                                           {"pot", A::Int},
+                                           {"octave", A::Int},
+                                           {"side0", A::Int},
+                                           {"side1", A::Int},
+                                           {"side2", A::Int},
+                                           {"time", A::Float}};
 constexpr KernelArg kCurlNoiseLut[] = {{"vel", A::Float4Buffer},       {"N", A::Int},
                                        {"strength", A::Float},         {"scale", A::Float},
                                        {"time", A::Float},             {"dt", A::Float},

@@ -128,8 +128,14 @@ CD_INLINE float cd_lattice_fbmf(__global const float* lattice, __global const in
 // side³ items, each evaluating cd_hash3f at its lattice point with the arguments a value noise
 // would pass ((float) of the integer point). Item (0, 0, 0) also stores the box's origin. The
 // host launches it once per box, which keeps integer division out of the items.
-__kernel void cd_noise_lattice_fill(__global float* lattice, __global int* latticeOrigin, int pot, int octave,
-                                    int side0, int side1, int side2, float time) {
+//
+// A box whose origin is the one it already holds (`heldOrigin`, the origins of the last fill,
+// which the host copies there after each fill and resets whenever the buffer or the sides
+// change) is left as it is: a value depends only on its integer point, and the noise drifts by a
+// fraction of a lattice step per step, so most steps find every box in place.
+__kernel void cd_noise_lattice_fill(__global float* lattice, __global int* latticeOrigin,
+                                    __global const int* heldOrigin, int pot, int octave, int side0, int side1,
+                                    int side2, float time) {
     const int i = get_global_id(0);
     const int j = get_global_id(1);
     const int k = get_global_id(2);
@@ -142,11 +148,12 @@ __kernel void cd_noise_lattice_fill(__global float* lattice, __global int* latti
     const int ox = cd_lattice_origin(lx, freq);
     const int oy = cd_lattice_origin(ly, freq);
     const int oz = cd_lattice_origin(lz, freq);
+    const int box = (pot * 3 + octave) * 3;
+    if (heldOrigin[box] == ox && heldOrigin[box + 1] == oy && heldOrigin[box + 2] == oz) return;
     if (i == 0 && j == 0 && k == 0) {
-        __global int* org = latticeOrigin + (pot * 3 + octave) * 3;
-        org[0] = ox;
-        org[1] = oy;
-        org[2] = oz;
+        latticeOrigin[box] = ox;
+        latticeOrigin[box + 1] = oy;
+        latticeOrigin[box + 2] = oz;
     }
     const int at = cd_lattice_box_start(pot, octave, side0, side1, side2) + (k * side + j) * side + i;
     lattice[at] = cd_hash3f((float)(ox + i), (float)(oy + j), (float)(oz + k));

@@ -4,6 +4,7 @@
 #include "sim/noise_lattice.h"
 
 #include <cmath>
+#include <limits>
 
 #include "gpu/gpu_runtime.h"
 #include "gpu/launch.h"
@@ -28,6 +29,8 @@ constexpr int kBoxMargin = 6;
 void releaseNoiseLattice(NoiseLattice& lattice) {
     releaseBuffer(lattice.values);
     releaseBuffer(lattice.origins);
+    releaseBuffer(lattice.heldOrigins);
+    lattice.heldSides.reset();
 }
 
 std::optional<NoiseLatticeLayout> planNoiseLattice(int N, float scale, float time) {
@@ -59,14 +62,30 @@ bool enqueueNoiseLatticeFill(GpuRuntime& rt, const NoiseLatticeLayout& layout, f
     if (!ensureAuxKernel(rt, AuxKernel::NoiseLatticeFill)) return false;
     NoiseLattice& table = rt.noiseLattice;
     const size_t valueBytes = static_cast<size_t>(layout.entries) * sizeof(float);
+    const size_t originBytes = kOriginInts * sizeof(cl_int);
+    // A new buffer holds nothing yet; other sides put every box elsewhere.
+    if (!table.values.handle || table.values.capacity < valueBytes || !table.heldOrigins.handle ||
+        table.heldSides != layout.side) {
+        table.heldSides.reset();
+    }
     if (!ensureBuffer(rt.context, table.values, valueBytes)) return false;
-    if (!ensureBuffer(rt.context, table.origins, kOriginInts * sizeof(cl_int))) return false;
+    if (!ensureBuffer(rt.context, table.origins, originBytes)) return false;
+    if (!ensureBuffer(rt.context, table.heldOrigins, originBytes)) return false;
+    if (!table.heldSides) {
+        // No lattice origin is this far below zero (the coordinates stay under 2^20).
+        const cl_int none = std::numeric_limits<cl_int>::min();
+        if (cl().clEnqueueFillBuffer(rt.queue, table.heldOrigins.handle, &none, sizeof none, 0, originBytes, 0,
+                                     nullptr, nullptr) != CL_SUCCESS) {
+            return false;
+        }
+    }
     for (int pot = 0; pot < 3; ++pot) {
         for (int octave = 0; octave < 3; ++octave) {
             const size_t side = static_cast<size_t>(layout.side[static_cast<size_t>(octave)]);
             KernelLaunch(rt, AuxKernel::NoiseLatticeFill)
                 .arg("lattice", table.values.handle)
                 .arg("latticeOrigin", table.origins.handle)
+                .arg("heldOrigin", table.heldOrigins.handle)
                 .arg("pot", pot)
                 .arg("octave", octave)
                 .arg("side0", layout.side[0])
@@ -75,6 +94,13 @@ bool enqueueNoiseLatticeFill(GpuRuntime& rt, const NoiseLatticeLayout& layout, f
                 .arg("time", time)
                 .run3d(side);
         }
+    }
+    // A fill that did not run left its box and its origin as they were, so the copy stays true to
+    // the table; without the copy nothing is known to be held.
+    table.heldSides.reset();
+    if (cl().clEnqueueCopyBuffer(rt.queue, table.origins.handle, table.heldOrigins.handle, 0, 0, originBytes, 0,
+                                 nullptr, nullptr) == CL_SUCCESS) {
+        table.heldSides = layout.side;
     }
     return true;
 }

@@ -30,10 +30,14 @@ namespace cindel {
 
 struct GpuRuntime;
 
-// The table's buffers, owned by the runtime; they only grow.
+// The table's buffers, owned by the runtime; they only grow. The table outlives its step: a
+// fill leaves each box whose origin has not moved as it is (kernels/noise_lattice.cl).
 struct NoiseLattice {
-    SizedBuffer values;   // float: the hashes, box after box
-    SizedBuffer origins;  // int[27]: each box's first lattice point, written by the fill
+    SizedBuffer values;       // float: the hashes, box after box
+    SizedBuffer origins;      // int[27]: each box's first lattice point, written by the fill
+    SizedBuffer heldOrigins;  // int[27]: the origins whose points the boxes hold
+    // The box sides `values` was last filled in; none, when it holds no box.
+    std::optional<std::array<int, 3>> heldSides;
 };
 
 void releaseNoiseLattice(NoiseLattice& lattice);

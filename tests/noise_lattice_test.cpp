@@ -194,6 +194,46 @@ TEST_F(NoiseLattice, TableGivesTheDirectBitsFrameAfterFrame) {
     }
 }
 
+// The table outlives its launch and a box is refilled only when its origin moves. Frames in play
+// order (boxes kept on some, moved on others), a jump back, and a side and a scale that change
+// the boxes' sizes and back, each against the direct form; the origins read after each launch
+// show that both kept and moved boxes were met.
+TEST_F(NoiseLattice, TableKeptBetweenLaunchesGivesTheDirectBits) {
+    const auto origins = [this] {
+        std::vector<int> o(27, 0);
+        cindel::cl().clEnqueueReadBuffer(rt().queue, rt().noiseLattice.origins.handle, CL_TRUE, 0,
+                                         o.size() * sizeof(int), o.data(), 0, nullptr, nullptr);
+        return o;
+    };
+    useSide(32);
+    settings_.turbulenceSpeed = 2.0f;
+    int kept = 0;
+    int moved = 0;
+    std::vector<int> before;
+    for (const int frame : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 2, 2, -40}) {
+        ASSERT_EQ(expectSameBits(frame, "frame " + std::to_string(frame)), CurlNoisePath::Lattice);
+        const std::vector<int> now = origins();
+        if (!before.empty()) {
+            for (size_t box = 0; box < 27; box += 3) {
+                const bool same = std::equal(now.begin() + box, now.begin() + box + 3, before.begin() + box);
+                (same ? kept : moved) += 1;
+            }
+        }
+        before = now;
+    }
+    EXPECT_GT(kept, 20);
+    EXPECT_GT(moved, 20);
+
+    useSide(48);
+    EXPECT_EQ(expectSameBits(2, "side 48"), CurlNoisePath::Lattice);
+    useSide(32);
+    EXPECT_EQ(expectSameBits(2, "side 32 again"), CurlNoisePath::Lattice);
+    settings_.turbulenceScale = 0.5f;
+    EXPECT_EQ(expectSameBits(2, "scale 0.5"), CurlNoisePath::Lattice);
+    settings_.turbulenceScale = 1.0f;
+    EXPECT_EQ(expectSameBits(2, "scale 1 again"), CurlNoisePath::Lattice);
+}
+
 // Where the table would break its bounds the launch evaluates directly, and still gives those
 // bits (both launches then run cd_curl_noise).
 TEST_F(NoiseLattice, FallbackIsTakenWhereDocumentedAndMatches) {
