@@ -35,7 +35,7 @@ void enqueueCool(const GpuRuntime& rt, KernelRole role, cl_mem field, float rate
         .arg("coolRate", rate)
         .arg("dt", dt)
         .arg("aggression", aggression)
-        .run3d(side(rt));
+        .run3dRows(side(rt));
 }
 
 }  // namespace
@@ -75,7 +75,7 @@ void enqueueVolumeSource(const GpuRuntime& rt, const FrameSettings& s, float sx,
         .arg("freeDir", 0.0f)
         .arg("freeSpread", 0.0f)
         .arg("freeVelocity", 0.0f)
-        .run3d(side(rt));
+        .run3dRows(side(rt));
 }
 
 void enqueueEmitEmber(const GpuRuntime& rt, const FrameSettings& s, int targetFrame, int frame, float dt) {
@@ -88,7 +88,7 @@ void enqueueEmitEmber(const GpuRuntime& rt, const FrameSettings& s, int targetFr
         .arg("spawnRate", emberSpawnRate(s))
         .arg("frameTime", emberFrameTime(targetFrame, frame, dt))
         .arg("dt", dt)
-        .run3d(side(rt));
+        .run3dRows(side(rt));
 }
 
 void enqueueCombust(const GpuRuntime& rt, const FrameSettings& s, float dt) {
@@ -103,7 +103,7 @@ void enqueueCombust(const GpuRuntime& rt, const FrameSettings& s, float dt) {
         .arg("heatPerBurn", s.heatOutput)
         .arg("smokePerBurn", s.smokeOutput)
         .arg("dt", dt)
-        .run3d(side(rt));
+        .run3dRows(side(rt));
 }
 
 void enqueueDecay(const GpuRuntime& rt, const FrameSettings& s, float dt) {
