@@ -201,6 +201,7 @@ TEST(KernelContract, LaunchBinderRefusesAWrongArgument) {
     cindel::KernelLaunch(rt, cindel::AuxKernel::NoiseLatticeFill)
         .arg("lattice", static_cast<cl_mem>(nullptr))
         .arg("latticeOrigin", static_cast<cl_mem>(nullptr))
+        .arg("heldOrigin", static_cast<cl_mem>(nullptr))
         .arg("pot", 0)
         .arg("octave", 0)
         .arg("side0", 8)
@@ -212,6 +213,7 @@ TEST(KernelContract, LaunchBinderRefusesAWrongArgument) {
     cindel::KernelLaunch(rt, cindel::AuxKernel::NoiseLatticeFill)
         .arg("lattice", static_cast<cl_mem>(nullptr))
         .arg("latticeOrigin", static_cast<cl_mem>(nullptr))
+        .arg("heldOrigin", static_cast<cl_mem>(nullptr))
         .arg("octave", 0)  // swapped with pot
         .arg("pot", 0)
         .arg("side0", 8)
