@@ -103,6 +103,7 @@ __kernel void cd_residual(__global const float* p, __global const float* b, __gl
     r[c] = b[c] - fma(-6.0f, p[c], sum);
 }
 
+// The fine side is exactly 2·Nc: the host stops the hierarchy above a level whose side is odd.
 __kernel void cd_restrict(__global const float* fine, __global float* coarse, int Nc) {
     const int x = get_global_id(0);
     const int y = get_global_id(1);
