@@ -1,6 +1,16 @@
 #include "gpu/cl_api.h"
 
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 
 #include <string>
 
@@ -22,10 +32,27 @@ ClApiOptional gOptional{};
 bool gLoaded = false;
 std::string gLibraryPath;
 
+// The platform's dynamic loader. On Windows the ICD loader is OpenCL.dll, installed into the
+// system folder by every GPU driver; the effect never links it, so a machine without one still
+// loads the plug-in and gets the no-GPU fill.
+#ifdef _WIN32
+void* openNamedLibrary(const char* name) { return reinterpret_cast<void*>(LoadLibraryA(name)); }
+void* findEntry(void* lib, const char* name) {
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(lib), name));
+}
+void closeLibrary(void* lib) { FreeLibrary(static_cast<HMODULE>(lib)); }
+constexpr const char* kDefaultLibraryNames[] = {"OpenCL.dll"};
+#else
+void* openNamedLibrary(const char* name) { return dlopen(name, RTLD_NOW | RTLD_LOCAL); }
+void* findEntry(void* lib, const char* name) { return dlsym(lib, name); }
+void closeLibrary(void* lib) { dlclose(lib); }
+constexpr const char* kDefaultLibraryNames[] = {"libOpenCL.so.1", "libOpenCL.so"};
+#endif
+
 void* openLibrary() {
-    if (!gLibraryPath.empty()) return dlopen(gLibraryPath.c_str(), RTLD_NOW | RTLD_LOCAL);
-    for (const char* name : {"libOpenCL.so.1", "libOpenCL.so"}) {
-        if (void* lib = dlopen(name, RTLD_NOW | RTLD_LOCAL)) return lib;
+    if (!gLibraryPath.empty()) return openNamedLibrary(gLibraryPath.c_str());
+    for (const char* name : kDefaultLibraryNames) {
+        if (void* lib = openNamedLibrary(name)) return lib;
     }
     return nullptr;
 }
@@ -44,17 +71,17 @@ bool loadClApi() {
     void** slots = reinterpret_cast<void**>(&gApi);
     bool complete = true;
     for (int i = 0; i < kClApiEntryCount; ++i) {
-        slots[i] = dlsym(lib, kClApiEntryNames[i]);
+        slots[i] = findEntry(lib, kClApiEntryNames[i]);
         complete = complete && slots[i] != nullptr;
     }
     if (!complete) {
         // Never leave a partly filled table behind that a later caller could mistake for a loaded one.
         gApi = ClApi{};
-        dlclose(lib);
+        closeLibrary(lib);
         return false;
     }
-    gOptional.clGetPlatformInfo = reinterpret_cast<decltype(gOptional.clGetPlatformInfo)>(dlsym(lib, "clGetPlatformInfo"));
-    gOptional.clGetDeviceInfo = reinterpret_cast<decltype(gOptional.clGetDeviceInfo)>(dlsym(lib, "clGetDeviceInfo"));
+    gOptional.clGetPlatformInfo = reinterpret_cast<decltype(gOptional.clGetPlatformInfo)>(findEntry(lib, "clGetPlatformInfo"));
+    gOptional.clGetDeviceInfo = reinterpret_cast<decltype(gOptional.clGetDeviceInfo)>(findEntry(lib, "clGetDeviceInfo"));
     gLoaded = true;  // the library stays open for the life of the process
     return true;
 }

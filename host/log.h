@@ -10,7 +10,13 @@ namespace cindel {
 using LogSink = void (*)(const char* format, va_list args);
 
 void setLogSink(LogSink sink);
+// MinGW's plain "printf" format means the Microsoft runtime's conversions; C++ code there formats
+// through MinGW's own C99 printf, which is what gnu_printf checks.
+#if defined(__MINGW32__)
+void logLine(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
+#else
 void logLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
+#endif
 
 }  // namespace cindel
 

@@ -1,5 +1,5 @@
-// Loading the effect as the host does: a shared library opened with dlopen whose exported
-// "EffectMain" is the only way in. The optional "cindelSetLogSink" export lets a verbose host see
+// Loading the effect as the host does: a shared library opened with the platform's loader, whose
+// exported "EffectMain" is the only way in. The optional "cindelSetLogSink" export lets a verbose host see
 // the effect's diagnostic lines. An EffectEntry is what the Host drives; it comes either from a
 // PluginLibrary or straight from a function in the same process (the tests' fake effects), so the
 // Host never knows which.
@@ -23,7 +23,7 @@ struct EffectEntry {
 
 class PluginLibrary {
 public:
-    // Throws HostError naming the file and dlerror() when the library does not load or lacks
+    // Throws HostError naming the file and the loader's reason when the library does not load or lacks
     // EffectMain. The library stays loaded while any shared_ptr to it lives.
     static std::shared_ptr<PluginLibrary> open(const std::string& path);
 
