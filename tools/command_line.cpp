@@ -36,7 +36,11 @@ const char kUsage[] =
     "  --video FILE           also encode an MP4 with ffmpeg\n"
     "\n"
     "every command:\n"
+#ifdef _WIN32
+    "  --plugin PATH          the plug-in to load (default: Cindel.aex beside this program)\n"
+#else
     "  --plugin PATH          the plug-in to load (default: plugin/Cindel.so beside this program)\n"
+#endif
     "  --verbose              show the effect's own diagnostic lines\n"
     "\n"
     "exit status: 0 success, 2 bad usage or scene, 1 failure while rendering\n";

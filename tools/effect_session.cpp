@@ -1,8 +1,6 @@
 // Plug-in location, effect start-up and the effect's log.
 #include "tools/effect_session.h"
 
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -11,9 +9,33 @@
 #include "minihost/host_error.h"
 #include "tools/errors.h"
 
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
 namespace cli {
 
 namespace {
+
+#ifdef _WIN32
+constexpr const char* kPluginFileName = "Cindel.aex";
+
+std::filesystem::path executableDirectory() {
+    wchar_t buffer[32768];
+    const DWORD length = GetModuleFileNameW(nullptr, buffer, DWORD(std::size(buffer)));
+    if (length == 0 || length >= std::size(buffer)) return {};
+    return std::filesystem::path(std::wstring(buffer, length)).parent_path();
+}
+#else
+constexpr const char* kPluginFileName = "Cindel.so";
 
 std::filesystem::path executableDirectory() {
     char buffer[4096];
@@ -22,6 +44,7 @@ std::filesystem::path executableDirectory() {
     buffer[length] = '\0';
     return std::filesystem::path(buffer).parent_path();
 }
+#endif
 
 }  // namespace
 
@@ -39,8 +62,8 @@ std::string locatePlugin(const std::string& option) {
     std::vector<std::filesystem::path> candidates;
     std::filesystem::path here = executableDirectory();
     if (!here.empty()) {
-        candidates.push_back(here / "plugin" / "Cindel.so");
-        candidates.push_back(here / "Cindel.so");
+        candidates.push_back(here / "plugin" / kPluginFileName);
+        candidates.push_back(here / kPluginFileName);
     }
 #ifdef CINDEL_BUILT_PLUGIN_PATH
     candidates.emplace_back(CINDEL_BUILT_PLUGIN_PATH);
@@ -51,7 +74,7 @@ std::string locatePlugin(const std::string& option) {
         if (std::filesystem::is_regular_file(candidate, error)) return candidate.string();
         tried += "\n  " + candidate.string();
     }
-    throw RuntimeFailure("cannot find the plug-in Cindel.so; looked at:" + tried +
+    throw RuntimeFailure(std::string("cannot find the plug-in ") + kPluginFileName + "; looked at:" + tried +
                          "\nbuild it (make build) or name it with --plugin PATH");
 }
 

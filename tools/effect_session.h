@@ -5,7 +5,7 @@
 //
 // The plug-in is looked for, in order: the --plugin option; plugin/Cindel.so beside the cindel
 // binary (the build tree's layout); Cindel.so beside the binary; the plug-in this binary was built
-// with. No environment variable is read.
+// with. On Windows the file is Cindel.aex, in the same places. No environment variable is read.
 #pragma once
 
 #include <memory>

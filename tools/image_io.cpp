@@ -1,15 +1,8 @@
-// PNG and EXR encoding and decoding, and the atomic write of frames.
+// Frame quantisation for PNG, the atomic write of frames and the output-folder check; the
+// encoding itself is the platform's codec (tools/image_codec.h).
 #include "tools/image_io.h"
 
-#include <ImfChannelList.h>
-#include <ImfFrameBuffer.h>
-#include <ImfHeader.h>
-#include <ImfInputFile.h>
-#include <ImfOutputFile.h>
-#include <ImfRgbaFile.h>
 #include <fcntl.h>
-#include <png.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -20,10 +13,55 @@
 #include <filesystem>
 
 #include "tools/errors.h"
+#include "tools/image_codec.h"
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <io.h>
+#include <sys/stat.h>
+#include <process.h>
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace cli {
 
+#ifdef CINDEL_PORTABLE_IMAGE_CODEC
+namespace codec = portable_codec;
+#else
+namespace codec = libpng_codec;
+#endif
+
 namespace {
+
+// ---- The few file operations that differ between POSIX and Windows
+
+#ifdef _WIN32
+int processId() { return _getpid(); }
+int createExclusive(const char* path) { return _open(path, _O_WRONLY | _O_CREAT | _O_EXCL, _S_IREAD | _S_IWRITE); }
+int openForSync(const char* path) { return _open(path, _O_RDWR); }
+int flushToDisk(int fd) { return _commit(fd); }
+int closeFile(int fd) { return _close(fd); }
+// std::rename refuses an existing target on Windows; a frame rendered again must replace the old one.
+bool replaceFile(const std::string& from, const std::string& to) {
+    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+    errno = GetLastError() == ERROR_ACCESS_DENIED ? EACCES : EIO;
+    return false;
+}
+#else
+int processId() { return int(getpid()); }
+int createExclusive(const char* path) { return open(path, O_WRONLY | O_CREAT | O_EXCL, 0644); }
+int openForSync(const char* path) { return open(path, O_RDONLY); }
+int flushToDisk(int fd) { return fsync(fd); }
+int closeFile(int fd) { return close(fd); }
+bool replaceFile(const std::string& from, const std::string& to) { return std::rename(from.c_str(), to.c_str()) == 0; }
+#endif
 
 std::string systemReason(int error) {
     return std::strerror(error);
@@ -35,7 +73,7 @@ std::string systemReason(int error) {
 char gTempPath[4096];
 
 void removeTempAndReraise(int signal) {
-    if (gTempPath[0]) unlink(gTempPath);
+    if (gTempPath[0]) std::remove(gTempPath);
     std::signal(signal, SIG_DFL);
     std::raise(signal);
 }
@@ -47,7 +85,9 @@ public:
         static const bool isInstalled = [] {
             std::signal(SIGINT, &removeTempAndReraise);
             std::signal(SIGTERM, &removeTempAndReraise);
+#ifdef SIGHUP
             std::signal(SIGHUP, &removeTempAndReraise);
+#endif
             return true;
         }();
         (void)isInstalled;
@@ -62,89 +102,6 @@ private:
     std::string path_;
     bool isKept_ = false;
 };
-
-// ---- libpng with its setjmp error handling. Only C calls run after setjmp, and every C++
-// object the functions touch belongs to the caller, so a longjmp skips no destructor.
-
-struct PngError {
-    char message[256] = "";
-};
-
-void pngError(png_structp png, png_const_charp message) {
-    auto* error = static_cast<PngError*>(png_get_error_ptr(png));
-    std::snprintf(error->message, sizeof error->message, "%s", message ? message : "libpng error");
-    png_longjmp(png, 1);
-}
-
-void pngWarning(png_structp, png_const_charp) {}
-
-bool encodePng(FILE* file, const std::uint8_t* bytes, int width, int height, int bitDepth, PngError* error) {
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, error, &pngError, &pngWarning);
-    if (!png) return false;
-    png_infop info = png_create_info_struct(png);
-    if (!info) {
-        png_destroy_write_struct(&png, nullptr);
-        return false;
-    }
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        return false;
-    }
-    png_init_io(png, file);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), bitDepth,
-                 PNG_COLOR_TYPE_RGBA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    const std::size_t rowBytes = std::size_t(width) * 4 * (bitDepth / 8);
-    for (int y = 0; y < height; ++y) png_write_row(png, bytes + rowBytes * std::size_t(y));
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
-    return true;
-}
-
-struct PngDecodeBuffers {
-    std::vector<png_byte> raw;
-    std::vector<png_bytep> rows;
-    int width = 0;
-    int height = 0;
-    int bitDepth = 8;
-};
-
-bool decodePng(FILE* file, PngDecodeBuffers* out, PngError* error) {
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, error, &pngError, &pngWarning);
-    if (!png) return false;
-    png_infop info = png_create_info_struct(png);
-    if (!info) {
-        png_destroy_read_struct(&png, nullptr, nullptr);
-        return false;
-    }
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_read_struct(&png, &info, nullptr);
-        return false;
-    }
-    png_init_io(png, file);
-    png_read_info(png, info);
-    const int colorType = png_get_color_type(png, info);
-    const int depth = png_get_bit_depth(png, info);
-    const bool hasTransparency = png_get_valid(png, info, PNG_INFO_tRNS) != 0;
-    if (colorType == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
-    if (colorType == PNG_COLOR_TYPE_GRAY && depth < 8) png_set_expand_gray_1_2_4_to_8(png);
-    if (hasTransparency) png_set_tRNS_to_alpha(png);
-    if (colorType == PNG_COLOR_TYPE_GRAY || colorType == PNG_COLOR_TYPE_GRAY_ALPHA) png_set_gray_to_rgb(png);
-    if (!(colorType & PNG_COLOR_MASK_ALPHA) && !hasTransparency) png_set_add_alpha(png, 0xFFFF, PNG_FILLER_AFTER);
-    png_set_interlace_handling(png);
-    png_read_update_info(png, info);
-    out->width = static_cast<int>(png_get_image_width(png, info));
-    out->height = static_cast<int>(png_get_image_height(png, info));
-    out->bitDepth = png_get_bit_depth(png, info);
-    const std::size_t rowBytes = png_get_rowbytes(png, info);
-    out->raw.resize(rowBytes * std::size_t(out->height));
-    out->rows.resize(std::size_t(out->height));
-    for (int y = 0; y < out->height; ++y) out->rows[std::size_t(y)] = out->raw.data() + rowBytes * std::size_t(y);
-    png_read_image(png, out->rows.data());
-    png_read_end(png, nullptr);
-    png_destroy_read_struct(&png, &info, nullptr);
-    return true;
-}
 
 // ---- Writers into a temporary path
 
@@ -165,58 +122,22 @@ void writePngFile(const minihost::RgbaImage& image, int bitDepth, const std::str
             }
         }
     }
-    FILE* file = std::fopen(tempPath.c_str(), "wb");
-    if (!file) throw RuntimeFailure(target + ": cannot create the file: " + systemReason(errno));
-    PngError error;
-    const bool isEncoded = encodePng(file, bytes.data(), image.width, image.height, bitDepth, &error);
-    const int flushError = std::fflush(file) != 0 ? errno : 0;
-    const int closeError = std::fclose(file) != 0 ? errno : 0;
-    if (!isEncoded)
-        throw RuntimeFailure(target +
-                             ": cannot write the PNG: " + (error.message[0] ? error.message : "libpng failed"));
-    if (flushError || closeError)
-        throw RuntimeFailure(target + ": cannot write the file: " + systemReason(flushError ? flushError : closeError));
+    codec::writePng(tempPath, bytes.data(), image.width, image.height, bitDepth, target);
 }
 
 void writeExrFile(const minihost::RgbaImage& image, bool isHalf, const std::string& tempPath,
                   const std::string& target) {
-    try {
-        if (isHalf) {
-            std::vector<Imf::Rgba> pixels(std::size_t(image.width) * image.height);
-            for (std::size_t i = 0; i < pixels.size(); ++i) {
-                const float* p = &image.pixels[i * 4];
-                pixels[i] = Imf::Rgba(p[0], p[1], p[2], p[3]);
-            }
-            Imf::RgbaOutputFile file(tempPath.c_str(), image.width, image.height, Imf::WRITE_RGBA);
-            file.setFrameBuffer(pixels.data(), 1, std::size_t(image.width));
-            file.writePixels(image.height);
-        } else {
-            Imf::Header header(image.width, image.height);
-            const char* names[4] = {"R", "G", "B", "A"};
-            for (const char* name : names) header.channels().insert(name, Imf::Channel(Imf::FLOAT));
-            Imf::OutputFile file(tempPath.c_str(), header);
-            Imf::FrameBuffer frame;
-            const std::size_t xStride = 4 * sizeof(float);
-            const std::size_t yStride = xStride * std::size_t(image.width);
-            char* base = reinterpret_cast<char*>(const_cast<float*>(image.pixels.data()));
-            for (int c = 0; c < 4; ++c)
-                frame.insert(names[c], Imf::Slice(Imf::FLOAT, base + c * sizeof(float), xStride, yStride));
-            file.setFrameBuffer(frame);
-            file.writePixels(image.height);
-        }
-    } catch (const std::exception& e) {
-        throw RuntimeFailure(target + ": cannot write the EXR: " + e.what());
-    }
+    codec::writeExr(image, isHalf, tempPath, target);
 }
 
 // Data on disk before the rename, so that a crash right after it cannot leave an empty file
 // under the final name.
 void syncFile(const std::string& tempPath, const std::string& target) {
-    int fd = open(tempPath.c_str(), O_RDONLY);
+    int fd = openForSync(tempPath.c_str());
     if (fd < 0) throw RuntimeFailure(target + ": cannot reopen the written file: " + systemReason(errno));
-    const int result = fsync(fd);
+    const int result = flushToDisk(fd);
     const int error = errno;
-    close(fd);
+    closeFile(fd);
     if (result != 0) throw RuntimeFailure(target + ": cannot write the file to disk: " + systemReason(error));
 }
 
@@ -240,36 +161,7 @@ void straightPixel16(const float premultiplied[4], std::uint16_t out[4]) {
     out[3] = static_cast<std::uint16_t>(std::lround(a * 65535.0));
 }
 
-PngPixels readPng(const std::string& path) {
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) throw RuntimeFailure("cannot read image \"" + path + "\": " + systemReason(errno));
-    png_byte signature[8] = {};
-    const bool isPng = std::fread(signature, 1, 8, file) == 8 && png_sig_cmp(signature, 0, 8) == 0;
-    if (!isPng) {
-        std::fclose(file);
-        throw RuntimeFailure("cannot read image \"" + path + "\": not a PNG file");
-    }
-    std::rewind(file);
-    PngDecodeBuffers buffers;
-    PngError error;
-    const bool isDecoded = decodePng(file, &buffers, &error);
-    std::fclose(file);
-    if (!isDecoded)
-        throw RuntimeFailure("cannot read image \"" + path +
-                             "\": " + (error.message[0] ? error.message : "libpng failed"));
-
-    PngPixels pixels;
-    pixels.width = buffers.width;
-    pixels.height = buffers.height;
-    pixels.bitDepth = buffers.bitDepth;
-    const std::size_t count = std::size_t(pixels.width) * pixels.height * 4;
-    pixels.samples.resize(count);
-    for (std::size_t i = 0; i < count; ++i)
-        pixels.samples[i] = pixels.bitDepth == 16
-                                ? static_cast<std::uint16_t>((buffers.raw[2 * i] << 8) | buffers.raw[2 * i + 1])
-                                : buffers.raw[i];
-    return pixels;
-}
+PngPixels readPng(const std::string& path) { return codec::readPng(path); }
 
 minihost::RgbaImage readPngImage(const std::string& path) {
     PngPixels png = readPng(path);
@@ -283,34 +175,7 @@ minihost::RgbaImage readPngImage(const std::string& path) {
     return image;
 }
 
-ExrPixels readExr(const std::string& path) {
-    try {
-        Imf::InputFile file(path.c_str());
-        const Imath::Box2i window = file.header().dataWindow();
-        ExrPixels pixels;
-        pixels.width = window.max.x - window.min.x + 1;
-        pixels.height = window.max.y - window.min.y + 1;
-        for (auto it = file.header().channels().begin(); it != file.header().channels().end(); ++it) {
-            pixels.channels.emplace_back(it.name());
-            if (it.channel().type != Imf::HALF) pixels.isHalf = false;
-        }
-        pixels.rgba.assign(std::size_t(pixels.width) * pixels.height * 4, 0.0f);
-        Imf::FrameBuffer frame;
-        const std::size_t xStride = 4 * sizeof(float);
-        const std::size_t yStride = xStride * std::size_t(pixels.width);
-        char* base =
-            reinterpret_cast<char*>(pixels.rgba.data()) - (std::ptrdiff_t(window.min.x) * std::ptrdiff_t(xStride) +
-                                                           std::ptrdiff_t(window.min.y) * std::ptrdiff_t(yStride));
-        const char* names[4] = {"R", "G", "B", "A"};
-        for (int c = 0; c < 4; ++c)
-            frame.insert(names[c], Imf::Slice(Imf::FLOAT, base + c * sizeof(float), xStride, yStride));
-        file.setFrameBuffer(frame);
-        file.readPixels(window.min.y, window.max.y);
-        return pixels;
-    } catch (const std::exception& e) {
-        throw RuntimeFailure("cannot read EXR \"" + path + "\": " + e.what());
-    }
-}
+ExrPixels readExr(const std::string& path) { return codec::readExr(path); }
 
 void writeImageAtomically(const minihost::RgbaImage& image, OutputFormat format, const std::string& path) {
     const std::filesystem::path target(path);
@@ -319,7 +184,7 @@ void writeImageAtomically(const minihost::RgbaImage& image, OutputFormat format,
     std::string tempName = ".";
     tempName += target.filename().string();
     tempName += ".tmp-";
-    tempName += std::to_string(getpid());
+    tempName += std::to_string(processId());
     const std::string tempPath = (target.parent_path() / tempName).string();
     TempFileGuard guard(tempPath);
     switch (format) {
@@ -337,7 +202,7 @@ void writeImageAtomically(const minihost::RgbaImage& image, OutputFormat format,
             break;
     }
     syncFile(tempPath, path);
-    if (std::rename(tempPath.c_str(), path.c_str()) != 0)
+    if (!replaceFile(tempPath, path))
         throw RuntimeFailure(path + ": cannot put the written file in place: " + systemReason(errno));
     guard.keep();
 }
@@ -350,12 +215,12 @@ void prepareOutputDirectory(const std::string& directory) {
         throw RuntimeFailure("output folder \"" + directory + "\": not a folder");
     // The permission bits do not tell (root ignores them, read-only mounts do not show): try.
     std::string probeName = ".cindel-probe-";
-    probeName += std::to_string(getpid());
+    probeName += std::to_string(processId());
     const std::string probe = (std::filesystem::path(directory) / probeName).string();
-    int fd = open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    int fd = createExclusive(probe.c_str());
     if (fd < 0) throw RuntimeFailure("output folder \"" + directory + "\": cannot write in it: " + systemReason(errno));
-    close(fd);
-    unlink(probe.c_str());
+    closeFile(fd);
+    std::remove(probe.c_str());
 }
 
 }  // namespace cli

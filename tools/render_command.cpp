@@ -230,9 +230,11 @@ int runRender(const RenderOptions& options) {
     if (frames.count() == 1)
         std::fprintf(stderr, "): %s\n", firstPath.c_str());
     else
-        std::fprintf(
-            stderr, "): %s … %s\n", firstPath.c_str(),
-            std::filesystem::path(framePath(directory, scene.output.prefix, frames.last, format)).filename().c_str());
+        std::fprintf(stderr, "): %s … %s\n", firstPath.c_str(),
+                     std::filesystem::path(framePath(directory, scene.output.prefix, frames.last, format))
+                         .filename()
+                         .string()
+                         .c_str());
 
     if (PF_Err err = session.shutDown())
         std::fprintf(stderr, "cindel: warning: the effect's set-down returned %s\n", describeEffectError(err).c_str());

@@ -1,10 +1,6 @@
 // ffmpeg lookup and invocation.
 #include "tools/video.h"
 
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -12,23 +8,109 @@
 
 #include "tools/errors.h"
 
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 extern char** environ;
+#endif
 
 namespace cli {
 
+namespace {
+
+#ifdef _WIN32
+constexpr char kPathSeparator = ';';
+constexpr const char* kFfmpegName = "\\ffmpeg.exe";
+constexpr const char* kDefaultPath = "";
+bool isExecutable(const std::string& path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// One argument of a command line as the Microsoft C runtime splits it again: quoted, with
+// backslashes doubled only where they precede a quote.
+void appendQuoted(std::string& line, const std::string& argument) {
+    line += '"';
+    std::size_t backslashes = 0;
+    for (char c : argument) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        line.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+        backslashes = 0;
+        line += c;
+    }
+    line.append(backslashes * 2, '\\');
+    line += '"';
+}
+
+// Runs the program and waits; returns its exit status, or throws naming what failed.
+int runAndWait(const std::string& program, const std::vector<std::string>& args) {
+    std::string line;
+    for (const std::string& a : args) {
+        if (!line.empty()) line += ' ';
+        appendQuoted(line, a);
+    }
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process))
+        throw RuntimeFailure("cannot run " + program + ": Windows error " + std::to_string(GetLastError()));
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD status = 1;
+    GetExitCodeProcess(process.hProcess, &status);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return int(status);
+}
+#else
+constexpr char kPathSeparator = ':';
+constexpr const char* kFfmpegName = "/ffmpeg";
+constexpr const char* kDefaultPath = "/usr/local/bin:/usr/bin:/bin";
+bool isExecutable(const std::string& path) { return access(path.c_str(), X_OK) == 0; }
+
+int runAndWait(const std::string& program, std::vector<std::string> args) {
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    int spawnError = posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ);
+    if (spawnError != 0) throw RuntimeFailure("cannot run " + program + ": " + std::strerror(spawnError));
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) throw RuntimeFailure("waiting for ffmpeg: " + std::string(std::strerror(errno)));
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+#endif
+
+}  // namespace
+
 std::string findFfmpeg() {
     const char* path = std::getenv("PATH");
-    std::string dirs = path ? path : "/usr/local/bin:/usr/bin:/bin";
+    std::string dirs = path ? path : kDefaultPath;
     std::size_t start = 0;
     while (start <= dirs.size()) {
-        std::size_t colon = dirs.find(':', start);
-        std::string dir = dirs.substr(start, colon - start);
+        std::size_t separator = dirs.find(kPathSeparator, start);
+        std::string dir = dirs.substr(start, separator - start);
         if (!dir.empty()) {
-            std::string candidate = dir + "/ffmpeg";
-            if (access(candidate.c_str(), X_OK) == 0) return candidate;
+            std::string candidate = dir + kFfmpegName;
+            if (isExecutable(candidate)) return candidate;
         }
-        if (colon == std::string::npos) break;
-        start = colon + 1;
+        if (separator == std::string::npos) break;
+        start = separator + 1;
     }
     return {};
 }
@@ -58,19 +140,9 @@ void encodeVideo(const VideoJob& job) {
     }
     args.insert(args.end(), {"-filter_complex", filter, "-frames:v", std::to_string(job.frameCount), "-c:v", "libx264",
                              "-pix_fmt", "yuv420p", "-movflags", "+faststart", job.output});
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    int spawnError = posix_spawn(&pid, job.ffmpeg.c_str(), nullptr, nullptr, argv.data(), environ);
-    if (spawnError != 0) throw RuntimeFailure("cannot run " + job.ffmpeg + ": " + std::strerror(spawnError));
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) throw RuntimeFailure("waiting for ffmpeg: " + std::string(std::strerror(errno)));
-    }
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        throw RuntimeFailure("ffmpeg could not encode " + job.output + " (exit status " +
-                             std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1) + ")");
+    const int status = runAndWait(job.ffmpeg, args);
+    if (status != 0)
+        throw RuntimeFailure("ffmpeg could not encode " + job.output + " (exit status " + std::to_string(status) + ")");
 }
 
 }  // namespace cli
