@@ -1,13 +1,22 @@
 # Cindel: the two everyday commands.
-#   make test   install what is missing, build (Release, into build/) and run the whole test suite
+#   make test   install what is missing, build (Release, into build/, and the Windows builds) and
+#               run the whole test suite, the Windows tests under Wine included
 #   make demo   install what is missing, build, and render the built-in scene with `cindel` into
 #               out/demo/ (plus out/demo/demo.mp4 when ffmpeg is installed)
+# and the Windows plug-in:
+#   make windows   cross-compile with MinGW-w64 into build-windows/: Cindel.aex (the plug-in users
+#                  install), cindel.exe and minihost
 
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test demo warnings clean format
+WINDOWS_DIR ?= build-windows
+WINDOWS_TEST_DIR ?= build-windows-cpu
+WINDOWS_CMAKE_FLAGS ?=
+WINDOWS_CONFIGURE = -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release -DCINDEL_WERROR=ON
+
+.PHONY: all deps configure build test demo warnings clean format windows windows-test-build windows-test
 
 all: build
 
@@ -20,10 +29,28 @@ configure: deps
 build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
-test: build
+# The Linux suite reads the Windows builds (the PiPL resource, frames rendered under Wine), so they
+# are built first; then the Windows suite runs under Wine.
+test: build windows windows-test-build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 600 || \
 	  { echo; echo "== TESTS FAILED (see above) =="; exit 1; }
+	cd $(WINDOWS_TEST_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 600 || \
+	  { echo; echo "== WINDOWS TESTS FAILED (see above) =="; exit 1; }
 	@echo; echo "== ALL TESTS PASSED =="
+
+# The shipping Windows build: the CPU fallback off, as users get it; no tests.
+windows: deps
+	cmake -S . -B $(WINDOWS_DIR) $(WINDOWS_CONFIGURE) -DCINDEL_BUILD_TESTS=OFF $(WINDOWS_CMAKE_FLAGS)
+	cmake --build $(WINDOWS_DIR) -j $(JOBS)
+
+# The Windows build the tests run under Wine, whose OpenCL.dll reaches this machine's PoCL: the
+# same code with the CPU fallback on, and the host-protocol tests.
+windows-test-build: deps
+	cmake -S . -B $(WINDOWS_TEST_DIR) $(WINDOWS_CONFIGURE) -DCINDEL_CPU_FALLBACK=ON $(WINDOWS_CMAKE_FLAGS)
+	cmake --build $(WINDOWS_TEST_DIR) -j $(JOBS)
+
+windows-test: windows windows-test-build
+	cd $(WINDOWS_TEST_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 600
 
 # Warnings as errors across every target, the check CI makes.
 warnings: deps
@@ -41,4 +68,4 @@ format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(WINDOWS_DIR) $(WINDOWS_TEST_DIR)
