@@ -64,19 +64,19 @@ CD_INLINE int cd_lattice_box_start(int pot, int o, int side0, int side1, int sid
 
 // Value noise with corners from one box of the table: cd_smooth_noisef with each
 // cd_hash3f(corner) replaced by the table value at that corner; everything else is its
-// expressions in its order. The corner index is clamped to the box only so that a table that
-// does not cover a point can never read outside the buffer; the host's sizes make it cover.
+// expressions in its order, held by the same pragmas. The corner index is clamped to the box only
+// so that a table that does not cover a point can never read outside the buffer; the host's sizes
+// make it cover.
 CD_INLINE float cd_lattice_noisef(__global const float* box, int side, int ox, int oy, int oz, float x, float y,
                                   float z) {
+#pragma clang fp reassociate(off)
+#pragma clang fp contract(off)
     const float ix = CD_LATTICE_FLOOR(x);
     const float iy = CD_LATTICE_FLOOR(y);
     const float iz = CD_LATTICE_FLOOR(z);
-    float fx = x - ix;
-    float fy = y - iy;
-    float fz = z - iz;
-    fx = fx * fx * (3.0f - 2.0f * fx);
-    fy = fy * fy * (3.0f - 2.0f * fy);
-    fz = fz * fz * (3.0f - 2.0f * fz);
+    const float fx = cd_fade3(x - ix);
+    const float fy = cd_fade3(y - iy);
+    const float fz = cd_fade3(z - iz);
 
     const int jx = clamp((int)ix - ox, 0, side - 2);
     const int jy = clamp((int)iy - oy, 0, side - 2);
@@ -113,14 +113,15 @@ CD_INLINE float cd_lattice_octave(__global const float* lattice, __global const 
 
 // cd_fbmf of potential `pot` from the table: its three octaves written out (amplitudes 0.5,
 // 0.25, 0.125 and frequencies 1, 2, 4 are exact, as in its loop), summed in the same order with
-// the same `v += amp × noise` form, so that the contraction the compiler chooses is the same.
-// Written out, no loop is left in the work-item.
+// the same fused `v = fma(amp, noise, v)`. Written out, no loop is left in the work-item.
 CD_INLINE float cd_lattice_fbmf(__global const float* lattice, __global const int* origin, int pot, int side0,
                                 int side1, int side2, float x, float y, float z) {
+#pragma clang fp reassociate(off)
+#pragma clang fp contract(off)
     float v = 0.0f;
-    v += 0.5f * cd_lattice_octave(lattice, origin, pot, 0, side0, side1, side2, x * 1.0f, y * 1.0f, z * 1.0f);
-    v += 0.25f * cd_lattice_octave(lattice, origin, pot, 1, side0, side1, side2, x * 2.0f, y * 2.0f, z * 2.0f);
-    v += 0.125f * cd_lattice_octave(lattice, origin, pot, 2, side0, side1, side2, x * 4.0f, y * 4.0f, z * 4.0f);
+    v = fma(0.5f, cd_lattice_octave(lattice, origin, pot, 0, side0, side1, side2, x * 1.0f, y * 1.0f, z * 1.0f), v);
+    v = fma(0.25f, cd_lattice_octave(lattice, origin, pot, 1, side0, side1, side2, x * 2.0f, y * 2.0f, z * 2.0f), v);
+    v = fma(0.125f, cd_lattice_octave(lattice, origin, pot, 2, side0, side1, side2, x * 4.0f, y * 4.0f, z * 4.0f), v);
     return v;
 }
 

@@ -13,6 +13,15 @@
 // Positions are in grid units with cell centres at integer + 0.5; fields are cubic N x N x N with
 // index z*N*N + y*N + x. The library is built with -cl-fast-relaxed-math, so sin, pow and log are
 // the device's fast variants and the hash may differ between devices in its last bits.
+//
+// The relaxed math also lets the compiler regroup sums and fuse products into them as it likes,
+// and it likes differently in each kernel a helper is inlined into, for each group shape, and for
+// each CPU. PoCL's AVX2 build, left free, regrouped the hash's own product and fraction with the
+// gradient noise's corner sums in some kernels and not in others: the same lattice point then
+// hashed 2 ulp of sin(h) * 43758.5453 (1/256) apart, and the noise jumped at lattice faces. So
+// every noise helper below holds its written order: `#pragma clang fp reassociate(off)` and
+// `contract(off)`, with an explicit fma wherever a product is meant to be fused into a sum.
+// Compilers that do not know the pragmas ignore them.
 
 // OpenCL C follows C99 here: a plain `inline` definition emits no out-of-line body, so a compiler
 // that declines to inline (an optimisation-disabled build) would fail to link. `static`, allowed
@@ -31,6 +40,8 @@ CD_INLINE int cd_idx(int x, int y, int z, int N) { return z * N * N + y * N + x;
 // turned 311.7 * (iy + 1) into 311.7 * iy + 311.7), so the sum is written with explicit fma,
 // which optimisers leave alone; it is also what contraction produced here without it.
 CD_INLINE float cd_hash3f(float x, float y, float z) {
+#pragma clang fp reassociate(off)
+#pragma clang fp contract(off)
     const float h = fma(74.7f, z, fma(127.1f, x, 311.7f * y));
     const float s = sin(h) * 43758.5453f;
     return s - floor(s);
@@ -55,16 +66,22 @@ CD_INLINE void cd_lattice_corners(float ix, float iy, float iz, float* x0, float
     *z1 = (float)(jz + 1);
 }
 
+// The smoothstep fade f^2 (3 - 2f), with 3 - 2f fused. cd_lattice_noisef repeats it.
+CD_INLINE float cd_fade3(float f) {
+#pragma clang fp reassociate(off)
+#pragma clang fp contract(off)
+    return f * f * fma(-2.0f, f, 3.0f);
+}
+
 CD_INLINE float cd_smooth_noisef(float x, float y, float z) {
+#pragma clang fp reassociate(off)
+#pragma clang fp contract(off)
     const float ix = floor(x);
     const float iy = floor(y);
     const float iz = floor(z);
-    float fx = x - ix;
-    float fy = y - iy;
-    float fz = z - iz;
-    fx = fx * fx * (3.0f - 2.0f * fx);
-    fy = fy * fy * (3.0f - 2.0f * fy);
-    fz = fz * fz * (3.0f - 2.0f * fz);
+    const float fx = cd_fade3(x - ix);
+    const float fy = cd_fade3(y - iy);
+    const float fz = cd_fade3(z - iz);
 
     float lx0, ly0, lz0, lx1, ly1, lz1;
     cd_lattice_corners(ix, iy, iz, &lx0, &ly0, &lz0, &lx1, &ly1, &lz1);
@@ -88,20 +105,36 @@ CD_INLINE float cd_smooth_noisef(float x, float y, float z) {
 
 CD_INLINE float cd_smooth_noise(float3 p) { return cd_smooth_noisef(p.x, p.y, p.z); }
 
+// The quintic fade f^3 (f (6f - 15) + 10) and its derivative f^2 30 (f (f - 2) + 1), each inner
+// product fused into its sum.
+CD_INLINE float cd_fade5(float f) {
+#pragma clang fp reassociate(off)
+#pragma clang fp contract(off)
+    return f * f * f * fma(f, fma(6.0f, f, -15.0f), 10.0f);
+}
+
+CD_INLINE float cd_fade5_slope(float f) {
+#pragma clang fp reassociate(off)
+#pragma clang fp contract(off)
+    return f * f * 30.0f * fma(f, f - 2.0f, 1.0f);
+}
+
 // Value noise with a quintic fade (C2 across lattice cells) and its exact gradient.
 CD_INLINE void cd_noisedf(float x, float y, float z, float* value, float* dx, float* dy, float* dz) {
+#pragma clang fp reassociate(off)
+#pragma clang fp contract(off)
     const float ix = floor(x);
     const float iy = floor(y);
     const float iz = floor(z);
     const float fx = x - ix;
     const float fy = y - iy;
     const float fz = z - iz;
-    const float ux = fx * fx * fx * (fx * (6.0f * fx - 15.0f) + 10.0f);
-    const float uy = fy * fy * fy * (fy * (6.0f * fy - 15.0f) + 10.0f);
-    const float uz = fz * fz * fz * (fz * (6.0f * fz - 15.0f) + 10.0f);
-    const float dux = 30.0f * fx * fx * (fx * (fx - 2.0f) + 1.0f);
-    const float duy = 30.0f * fy * fy * (fy * (fy - 2.0f) + 1.0f);
-    const float duz = 30.0f * fz * fz * (fz * (fz - 2.0f) + 1.0f);
+    const float ux = cd_fade5(fx);
+    const float uy = cd_fade5(fy);
+    const float uz = cd_fade5(fz);
+    const float dux = cd_fade5_slope(fx);
+    const float duy = cd_fade5_slope(fy);
+    const float duz = cd_fade5_slope(fz);
 
     float lx0, ly0, lz0, lx1, ly1, lz1;
     cd_lattice_corners(ix, iy, iz, &lx0, &ly0, &lz0, &lx1, &ly1, &lz1);
@@ -123,10 +156,18 @@ CD_INLINE void cd_noisedf(float x, float y, float z, float* value, float* dx, fl
     const float k6 = a - b - e + f;
     const float k7 = -a + b + c - d + e - f - g + h;
 
-    *value = k0 + k1 * ux + k2 * uy + k3 * uz + k4 * ux * uy + k5 * uy * uz + k6 * uz * ux + k7 * ux * uy * uz;
-    *dx = dux * (k1 + k4 * uy + k6 * uz + k7 * uy * uz);
-    *dy = duy * (k2 + k4 * ux + k5 * uz + k7 * ux * uz);
-    *dz = duz * (k3 + k5 * uy + k6 * ux + k7 * ux * uy);
+    // k0 + k1 ux + k2 uy + k3 uz + k4 ux uy + k5 uy uz + k6 uz ux + k7 ux uy uz, from the left,
+    // each term's last product fused into the running sum; the gradients likewise.
+    float v = fma(k1, ux, k0);
+    v = fma(k2, uy, v);
+    v = fma(k3, uz, v);
+    v = fma(k4 * ux, uy, v);
+    v = fma(k5 * uy, uz, v);
+    v = fma(k6 * uz, ux, v);
+    *value = fma(k7 * ux * uy, uz, v);
+    *dx = dux * fma(k7 * uy, uz, fma(k6, uz, fma(k4, uy, k1)));
+    *dy = duy * fma(k7 * ux, uz, fma(k5, uz, fma(k4, ux, k2)));
+    *dz = duz * fma(k7 * ux, uy, fma(k6, ux, fma(k5, uy, k3)));
 }
 
 CD_INLINE float4 cd_noised(float3 p) {
@@ -142,18 +183,22 @@ CD_INLINE float4 cd_noised(float3 p) {
 // footprint: 1 up to half a footprint, 0 from a whole one. This is smoothstep(1, 0.5, width)
 // written out, because the builtin leaves edge0 >= edge1 undefined.
 CD_INLINE float cd_band_weight(float width) {
+#pragma clang fp reassociate(off)
+#pragma clang fp contract(off)
     const float t = clamp((1.0f - width) * 2.0f, 0.0f, 1.0f);
-    return t * t * (3.0f - 2.0f * t);
+    return cd_fade3(t);
 }
 
 CD_INLINE int cd_clamp_octaves(int octaves) { return clamp(octaves, 1, 6); }
 
 CD_INLINE float cd_fbmf(float x, float y, float z) {
+#pragma clang fp reassociate(off)
+#pragma clang fp contract(off)
     float v = 0.0f;
     float amp = 0.5f;
     float freq = 1.0f;
     for (int o = 0; o < 3; ++o) {
-        v += amp * cd_smooth_noisef(x * freq, y * freq, z * freq);
+        v = fma(amp, cd_smooth_noisef(x * freq, y * freq, z * freq), v);
         amp *= 0.5f;
         freq *= 2.0f;
     }
@@ -163,12 +208,14 @@ CD_INLINE float cd_fbmf(float x, float y, float z) {
 CD_INLINE float cd_fbm(float3 p) { return cd_fbmf(p.x, p.y, p.z); }
 
 CD_INLINE float cd_fbm_octf(float x, float y, float z, int octaves) {
+#pragma clang fp reassociate(off)
+#pragma clang fp contract(off)
     const int n = cd_clamp_octaves(octaves);
     float v = 0.0f;
     float amp = 0.5f;
     float freq = 1.0f;
     for (int o = 0; o < n; ++o) {
-        v += amp * cd_smooth_noisef(x * freq, y * freq, z * freq);
+        v = fma(amp, cd_smooth_noisef(x * freq, y * freq, z * freq), v);
         amp *= 0.5f;
         freq *= 2.0f;
     }
@@ -178,6 +225,8 @@ CD_INLINE float cd_fbm_octf(float x, float y, float z, int octaves) {
 CD_INLINE float cd_fbm_oct(float3 p, int octaves) { return cd_fbm_octf(p.x, p.y, p.z, octaves); }
 
 CD_INLINE float cd_fbm_oct_blf(float x, float y, float z, int octaves, float wBase) {
+#pragma clang fp reassociate(off)
+#pragma clang fp contract(off)
     const int n = cd_clamp_octaves(octaves);
     float v = 0.0f;
     float norm = 0.0f;
@@ -185,8 +234,8 @@ CD_INLINE float cd_fbm_oct_blf(float x, float y, float z, int octaves, float wBa
     float freq = 1.0f;
     for (int o = 0; o < n; ++o) {
         const float bl = cd_band_weight(wBase * freq);
-        v += amp * bl * cd_smooth_noisef(x * freq, y * freq, z * freq);
-        norm += amp * bl;
+        v = fma(amp * bl, cd_smooth_noisef(x * freq, y * freq, z * freq), v);
+        norm = fma(amp, bl, norm);
         amp *= 0.561f;
         freq *= 2.0f;
     }
@@ -200,6 +249,8 @@ CD_INLINE float cd_fbm_oct_bl(float3 p, int octaves, float wBase) {
 // Returns 0.35 when every octave is below the footprint: the caller scales temperature by
 // 1 + k*(ridged - 0.35), so that value leaves it unchanged.
 CD_INLINE float cd_ridged_blf(float x, float y, float z, int octaves, float wBase) {
+#pragma clang fp reassociate(off)
+#pragma clang fp contract(off)
     const int n = cd_clamp_octaves(octaves);
     float sum = 0.0f;
     float norm = 0.0f;
@@ -208,12 +259,12 @@ CD_INLINE float cd_ridged_blf(float x, float y, float z, int octaves, float wBas
     float freq = 1.0f;
     for (int o = 0; o < n; ++o) {
         const float bl = cd_band_weight(wBase * freq);
-        const float nn = fabs(2.0f * cd_smooth_noisef(x * freq, y * freq, z * freq) - 1.0f);
+        const float nn = fabs(fma(2.0f, cd_smooth_noisef(x * freq, y * freq, z * freq), -1.0f));
         const float r = 1.0f - nn;
         const float sig = r * r * weight;
         weight = clamp(2.0f * sig, 0.4f, 1.0f);
-        sum += amp * bl * sig;
-        norm += amp * bl;
+        sum = fma(amp * bl, sig, sum);
+        norm = fma(amp, bl, norm);
         amp *= 0.561f;
         freq *= 2.0f;
     }
@@ -229,6 +280,8 @@ CD_INLINE float cd_ridged_bl(float3 p, int octaves, float wBase) {
 // (in the noise's own units at each octave, not scaled by the frequency).
 CD_INLINE void cd_swiss_blf(float x, float y, float z, int octaves, float wBase, float* value, float* gx, float* gy,
                             float* gz) {
+#pragma clang fp reassociate(off)
+#pragma clang fp contract(off)
     const int n = cd_clamp_octaves(octaves);
     float sum = 0.0f;
     float norm = 0.0f;
@@ -240,15 +293,15 @@ CD_INLINE void cd_swiss_blf(float x, float y, float z, int octaves, float wBase,
     for (int o = 0; o < n; ++o) {
         const float bl = cd_band_weight(wBase * freq);
         float nv, ndx, ndy, ndz;
-        cd_noisedf((x + 0.15f * dsx) * freq, (y + 0.15f * dsy) * freq, (z + 0.15f * dsz) * freq, &nv, &ndx, &ndy,
+        cd_noisedf(fma(0.15f, dsx, x) * freq, fma(0.15f, dsy, y) * freq, fma(0.15f, dsz, z) * freq, &nv, &ndx, &ndy,
                    &ndz);
-        const float nc = 2.0f * nv - 1.0f;
+        const float nc = fma(2.0f, nv, -1.0f);
         const float ridge = 1.0f - fabs(nc);
         const float w = amp * bl;
-        sum += w * ridge;
-        dsx += w * ndx * -nc;
-        dsy += w * ndy * -nc;
-        dsz += w * ndz * -nc;
+        sum = fma(w, ridge, sum);
+        dsx = fma(w * ndx, -nc, dsx);
+        dsy = fma(w * ndy, -nc, dsy);
+        dsz = fma(w * ndz, -nc, dsz);
         norm += w;
         freq *= 2.0f;
         // Rough regions (large sum so far) keep more of the finer octaves.
