@@ -62,9 +62,11 @@ __kernel void cd_divergence(__global const float4* vel, __global float* divOut, 
 // must apply exactly the same operator, or the residual would measure an equation the sweeps do
 // not solve. The sweeps run in whole-row groups, and PoCL compiles each group shape anew, free
 // under the relaxed math to regroup the sums differently in each; the pragmas hold the written
-// grouping in every shape. It is the grouping PoCL's own shapes give the plain six-term sum at
-// every side a grid or one of its multigrid levels can have (16 to 384), so pinning it moved no
-// bit there; the residual's fma is likewise the contraction those shapes made.
+// grouping in every shape. It is the grouping PoCL's own shapes gave the plain six-term sum on the
+// AVX-512 CPUs the solver was first measured on, at every side a grid or one of its multigrid
+// levels can have (16 to 384), so pinning it moved no bit there; the residual's fma is likewise
+// the contraction those shapes made. PoCL's AVX2 build groups the plain sum otherwise, which is
+// why the order is written down rather than left to whichever CPU compiles it.
 CD_INLINE float cd_proj_neighbour_sum(__global const float* p, int x, int y, int z, int N) {
 #pragma clang fp reassociate(off)
 #pragma clang fp contract(off)
