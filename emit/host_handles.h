@@ -19,7 +19,7 @@ struct EffectGuard {
 };
 
 struct StreamGuard {
-    const AEGP_StreamSuite11* suite;
+    const AEGP_StreamSuite6* suite;
     AEGP_StreamRefH handle = nullptr;
     ~StreamGuard() {
         if (handle) suite->AEGP_DisposeStream(handle);
@@ -27,7 +27,7 @@ struct StreamGuard {
 };
 
 struct StreamValueGuard {
-    const AEGP_StreamSuite11* suite;
+    const AEGP_StreamSuite6* suite;
     AEGP_StreamValue2 value{};
     bool isHeld = false;
     ~StreamValueGuard() {
@@ -36,7 +36,7 @@ struct StreamValueGuard {
 };
 
 struct MaskGuard {
-    const AEGP_LayerMaskSuite7* suite;
+    const AEGP_MaskSuite6* suite;
     AEGP_MaskRefH handle = nullptr;
     ~MaskGuard() {
         if (handle) suite->AEGP_DisposeMask(handle);
@@ -46,7 +46,7 @@ struct MaskGuard {
 // x and y of a layer's position, scale or anchor point at a composition time. Those streams are
 // 3-D; a 2-D answer shares the leading x and y. False when the host refuses or a value is not
 // finite.
-inline bool readLayerTwoD(const AEGP_StreamSuite11* streams, AEGP_LayerH layer, AEGP_LayerStream which,
+inline bool readLayerTwoD(const AEGP_StreamSuite6* streams, AEGP_LayerH layer, AEGP_LayerStream which,
                           const A_Time& compTime, double& x, double& y) {
     AEGP_StreamVal2 val{};
     AEGP_StreamType type = AEGP_StreamType_NO_DATA;

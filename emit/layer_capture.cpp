@@ -191,7 +191,7 @@ void logProbes(const float* layerMap, int layerWidth, int layerHeight, const Lay
 
 // Far beyond any composition, and inside float's range once scaled: the placement fields are
 // floats, and a double beyond their range has no float to become.
-bool readTwoD(const AEGP_StreamSuite11* streams, AEGP_LayerH layer, AEGP_LayerStream which, const A_Time& compTime,
+bool readTwoD(const AEGP_StreamSuite6* streams, AEGP_LayerH layer, AEGP_LayerStream which, const A_Time& compTime,
               double& x, double& y) {
     constexpr double kMaxCoordinate = 1e15;
     return readLayerTwoD(streams, layer, which, compTime, x, y) && std::fabs(x) <= kMaxCoordinate &&
@@ -205,8 +205,8 @@ std::string readPlacement(PF_InData* inData, float refScaleX, float refScaleY, F
     const AEGP_PluginID pluginId = processState().aegpPluginId;
     SuiteHandler suites(inData->pica_basicP);
     const AEGP_PFInterfaceSuite1* pf = suites.pfInterfaceSuite1();
-    const AEGP_StreamSuite11* streams = suites.streamSuite11();
-    const AEGP_LayerSuite14* layers = suites.layerSuite14();
+    const AEGP_StreamSuite6* streams = suites.streamSuite11();
+    const AEGP_LayerSuite8* layers = suites.layerSuite14();
     EffectGuard effect{suites.effectSuite4()};
 
     if (pf->AEGP_GetNewEffectForEffect(pluginId, inData->effect_ref, &effect.handle) != A_Err_NONE || !effect.handle) {

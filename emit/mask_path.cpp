@@ -44,9 +44,9 @@ enum class OutlineResult { Painted, Skipped, Failed };
 // One mask's outline, sampled and painted. Failed ends the whole build.
 OutlineResult paintMask(SuiteHandler& suites, AEGP_PluginID pluginId, AEGP_LayerH layer, A_long index,
                         const A_Time& compTime, const LayerToMap& xf, float* map, int width, int height) {
-    const AEGP_LayerMaskSuite7* masks = suites.layerMaskSuite7();
-    const AEGP_StreamSuite11* streams = suites.streamSuite11();
-    const AEGP_MaskOutlineSuite5* outlines = suites.maskOutlineSuite5();
+    const AEGP_MaskSuite6* masks = suites.layerMaskSuite7();
+    const AEGP_StreamSuite6* streams = suites.streamSuite11();
+    const AEGP_MaskOutlineSuite3* outlines = suites.maskOutlineSuite5();
 
     MaskGuard mask{masks};
     if (masks->AEGP_GetLayerMaskByIndex(layer, index, &mask.handle) != A_Err_NONE || !mask.handle) {
@@ -104,9 +104,9 @@ OutlineResult paintMask(SuiteHandler& suites, AEGP_PluginID pluginId, AEGP_Layer
 bool buildWithSuites(PF_InData* inData, AEGP_PluginID pluginId, int width, int height, float** mapOut) {
     SuiteHandler suites(inData->pica_basicP);
     const AEGP_PFInterfaceSuite1* pf = suites.pfInterfaceSuite1();
-    const AEGP_LayerSuite14* layers = suites.layerSuite14();
-    const AEGP_StreamSuite11* streams = suites.streamSuite11();
-    const AEGP_LayerMaskSuite7* masks = suites.layerMaskSuite7();
+    const AEGP_LayerSuite8* layers = suites.layerSuite14();
+    const AEGP_StreamSuite6* streams = suites.streamSuite11();
+    const AEGP_MaskSuite6* masks = suites.layerMaskSuite7();
     suites.maskOutlineSuite5();  // now, so that no handle is held when a missing suite throws
 
     AEGP_LayerH effectLayer = nullptr;

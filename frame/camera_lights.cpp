@@ -60,7 +60,7 @@ struct CompositionLights {
 CompositionLights findCompositionLights(PF_InData* inData, SuiteHandler& suites) {
     CompositionLights lights;
     const AEGP_PFInterfaceSuite1* pf = suites.pfInterfaceSuite1();
-    const AEGP_LayerSuite14* layerSuite = suites.layerSuite14();
+    const AEGP_LayerSuite8* layerSuite = suites.layerSuite14();
 
     AEGP_LayerH effectLayer = nullptr;
     if (callHost(pf->AEGP_GetEffectLayer, inData->effect_ref, &effectLayer) != A_Err_NONE || !effectLayer) {
@@ -143,10 +143,10 @@ bool readKeyLight(PF_InData* inData, int lightIndex, KeyLightReading& out) {
         KeyLightReading reading;
         if (!translationOf(transform, reading.x, reading.y, reading.z)) return false;
 
-        const AEGP_StreamSuite11* streams = suites.streamSuite11();
+        const AEGP_StreamSuite6* streams = suites.streamSuite11();
         AEGP_StreamVal2 value{};
         AEGP_StreamType type = AEGP_StreamType_NO_DATA;
-        if (callHost(streams->AEGP_GetLayerStreamValue, light, AEGP_LayerStream(AEGP_LayerStream_LIGHT_COLOR),
+        if (callHost(streams->AEGP_GetLayerStreamValue, light, AEGP_LayerStream(AEGP_LayerStream_COLOR),
                      AEGP_LTimeMode(AEGP_LTimeMode_CompTime), &compTime, A_Boolean(false), &value,
                      &type) == A_Err_NONE) {
             float r, g, b;
@@ -158,7 +158,7 @@ bool readKeyLight(PF_InData* inData, int lightIndex, KeyLightReading& out) {
             }
         }
         value = AEGP_StreamVal2{};
-        if (callHost(streams->AEGP_GetLayerStreamValue, light, AEGP_LayerStream(AEGP_LayerStream_LIGHT_INTENSITY),
+        if (callHost(streams->AEGP_GetLayerStreamValue, light, AEGP_LayerStream(AEGP_LayerStream_INTENSITY),
                      AEGP_LTimeMode(AEGP_LTimeMode_CompTime), &compTime, A_Boolean(false), &value,
                      &type) == A_Err_NONE) {
             float intensity;
@@ -194,7 +194,7 @@ int readLightTracks(PF_InData* inData, int lightSource, int frameCount, FrameSet
         // Both suites are in hand before the first entry is written, so a throw cannot leave a
         // half-written track behind.
         const AEGP_PFInterfaceSuite1* pf = suites.pfInterfaceSuite1();
-        const AEGP_LayerSuite14* layerSuite = suites.layerSuite14();
+        const AEGP_LayerSuite8* layerSuite = suites.layerSuite14();
         for (int t = 0; t < trackCount; ++t) {
             const int offset = t * kMaxHistoryFrames;
             // One matrix for the whole track and the transform's status unchecked: a frame the host
@@ -236,7 +236,7 @@ float readCompMotionBlurScale(PF_InData* inData) {
             !layer) {
             return 0.0f;
         }
-        const AEGP_LayerSuite14* layerSuite = suites.layerSuite14();
+        const AEGP_LayerSuite8* layerSuite = suites.layerSuite14();
         AEGP_LayerFlags layerFlags = 0;
         if (callHost(layerSuite->AEGP_GetLayerFlags, layer, &layerFlags) != A_Err_NONE) return 0.0f;
         if (!(layerFlags & AEGP_LayerFlag_MOTION_BLUR)) return 0.0f;

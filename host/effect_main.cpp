@@ -13,6 +13,7 @@
 #include "frame/pre_render.h"
 #include "frame/render_frame.h"
 #include "gpu/gpu_runtime.h"
+#include "host/abi_layout.h"
 #include "host/instance_data.h"
 #include "host/plugin_properties.h"
 #include "host/process_state.h"
@@ -26,8 +27,7 @@ namespace cindel {
 namespace {
 
 // The about text is the format string itself, passed through the host's sprintf; it holds no '%'.
-constexpr char kAboutText[] =
-    CINDEL_NAME " v1.0\rVolumetric fire and smoke simulated and ray-marched on the GPU.";
+constexpr char kAboutText[] = CINDEL_NAME " v1.0\rVolumetric fire and smoke simulated and ray-marched on the GPU.";
 
 PF_Err about(PF_InData* inData, PF_OutData* outData) {
     if (!inData || !outData) return PF_Err_BAD_CALLBACK_PARAM;

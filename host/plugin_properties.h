@@ -13,8 +13,10 @@
 #define CINDEL_ENTRY_POINT "EffectMain"
 #define CINDEL_PIPL_VERSION_MAJOR 2
 #define CINDEL_PIPL_VERSION_MINOR 0
+/* The interface version the effect is built against: the published PF_PLUG_IN_VERSION and
+ * PF_PLUG_IN_SUBVERS of the host's current release (checked where both are visible). */
 #define CINDEL_SPEC_VERSION_MAJOR 13
-#define CINDEL_SPEC_VERSION_MINOR 29
+#define CINDEL_SPEC_VERSION_MINOR 28
 /* PF_VERSION(1, 0, 0, PF_Stage_RELEASE, 2) */
 #define CINDEL_EFFECT_VERSION 0x00080602
 #define CINDEL_INFO_FLAGS 0

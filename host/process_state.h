@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "AE_GeneralPlug.h"
+#include "host/entry_point.h"
 
 namespace cindel {
 
@@ -17,7 +18,7 @@ struct ProcessState {
 ProcessState& processState();
 
 // Premiere Pro poses as the host but has no AEGP layer.
-constexpr A_long kPremiereApplId = PF_FOURCC('P', 'r', 'M', 'r');
+constexpr A_long kPremiereApplId = cindel::fourCharCode('P', 'r', 'M', 'r');
 inline bool isPremiere(const PF_InData* inData) { return inData->appl_id == kPremiereApplId; }
 
 }  // namespace cindel

@@ -7,17 +7,17 @@ namespace cindel {
 namespace {
 
 constexpr SuiteName kSuiteNames[] = {
-    {kAEGPUtilitySuite, kAEGPUtilitySuiteVersion13},
+    {kAEGPUtilitySuite, kAEGPUtilitySuiteVersion6},
     {kAEGPPFInterfaceSuite, kAEGPPFInterfaceSuiteVersion1},
-    {kAEGPStreamSuite, kAEGPStreamSuiteVersion7},
-    {kAEGPStreamSuite, kAEGPStreamSuiteVersion11},
+    {kAEGPStreamSuite, kAEGPStreamSuiteVersion2},
+    {kAEGPStreamSuite, kAEGPStreamSuiteVersion6},
     {kAEGPDynamicStreamSuite, kAEGPDynamicStreamSuiteVersion2},
     {kAEGPEffectSuite, kAEGPEffectSuiteVersion4},
     {kAEGPKeyframeSuite, kAEGPKeyframeSuiteVersion4},
-    {kAEGPLayerSuite, kAEGPLayerSuiteVersion14},
-    {kAEGPCompSuite, kAEGPCompSuiteVersion25},
-    {kAEGPLayerMaskSuite, kAEGPLayerMaskSuiteVersion7},
-    {kAEGPMaskOutlineSuite, kAEGPMaskOutlineSuiteVersion5},
+    {kAEGPLayerSuite, kAEGPLayerSuiteVersion8},
+    {kAEGPCompSuite, kAEGPCompSuiteVersion11},
+    {kAEGPMaskSuite, kAEGPMaskSuiteVersion6},
+    {kAEGPMaskOutlineSuite, kAEGPMaskOutlineSuiteVersion3},
 };
 static_assert(sizeof(kSuiteNames) / sizeof(kSuiteNames[0]) == static_cast<size_t>(SuiteId::Count));
 
@@ -29,7 +29,9 @@ void reportWorldSuiteFailure(PF_OutData* outData, const char* message) {
 
 }  // namespace
 
-SuiteName suiteName(SuiteId id) { return kSuiteNames[static_cast<size_t>(id)]; }
+SuiteName suiteName(SuiteId id) {
+    return kSuiteNames[static_cast<size_t>(id)];
+}
 
 SuiteHandler::SuiteHandler(SPBasicSuite* basic) : basic_(basic) {
     if (!basic_ || !basic_->AcquireSuite || !basic_->ReleaseSuite) throw PF_Err(PF_Err_BAD_CALLBACK_PARAM);

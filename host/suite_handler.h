@@ -46,11 +46,13 @@ public:
     SuiteHandler(const SuiteHandler&) = delete;
     SuiteHandler& operator=(const SuiteHandler&) = delete;
 
-    const AEGP_UtilitySuite13* utilitySuite13() { return static_cast<const AEGP_UtilitySuite13*>(acquire(SuiteId::Utility13)); }
+    const AEGP_UtilitySuite6* utilitySuite13() {
+        return static_cast<const AEGP_UtilitySuite6*>(acquire(SuiteId::Utility13));
+    }
     const AEGP_PFInterfaceSuite1* pfInterfaceSuite1() {
         return static_cast<const AEGP_PFInterfaceSuite1*>(acquire(SuiteId::PFInterface1));
     }
-    const AEGP_StreamSuite7* streamSuite7() { return static_cast<const AEGP_StreamSuite7*>(acquire(SuiteId::Stream7)); }
+    const AEGP_StreamSuite2* streamSuite7() { return static_cast<const AEGP_StreamSuite2*>(acquire(SuiteId::Stream7)); }
     const AEGP_DynamicStreamSuite2* dynamicStreamSuite2() {
         return static_cast<const AEGP_DynamicStreamSuite2*>(acquire(SuiteId::DynamicStream2));
     }
@@ -59,16 +61,16 @@ public:
         return static_cast<const AEGP_KeyframeSuite4*>(acquire(SuiteId::Keyframe4));
     }
 
-    const AEGP_StreamSuite11* streamSuite11() {
-        return static_cast<const AEGP_StreamSuite11*>(acquire(SuiteId::Stream11));
+    const AEGP_StreamSuite6* streamSuite11() {
+        return static_cast<const AEGP_StreamSuite6*>(acquire(SuiteId::Stream11));
     }
-    const AEGP_LayerSuite14* layerSuite14() { return static_cast<const AEGP_LayerSuite14*>(acquire(SuiteId::Layer14)); }
-    const AEGP_CompSuite25* compSuite25() { return static_cast<const AEGP_CompSuite25*>(acquire(SuiteId::Comp25)); }
-    const AEGP_LayerMaskSuite7* layerMaskSuite7() {
-        return static_cast<const AEGP_LayerMaskSuite7*>(acquire(SuiteId::LayerMask7));
+    const AEGP_LayerSuite8* layerSuite14() { return static_cast<const AEGP_LayerSuite8*>(acquire(SuiteId::Layer14)); }
+    const AEGP_CompSuite11* compSuite25() { return static_cast<const AEGP_CompSuite11*>(acquire(SuiteId::Comp25)); }
+    const AEGP_MaskSuite6* layerMaskSuite7() {
+        return static_cast<const AEGP_MaskSuite6*>(acquire(SuiteId::LayerMask7));
     }
-    const AEGP_MaskOutlineSuite5* maskOutlineSuite5() {
-        return static_cast<const AEGP_MaskOutlineSuite5*>(acquire(SuiteId::MaskOutline5));
+    const AEGP_MaskOutlineSuite3* maskOutlineSuite5() {
+        return static_cast<const AEGP_MaskOutlineSuite3*>(acquire(SuiteId::MaskOutline5));
     }
 
     // Untyped access by id.

@@ -18,6 +18,7 @@
 #include "minihost/host.h"
 #include "minihost/host_callbacks.h"
 #include "minihost/host_error.h"
+#include "minihost/unexpected_slot.h"
 
 namespace minihost {
 
@@ -276,7 +277,7 @@ A_Err getLayerStreamValue(AEGP_LayerH layerH, AEGP_LayerStream which, AEGP_LTime
             val.three_d = threeD(layer->scale.at(seconds));
             streamType = AEGP_StreamType_ThreeD;
             break;
-        case AEGP_LayerStream_LIGHT_COLOR: {
+        case AEGP_LayerStream_COLOR: {
             if (layer->type != LayerType::Light) return A_Err_PARAMETER;
             auto unit = [](double c) { return std::clamp(c, 0.0, 1.0); };
             const Rgb& c = layer->lightColor;
@@ -284,7 +285,7 @@ A_Err getLayerStreamValue(AEGP_LayerH layerH, AEGP_LayerStream which, AEGP_LTime
             streamType = AEGP_StreamType_COLOR;
             break;
         }
-        case AEGP_LayerStream_LIGHT_INTENSITY:
+        case AEGP_LayerStream_INTENSITY:
             if (layer->type != LayerType::Light) return A_Err_PARAMETER;
             val.one_d = layer->lightIntensity.at(seconds);
             streamType = AEGP_StreamType_OneD;
@@ -358,19 +359,170 @@ A_Err getMaskOutlineVertexInfo(AEGP_MaskOutlineValH handle, AEGP_VertexIndex ind
     return A_Err_NONE;
 }
 
-const AEGP_LayerSuite14 kLayerSuite14{&getCompNumLayers, &getCompLayerByIndex, &getLayerParentComp,
-                                      &getLayerFlags,    &getLayerObjectType,  &getLayerToWorldXform,
-                                      &getLayerId,       &getLayerFromLayerId};
-const AEGP_CompSuite25 kCompSuite25{&getCompFlags};
-const AEGP_StreamSuite11 kStreamSuite11{&aegp::getNewEffectStreamByIndex,
-                                        &getNewMaskStream,
-                                        &aegp::disposeStream,
-                                        &getNewStreamValue,
-                                        &disposeStreamValue,
-                                        &getLayerStreamValue};
-const AEGP_LayerMaskSuite7 kLayerMaskSuite7{&getLayerNumMasks, &getLayerMaskByIndex, &disposeMask};
-const AEGP_MaskOutlineSuite5 kMaskOutlineSuite5{&isMaskOutlineOpen, &getMaskOutlineNumSegments,
-                                                &getMaskOutlineVertexInfo};
+const AEGP_LayerSuite8 kLayerSuite14{
+    .AEGP_GetCompNumLayers = &getCompNumLayers,
+    .AEGP_GetCompLayerByIndex = &getCompLayerByIndex,
+    MINIHOST_UNEXPECTED(AEGP_LayerSuite8, AEGP_GetActiveLayer),
+    MINIHOST_UNEXPECTED(AEGP_LayerSuite8, AEGP_GetLayerIndex),
+    MINIHOST_UNEXPECTED(AEGP_LayerSuite8, AEGP_GetLayerSourceItem),
+    MINIHOST_UNEXPECTED(AEGP_LayerSuite8, AEGP_GetLayerSourceItemID),
+    .AEGP_GetLayerParentComp = &getLayerParentComp,
+    MINIHOST_UNEXPECTED(AEGP_LayerSuite8, AEGP_GetLayerName),
+    MINIHOST_UNEXPECTED(AEGP_LayerSuite8, AEGP_GetLayerQuality),
+    MINIHOST_UNEXPECTED(AEGP_LayerSuite8, AEGP_SetLayerQuality),
+    .AEGP_GetLayerFlags = &getLayerFlags,
+    MINIHOST_UNEXPECTED(AEGP_LayerSuite8, AEGP_SetLayerFlag),
+    MINIHOST_UNEXPECTED(AEGP_LayerSuite8, AEGP_IsLayerVideoReallyOn),
+    MINIHOST_UNEXPECTED(AEGP_LayerSuite8, AEGP_IsLayerAudioReallyOn),
+    MINIHOST_UNEXPECTED(AEGP_LayerSuite8, AEGP_GetLayerCurrentTime),
+    MINIHOST_UNEXPECTED(AEGP_LayerSuite8, AEGP_GetLayerInPoint),
+    MINIHOST_UNEXPECTED(AEGP_LayerSuite8, AEGP_GetLayerDuration),
+    MINIHOST_UNEXPECTED(AEGP_LayerSuite8, AEGP_SetLayerInPointAndDuration),
+    MINIHOST_UNEXPECTED(AEGP_LayerSuite8, AEGP_GetLayerOffset),
+    MINIHOST_UNEXPECTED(AEGP_LayerSuite8, AEGP_SetLayerOffset),
+    MINIHOST_UNEXPECTED(AEGP_LayerSuite8, AEGP_GetLayerStretch),
+    MINIHOST_UNEXPECTED(AEGP_LayerSuite8, AEGP_SetLayerStretch),
+    MINIHOST_UNEXPECTED(AEGP_LayerSuite8, AEGP_GetLayerTransferMode),
+    MINIHOST_UNEXPECTED(AEGP_LayerSuite8, AEGP_SetLayerTransferMode),
+    MINIHOST_UNEXPECTED(AEGP_LayerSuite8, AEGP_IsAddLayerValid),
+    MINIHOST_UNEXPECTED(AEGP_LayerSuite8, AEGP_AddLayer),
+    MINIHOST_UNEXPECTED(AEGP_LayerSuite8, AEGP_ReorderLayer),
+    MINIHOST_UNEXPECTED(AEGP_LayerSuite8, AEGP_GetLayerMaskedBounds),
+    .AEGP_GetLayerObjectType = &getLayerObjectType,
+    MINIHOST_UNEXPECTED(AEGP_LayerSuite8, AEGP_IsLayer3D),
+    MINIHOST_UNEXPECTED(AEGP_LayerSuite8, AEGP_IsLayer2D),
+    MINIHOST_UNEXPECTED(AEGP_LayerSuite8, AEGP_IsVideoActive),
+    MINIHOST_UNEXPECTED(AEGP_LayerSuite8, AEGP_IsLayerUsedAsTrackMatte),
+    MINIHOST_UNEXPECTED(AEGP_LayerSuite8, AEGP_DoesLayerHaveTrackMatte),
+    MINIHOST_UNEXPECTED(AEGP_LayerSuite8, AEGP_ConvertCompToLayerTime),
+    MINIHOST_UNEXPECTED(AEGP_LayerSuite8, AEGP_ConvertLayerToCompTime),
+    MINIHOST_UNEXPECTED(AEGP_LayerSuite8, AEGP_GetLayerDancingRandValue),
+    .AEGP_GetLayerID = &getLayerId,
+    .AEGP_GetLayerToWorldXform = &getLayerToWorldXform,
+    MINIHOST_UNEXPECTED(AEGP_LayerSuite8, AEGP_GetLayerToWorldXformFromView),
+    MINIHOST_UNEXPECTED(AEGP_LayerSuite8, AEGP_SetLayerName),
+    MINIHOST_UNEXPECTED(AEGP_LayerSuite8, AEGP_GetLayerParent),
+    MINIHOST_UNEXPECTED(AEGP_LayerSuite8, AEGP_SetLayerParent),
+    MINIHOST_UNEXPECTED(AEGP_LayerSuite8, AEGP_DeleteLayer),
+    MINIHOST_UNEXPECTED(AEGP_LayerSuite8, AEGP_DuplicateLayer),
+    .AEGP_GetLayerFromLayerID = &getLayerFromLayerId,
+    MINIHOST_UNEXPECTED(AEGP_LayerSuite8, AEGP_GetLayerLabel),
+    MINIHOST_UNEXPECTED(AEGP_LayerSuite8, AEGP_SetLayerLabel),
+    MINIHOST_UNEXPECTED(AEGP_LayerSuite8, AEGP_GetLayerSamplingQuality),
+    MINIHOST_UNEXPECTED(AEGP_LayerSuite8, AEGP_SetLayerSamplingQuality),
+};
+
+const AEGP_CompSuite11 kCompSuite25{
+    MINIHOST_UNEXPECTED(AEGP_CompSuite11, AEGP_GetCompFromItem),
+    MINIHOST_UNEXPECTED(AEGP_CompSuite11, AEGP_GetItemFromComp),
+    MINIHOST_UNEXPECTED(AEGP_CompSuite11, AEGP_GetCompDownsampleFactor),
+    MINIHOST_UNEXPECTED(AEGP_CompSuite11, AEGP_SetCompDownsampleFactor),
+    MINIHOST_UNEXPECTED(AEGP_CompSuite11, AEGP_GetCompBGColor),
+    MINIHOST_UNEXPECTED(AEGP_CompSuite11, AEGP_SetCompBGColor),
+    .AEGP_GetCompFlags = &getCompFlags,
+    MINIHOST_UNEXPECTED(AEGP_CompSuite11, AEGP_GetShowLayerNameOrSourceName),
+    MINIHOST_UNEXPECTED(AEGP_CompSuite11, AEGP_SetShowLayerNameOrSourceName),
+    MINIHOST_UNEXPECTED(AEGP_CompSuite11, AEGP_GetShowBlendModes),
+    MINIHOST_UNEXPECTED(AEGP_CompSuite11, AEGP_SetShowBlendModes),
+    MINIHOST_UNEXPECTED(AEGP_CompSuite11, AEGP_GetCompFramerate),
+    MINIHOST_UNEXPECTED(AEGP_CompSuite11, AEGP_SetCompFrameRate),
+    MINIHOST_UNEXPECTED(AEGP_CompSuite11, AEGP_GetCompShutterAnglePhase),
+    MINIHOST_UNEXPECTED(AEGP_CompSuite11, AEGP_GetCompShutterFrameRange),
+    MINIHOST_UNEXPECTED(AEGP_CompSuite11, AEGP_GetCompSuggestedMotionBlurSamples),
+    MINIHOST_UNEXPECTED(AEGP_CompSuite11, AEGP_SetCompSuggestedMotionBlurSamples),
+    MINIHOST_UNEXPECTED(AEGP_CompSuite11, AEGP_GetCompMotionBlurAdaptiveSampleLimit),
+    MINIHOST_UNEXPECTED(AEGP_CompSuite11, AEGP_SetCompMotionBlurAdaptiveSampleLimit),
+    MINIHOST_UNEXPECTED(AEGP_CompSuite11, AEGP_GetCompWorkAreaStart),
+    MINIHOST_UNEXPECTED(AEGP_CompSuite11, AEGP_GetCompWorkAreaDuration),
+    MINIHOST_UNEXPECTED(AEGP_CompSuite11, AEGP_SetCompWorkAreaStartAndDuration),
+    MINIHOST_UNEXPECTED(AEGP_CompSuite11, AEGP_CreateSolidInComp),
+    MINIHOST_UNEXPECTED(AEGP_CompSuite11, AEGP_CreateCameraInComp),
+    MINIHOST_UNEXPECTED(AEGP_CompSuite11, AEGP_CreateLightInComp),
+    MINIHOST_UNEXPECTED(AEGP_CompSuite11, AEGP_CreateComp),
+    MINIHOST_UNEXPECTED(AEGP_CompSuite11, AEGP_GetNewCollectionFromCompSelection),
+    MINIHOST_UNEXPECTED(AEGP_CompSuite11, AEGP_SetSelection),
+    MINIHOST_UNEXPECTED(AEGP_CompSuite11, AEGP_GetCompDisplayStartTime),
+    MINIHOST_UNEXPECTED(AEGP_CompSuite11, AEGP_SetCompDisplayStartTime),
+    MINIHOST_UNEXPECTED(AEGP_CompSuite11, AEGP_SetCompDuration),
+    MINIHOST_UNEXPECTED(AEGP_CompSuite11, AEGP_CreateNullInComp),
+    MINIHOST_UNEXPECTED(AEGP_CompSuite11, AEGP_SetCompPixelAspectRatio),
+    MINIHOST_UNEXPECTED(AEGP_CompSuite11, AEGP_CreateTextLayerInComp),
+    MINIHOST_UNEXPECTED(AEGP_CompSuite11, AEGP_CreateBoxTextLayerInComp),
+    MINIHOST_UNEXPECTED(AEGP_CompSuite11, AEGP_SetCompDimensions),
+    MINIHOST_UNEXPECTED(AEGP_CompSuite11, AEGP_DuplicateComp),
+    MINIHOST_UNEXPECTED(AEGP_CompSuite11, AEGP_GetCompFrameDuration),
+    MINIHOST_UNEXPECTED(AEGP_CompSuite11, AEGP_GetMostRecentlyUsedComp),
+    MINIHOST_UNEXPECTED(AEGP_CompSuite11, AEGP_CreateVectorLayerInComp),
+    MINIHOST_UNEXPECTED(AEGP_CompSuite11, AEGP_GetNewCompMarkerStream),
+    MINIHOST_UNEXPECTED(AEGP_CompSuite11, AEGP_GetCompDisplayDropFrame),
+    MINIHOST_UNEXPECTED(AEGP_CompSuite11, AEGP_SetCompDisplayDropFrame),
+    MINIHOST_UNEXPECTED(AEGP_CompSuite11, AEGP_ReorderCompSelection),
+};
+
+const AEGP_StreamSuite6 kStreamSuite11{
+    MINIHOST_UNEXPECTED(AEGP_StreamSuite6, AEGP_IsStreamLegal),
+    MINIHOST_UNEXPECTED(AEGP_StreamSuite6, AEGP_CanVaryOverTime),
+    MINIHOST_UNEXPECTED(AEGP_StreamSuite6, AEGP_GetValidInterpolations),
+    MINIHOST_UNEXPECTED(AEGP_StreamSuite6, AEGP_GetNewLayerStream),
+    MINIHOST_UNEXPECTED(AEGP_StreamSuite6, AEGP_GetEffectNumParamStreams),
+    .AEGP_GetNewEffectStreamByIndex = &aegp::getNewEffectStreamByIndex,
+    .AEGP_GetNewMaskStream = &getNewMaskStream,
+    .AEGP_DisposeStream = &aegp::disposeStream,
+    MINIHOST_UNEXPECTED(AEGP_StreamSuite6, AEGP_GetStreamName),
+    MINIHOST_UNEXPECTED(AEGP_StreamSuite6, AEGP_GetStreamUnitsText),
+    MINIHOST_UNEXPECTED(AEGP_StreamSuite6, AEGP_GetStreamProperties),
+    MINIHOST_UNEXPECTED(AEGP_StreamSuite6, AEGP_IsStreamTimevarying),
+    MINIHOST_UNEXPECTED(AEGP_StreamSuite6, AEGP_GetStreamType),
+    .AEGP_GetNewStreamValue = &getNewStreamValue,
+    .AEGP_DisposeStreamValue = &disposeStreamValue,
+    MINIHOST_UNEXPECTED(AEGP_StreamSuite6, AEGP_SetStreamValue),
+    .AEGP_GetLayerStreamValue = &getLayerStreamValue,
+    MINIHOST_UNEXPECTED(AEGP_StreamSuite6, AEGP_GetExpressionState),
+    MINIHOST_UNEXPECTED(AEGP_StreamSuite6, AEGP_SetExpressionState),
+    MINIHOST_UNEXPECTED(AEGP_StreamSuite6, AEGP_GetExpression),
+    MINIHOST_UNEXPECTED(AEGP_StreamSuite6, AEGP_SetExpression),
+    MINIHOST_UNEXPECTED(AEGP_StreamSuite6, AEGP_DuplicateStreamRef),
+    MINIHOST_UNEXPECTED(AEGP_StreamSuite6, AEGP_GetUniqueStreamID),
+};
+
+const AEGP_MaskSuite6 kLayerMaskSuite7{
+    .AEGP_GetLayerNumMasks = &getLayerNumMasks,
+    .AEGP_GetLayerMaskByIndex = &getLayerMaskByIndex,
+    .AEGP_DisposeMask = &disposeMask,
+    MINIHOST_UNEXPECTED(AEGP_MaskSuite6, AEGP_GetMaskInvert),
+    MINIHOST_UNEXPECTED(AEGP_MaskSuite6, AEGP_SetMaskInvert),
+    MINIHOST_UNEXPECTED(AEGP_MaskSuite6, AEGP_GetMaskMode),
+    MINIHOST_UNEXPECTED(AEGP_MaskSuite6, AEGP_SetMaskMode),
+    MINIHOST_UNEXPECTED(AEGP_MaskSuite6, AEGP_GetMaskMotionBlurState),
+    MINIHOST_UNEXPECTED(AEGP_MaskSuite6, AEGP_SetMaskMotionBlurState),
+    MINIHOST_UNEXPECTED(AEGP_MaskSuite6, AEGP_GetMaskFeatherFalloff),
+    MINIHOST_UNEXPECTED(AEGP_MaskSuite6, AEGP_SetMaskFeatherFalloff),
+    MINIHOST_UNEXPECTED(AEGP_MaskSuite6, AEGP_GetMaskID),
+    MINIHOST_UNEXPECTED(AEGP_MaskSuite6, AEGP_CreateNewMask),
+    MINIHOST_UNEXPECTED(AEGP_MaskSuite6, AEGP_DeleteMaskFromLayer),
+    MINIHOST_UNEXPECTED(AEGP_MaskSuite6, AEGP_GetMaskColor),
+    MINIHOST_UNEXPECTED(AEGP_MaskSuite6, AEGP_SetMaskColor),
+    MINIHOST_UNEXPECTED(AEGP_MaskSuite6, AEGP_GetMaskLockState),
+    MINIHOST_UNEXPECTED(AEGP_MaskSuite6, AEGP_SetMaskLockState),
+    MINIHOST_UNEXPECTED(AEGP_MaskSuite6, AEGP_GetMaskIsRotoBezier),
+    MINIHOST_UNEXPECTED(AEGP_MaskSuite6, AEGP_SetMaskIsRotoBezier),
+    MINIHOST_UNEXPECTED(AEGP_MaskSuite6, AEGP_DuplicateMask),
+};
+
+const AEGP_MaskOutlineSuite3 kMaskOutlineSuite5{
+    .AEGP_IsMaskOutlineOpen = &isMaskOutlineOpen,
+    MINIHOST_UNEXPECTED(AEGP_MaskOutlineSuite3, AEGP_SetMaskOutlineOpen),
+    .AEGP_GetMaskOutlineNumSegments = &getMaskOutlineNumSegments,
+    .AEGP_GetMaskOutlineVertexInfo = &getMaskOutlineVertexInfo,
+    MINIHOST_UNEXPECTED(AEGP_MaskOutlineSuite3, AEGP_SetMaskOutlineVertexInfo),
+    MINIHOST_UNEXPECTED(AEGP_MaskOutlineSuite3, AEGP_CreateVertex),
+    MINIHOST_UNEXPECTED(AEGP_MaskOutlineSuite3, AEGP_DeleteVertex),
+    MINIHOST_UNEXPECTED(AEGP_MaskOutlineSuite3, AEGP_GetMaskOutlineNumFeathers),
+    MINIHOST_UNEXPECTED(AEGP_MaskOutlineSuite3, AEGP_GetMaskOutlineFeatherInfo),
+    MINIHOST_UNEXPECTED(AEGP_MaskOutlineSuite3, AEGP_SetMaskOutlineFeatherInfo),
+    MINIHOST_UNEXPECTED(AEGP_MaskOutlineSuite3, AEGP_CreateMaskOutlineFeather),
+    MINIHOST_UNEXPECTED(AEGP_MaskOutlineSuite3, AEGP_DeleteMaskOutlineFeather),
+};
 
 }  // namespace
 
@@ -409,11 +561,11 @@ A_Err getEffectCameraMatrix(PF_ProgPtr effectRef, const A_Time* compTime, A_Matr
 }  // namespace aegp
 
 void provideAegpCompositionSuites(Host& host) {
-    host.suites().provide(kAEGPLayerSuite, kAEGPLayerSuiteVersion14, &kLayerSuite14);
-    host.suites().provide(kAEGPCompSuite, kAEGPCompSuiteVersion25, &kCompSuite25);
-    host.suites().provide(kAEGPStreamSuite, kAEGPStreamSuiteVersion11, &kStreamSuite11);
-    host.suites().provide(kAEGPLayerMaskSuite, kAEGPLayerMaskSuiteVersion7, &kLayerMaskSuite7);
-    host.suites().provide(kAEGPMaskOutlineSuite, kAEGPMaskOutlineSuiteVersion5, &kMaskOutlineSuite5);
+    host.suites().provide(kAEGPLayerSuite, kAEGPLayerSuiteVersion8, &kLayerSuite14);
+    host.suites().provide(kAEGPCompSuite, kAEGPCompSuiteVersion11, &kCompSuite25);
+    host.suites().provide(kAEGPStreamSuite, kAEGPStreamSuiteVersion6, &kStreamSuite11);
+    host.suites().provide(kAEGPMaskSuite, kAEGPMaskSuiteVersion6, &kLayerMaskSuite7);
+    host.suites().provide(kAEGPMaskOutlineSuite, kAEGPMaskOutlineSuiteVersion3, &kMaskOutlineSuite5);
 }
 
 }  // namespace minihost

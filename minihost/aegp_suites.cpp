@@ -9,6 +9,7 @@
 #include "minihost/host.h"
 #include "minihost/host_callbacks.h"
 #include "minihost/host_error.h"
+#include "minihost/unexpected_slot.h"
 
 namespace minihost {
 
@@ -122,8 +123,7 @@ A_Err startAddKeyframes(AEGP_StreamRefH streamHandle, AEGP_AddKeyframesInfoH* in
     return A_Err_NONE;
 }
 
-A_Err addKeyframesAt(AEGP_AddKeyframesInfoH infoHandle, AEGP_LTimeMode timeMode, const A_Time* time,
-                     A_long* keyIndex) {
+A_Err addKeyframesAt(AEGP_AddKeyframesInfoH infoHandle, AEGP_LTimeMode timeMode, const A_Time* time, A_long* keyIndex) {
     Host* host = Host::active();
     AegpState::AddKeyframes* add = host ? host->aegp().addKeyframes(infoHandle) : nullptr;
     if (!add || !time || time->scale == 0) return A_Err_PARAMETER;
@@ -136,7 +136,7 @@ A_Err addKeyframesAt(AEGP_AddKeyframesInfoH infoHandle, AEGP_LTimeMode timeMode,
     return A_Err_NONE;
 }
 
-A_Err setAddKeyframe(AEGP_AddKeyframesInfoH infoHandle, A_long keyIndex, const AEGP_StreamValue* value) {
+A_Err setAddKeyframe(AEGP_AddKeyframesInfoH infoHandle, A_long keyIndex, const AEGP_StreamValue2* value) {
     Host* host = Host::active();
     AegpState::AddKeyframes* add = host ? host->aegp().addKeyframes(infoHandle) : nullptr;
     if (!add || !value || keyIndex < 0 || static_cast<std::size_t>(keyIndex) >= add->keys.size())
@@ -195,14 +195,106 @@ A_Err setKeyframeInterpolation(AEGP_StreamRefH streamHandle, AEGP_KeyframeIndex 
     return A_Err_NONE;
 }
 
-const AEGP_PFInterfaceSuite1 kPfInterfaceSuite1{&getEffectLayer, &getNewEffectForEffect, &convertEffectToCompTime,
-                                                &aegp::getEffectCamera, &aegp::getEffectCameraMatrix};
-const AEGP_StreamSuite7 kStreamSuite7{&aegp::getNewEffectStreamByIndex, &aegp::disposeStream};
-const AEGP_DynamicStreamSuite2 kDynamicStreamSuite2{&setDynamicStreamFlag};
-const AEGP_EffectSuite4 kEffectSuite4{&disposeEffect};
-const AEGP_KeyframeSuite4 kKeyframeSuite4{&getStreamNumKfs,  &deleteKeyframe, &startAddKeyframes,
-                                          &addKeyframesAt,   &setAddKeyframe, &endAddKeyframes,
-                                          &setKeyframeInterpolation};
+const AEGP_PFInterfaceSuite1 kPfInterfaceSuite1{
+    .AEGP_GetEffectLayer = &getEffectLayer,
+    .AEGP_GetNewEffectForEffect = &getNewEffectForEffect,
+    .AEGP_ConvertEffectToCompTime = &convertEffectToCompTime,
+    .AEGP_GetEffectCamera = &aegp::getEffectCamera,
+    .AEGP_GetEffectCameraMatrix = &aegp::getEffectCameraMatrix,
+};
+
+const AEGP_StreamSuite2 kStreamSuite7{
+    MINIHOST_UNEXPECTED(AEGP_StreamSuite2, AEGP_IsStreamLegal),
+    MINIHOST_UNEXPECTED(AEGP_StreamSuite2, AEGP_CanVaryOverTime),
+    MINIHOST_UNEXPECTED(AEGP_StreamSuite2, AEGP_GetValidInterpolations),
+    MINIHOST_UNEXPECTED(AEGP_StreamSuite2, AEGP_GetNewLayerStream),
+    MINIHOST_UNEXPECTED(AEGP_StreamSuite2, AEGP_GetEffectNumParamStreams),
+    .AEGP_GetNewEffectStreamByIndex = &aegp::getNewEffectStreamByIndex,
+    MINIHOST_UNEXPECTED(AEGP_StreamSuite2, AEGP_GetNewMaskStream),
+    .AEGP_DisposeStream = &aegp::disposeStream,
+    MINIHOST_UNEXPECTED(AEGP_StreamSuite2, AEGP_GetStreamName),
+    MINIHOST_UNEXPECTED(AEGP_StreamSuite2, AEGP_GetStreamUnitsText),
+    MINIHOST_UNEXPECTED(AEGP_StreamSuite2, AEGP_GetStreamProperties),
+    MINIHOST_UNEXPECTED(AEGP_StreamSuite2, AEGP_IsStreamTimevarying),
+    MINIHOST_UNEXPECTED(AEGP_StreamSuite2, AEGP_GetStreamType),
+    MINIHOST_UNEXPECTED(AEGP_StreamSuite2, AEGP_GetNewStreamValue),
+    MINIHOST_UNEXPECTED(AEGP_StreamSuite2, AEGP_DisposeStreamValue),
+    MINIHOST_UNEXPECTED(AEGP_StreamSuite2, AEGP_SetStreamValue),
+    MINIHOST_UNEXPECTED(AEGP_StreamSuite2, AEGP_GetLayerStreamValue),
+    MINIHOST_UNEXPECTED(AEGP_StreamSuite2, AEGP_GetExpressionState),
+    MINIHOST_UNEXPECTED(AEGP_StreamSuite2, AEGP_SetExpressionState),
+    MINIHOST_UNEXPECTED(AEGP_StreamSuite2, AEGP_GetExpression),
+    MINIHOST_UNEXPECTED(AEGP_StreamSuite2, AEGP_SetExpression),
+    MINIHOST_UNEXPECTED(AEGP_StreamSuite2, AEGP_DuplicateStreamRef),
+};
+
+const AEGP_DynamicStreamSuite2 kDynamicStreamSuite2{
+    MINIHOST_UNEXPECTED(AEGP_DynamicStreamSuite2, AEGP_GetNewStreamRefForLayer),
+    MINIHOST_UNEXPECTED(AEGP_DynamicStreamSuite2, AEGP_GetStreamDepth),
+    MINIHOST_UNEXPECTED(AEGP_DynamicStreamSuite2, AEGP_GetStreamGroupingType),
+    MINIHOST_UNEXPECTED(AEGP_DynamicStreamSuite2, AEGP_GetNumStreamsInGroup),
+    MINIHOST_UNEXPECTED(AEGP_DynamicStreamSuite2, AEGP_GetDynamicStreamFlags),
+    .AEGP_SetDynamicStreamFlag = &setDynamicStreamFlag,
+    MINIHOST_UNEXPECTED(AEGP_DynamicStreamSuite2, AEGP_GetNewStreamRefByIndex),
+    MINIHOST_UNEXPECTED(AEGP_DynamicStreamSuite2, AEGP_GetNewStreamRefByMatchname),
+    MINIHOST_UNEXPECTED(AEGP_DynamicStreamSuite2, AEGP_DeleteStream),
+    MINIHOST_UNEXPECTED(AEGP_DynamicStreamSuite2, AEGP_ReorderStream),
+    MINIHOST_UNEXPECTED(AEGP_DynamicStreamSuite2, AEGP_DuplicateStream),
+    MINIHOST_UNEXPECTED(AEGP_DynamicStreamSuite2, AEGP_SetStreamName),
+    MINIHOST_UNEXPECTED(AEGP_DynamicStreamSuite2, AEGP_CanAddStream),
+    MINIHOST_UNEXPECTED(AEGP_DynamicStreamSuite2, AEGP_AddStream),
+    MINIHOST_UNEXPECTED(AEGP_DynamicStreamSuite2, AEGP_GetMatchName),
+    MINIHOST_UNEXPECTED(AEGP_DynamicStreamSuite2, AEGP_GetNewParentStreamRef),
+    MINIHOST_UNEXPECTED(AEGP_DynamicStreamSuite2, AEGP_GetStreamIsModified),
+};
+
+const AEGP_EffectSuite4 kEffectSuite4{
+    MINIHOST_UNEXPECTED(AEGP_EffectSuite4, AEGP_GetLayerNumEffects),
+    MINIHOST_UNEXPECTED(AEGP_EffectSuite4, AEGP_GetLayerEffectByIndex),
+    MINIHOST_UNEXPECTED(AEGP_EffectSuite4, AEGP_GetInstalledKeyFromLayerEffect),
+    MINIHOST_UNEXPECTED(AEGP_EffectSuite4, AEGP_GetEffectParamUnionByIndex),
+    MINIHOST_UNEXPECTED(AEGP_EffectSuite4, AEGP_GetEffectFlags),
+    MINIHOST_UNEXPECTED(AEGP_EffectSuite4, AEGP_SetEffectFlags),
+    MINIHOST_UNEXPECTED(AEGP_EffectSuite4, AEGP_ReorderEffect),
+    MINIHOST_UNEXPECTED(AEGP_EffectSuite4, AEGP_EffectCallGeneric),
+    .AEGP_DisposeEffect = &disposeEffect,
+    MINIHOST_UNEXPECTED(AEGP_EffectSuite4, AEGP_ApplyEffect),
+    MINIHOST_UNEXPECTED(AEGP_EffectSuite4, AEGP_DeleteLayerEffect),
+    MINIHOST_UNEXPECTED(AEGP_EffectSuite4, AEGP_GetNumInstalledEffects),
+    MINIHOST_UNEXPECTED(AEGP_EffectSuite4, AEGP_GetNextInstalledEffect),
+    MINIHOST_UNEXPECTED(AEGP_EffectSuite4, AEGP_GetEffectName),
+    MINIHOST_UNEXPECTED(AEGP_EffectSuite4, AEGP_GetEffectMatchName),
+    MINIHOST_UNEXPECTED(AEGP_EffectSuite4, AEGP_GetEffectCategory),
+    MINIHOST_UNEXPECTED(AEGP_EffectSuite4, AEGP_DuplicateEffect),
+    MINIHOST_UNEXPECTED(AEGP_EffectSuite4, AEGP_NumEffectMask),
+    MINIHOST_UNEXPECTED(AEGP_EffectSuite4, AEGP_GetEffectMaskID),
+    MINIHOST_UNEXPECTED(AEGP_EffectSuite4, AEGP_AddEffectMask),
+    MINIHOST_UNEXPECTED(AEGP_EffectSuite4, AEGP_RemoveEffectMask),
+    MINIHOST_UNEXPECTED(AEGP_EffectSuite4, AEGP_SetEffectMask),
+};
+
+const AEGP_KeyframeSuite4 kKeyframeSuite4{
+    .AEGP_GetStreamNumKFs = &getStreamNumKfs,
+    MINIHOST_UNEXPECTED(AEGP_KeyframeSuite4, AEGP_GetKeyframeTime),
+    MINIHOST_UNEXPECTED(AEGP_KeyframeSuite4, AEGP_InsertKeyframe),
+    .AEGP_DeleteKeyframe = &deleteKeyframe,
+    MINIHOST_UNEXPECTED(AEGP_KeyframeSuite4, AEGP_GetNewKeyframeValue),
+    MINIHOST_UNEXPECTED(AEGP_KeyframeSuite4, AEGP_SetKeyframeValue),
+    MINIHOST_UNEXPECTED(AEGP_KeyframeSuite4, AEGP_GetStreamValueDimensionality),
+    MINIHOST_UNEXPECTED(AEGP_KeyframeSuite4, AEGP_GetStreamTemporalDimensionality),
+    MINIHOST_UNEXPECTED(AEGP_KeyframeSuite4, AEGP_GetNewKeyframeSpatialTangents),
+    MINIHOST_UNEXPECTED(AEGP_KeyframeSuite4, AEGP_SetKeyframeSpatialTangents),
+    MINIHOST_UNEXPECTED(AEGP_KeyframeSuite4, AEGP_GetKeyframeTemporalEase),
+    MINIHOST_UNEXPECTED(AEGP_KeyframeSuite4, AEGP_SetKeyframeTemporalEase),
+    MINIHOST_UNEXPECTED(AEGP_KeyframeSuite4, AEGP_GetKeyframeFlags),
+    MINIHOST_UNEXPECTED(AEGP_KeyframeSuite4, AEGP_SetKeyframeFlag),
+    MINIHOST_UNEXPECTED(AEGP_KeyframeSuite4, AEGP_GetKeyframeInterpolation),
+    .AEGP_SetKeyframeInterpolation = &setKeyframeInterpolation,
+    .AEGP_StartAddKeyframes = &startAddKeyframes,
+    .AEGP_AddKeyframes = &addKeyframesAt,
+    .AEGP_SetAddKeyframe = &setAddKeyframe,
+    .AEGP_EndAddKeyframes = &endAddKeyframes,
+};
 
 A_u_char unitToByte(double value) {
     if (!(value > 0.0)) return 0;
@@ -335,8 +427,8 @@ int AegpState::liveAddKeyframes() const {
     return countLive(adds_);
 }
 
-ParamValue streamValueToParamValue(const ParamDefinition& definition, const AEGP_StreamValue& value) {
-    const AEGP_StreamVal& v = value.val;
+ParamValue streamValueToParamValue(const ParamDefinition& definition, const AEGP_StreamValue2& value) {
+    const AEGP_StreamVal2& v = value.val;
     switch (definition.def.param_type) {
         case PF_Param_FLOAT_SLIDER:
             return ParamValue::floatSlider(v.one_d);
@@ -398,7 +490,7 @@ AEGP_StreamVal2 paramValueToStreamValue(const ParamDefinition& definition, const
 
 void provideAegpSuites(Host& host) {
     host.suites().provide(kAEGPPFInterfaceSuite, kAEGPPFInterfaceSuiteVersion1, &kPfInterfaceSuite1);
-    host.suites().provide(kAEGPStreamSuite, kAEGPStreamSuiteVersion7, &kStreamSuite7);
+    host.suites().provide(kAEGPStreamSuite, kAEGPStreamSuiteVersion2, &kStreamSuite7);
     host.suites().provide(kAEGPDynamicStreamSuite, kAEGPDynamicStreamSuiteVersion2, &kDynamicStreamSuite2);
     host.suites().provide(kAEGPEffectSuite, kAEGPEffectSuiteVersion4, &kEffectSuite4);
     host.suites().provide(kAEGPKeyframeSuite, kAEGPKeyframeSuiteVersion4, &kKeyframeSuite4);

@@ -62,7 +62,7 @@ public:
     };
     struct PendingKey {
         HostTime time;
-        AEGP_StreamValue value{};
+        AEGP_StreamValue2 value{};
         bool hasValue = false;
     };
     struct AddKeyframes {
@@ -112,7 +112,7 @@ private:
 // A stream value as the host's value of the parameter's type: one_d for sliders, popups,
 // checkboxes and angles (degrees), color (0 … 1) for colours, two_d and three_d for points.
 // Throws HostError for a parameter without a value.
-ParamValue streamValueToParamValue(const ParamDefinition& definition, const AEGP_StreamValue& value);
+ParamValue streamValueToParamValue(const ParamDefinition& definition, const AEGP_StreamValue2& value);
 // The reverse, for AEGP_GetNewStreamValue. Throws HostError for a parameter without a value
 // (layer parameters are answered with their layer's id by the caller).
 AEGP_StreamVal2 paramValueToStreamValue(const ParamDefinition& definition, const ParamValue& value);

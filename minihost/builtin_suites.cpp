@@ -9,6 +9,7 @@
 #include "minihost/aegp_suites.h"
 #include "minihost/host.h"
 #include "minihost/host_callbacks.h"
+#include "minihost/unexpected_slot.h"
 
 namespace minihost {
 
@@ -96,13 +97,52 @@ PF_Err getPixelFormat(const PF_EffectWorld* world, PF_PixelFormat* format) {
     }
 }
 
-const AEGP_UtilitySuite13 kUtilitySuite13{&reportInfo, &startUndoGroup, &endUndoGroup, &registerWithAegp};
-const PF_WorldSuite2 kWorldSuite2{&newWorld, &disposeWorld, &getPixelFormat};
+const AEGP_UtilitySuite6 kUtilitySuite13{
+    .AEGP_ReportInfo = &reportInfo,
+    MINIHOST_UNEXPECTED(AEGP_UtilitySuite6, AEGP_ReportInfoUnicode),
+    MINIHOST_UNEXPECTED(AEGP_UtilitySuite6, AEGP_GetDriverPluginInitFuncVersion),
+    MINIHOST_UNEXPECTED(AEGP_UtilitySuite6, AEGP_GetDriverImplementationVersion),
+    MINIHOST_UNEXPECTED(AEGP_UtilitySuite6, AEGP_StartQuietErrors),
+    MINIHOST_UNEXPECTED(AEGP_UtilitySuite6, AEGP_EndQuietErrors),
+    MINIHOST_UNEXPECTED(AEGP_UtilitySuite6, AEGP_GetLastErrorMessage),
+    .AEGP_StartUndoGroup = &startUndoGroup,
+    .AEGP_EndUndoGroup = &endUndoGroup,
+    .AEGP_RegisterWithAEGP = &registerWithAegp,
+    MINIHOST_UNEXPECTED(AEGP_UtilitySuite6, AEGP_GetMainHWND),
+    MINIHOST_UNEXPECTED(AEGP_UtilitySuite6, AEGP_ShowHideAllFloaters),
+    MINIHOST_UNEXPECTED(AEGP_UtilitySuite6, AEGP_PaintPalGetForeColor),
+    MINIHOST_UNEXPECTED(AEGP_UtilitySuite6, AEGP_PaintPalGetBackColor),
+    MINIHOST_UNEXPECTED(AEGP_UtilitySuite6, AEGP_PaintPalSetForeColor),
+    MINIHOST_UNEXPECTED(AEGP_UtilitySuite6, AEGP_PaintPalSetBackColor),
+    MINIHOST_UNEXPECTED(AEGP_UtilitySuite6, AEGP_CharPalGetFillColor),
+    MINIHOST_UNEXPECTED(AEGP_UtilitySuite6, AEGP_CharPalGetStrokeColor),
+    MINIHOST_UNEXPECTED(AEGP_UtilitySuite6, AEGP_CharPalSetFillColor),
+    MINIHOST_UNEXPECTED(AEGP_UtilitySuite6, AEGP_CharPalSetStrokeColor),
+    MINIHOST_UNEXPECTED(AEGP_UtilitySuite6, AEGP_CharPalIsFillColorUIFrontmost),
+    MINIHOST_UNEXPECTED(AEGP_UtilitySuite6, AEGP_ConvertFpLongToHSFRatio),
+    MINIHOST_UNEXPECTED(AEGP_UtilitySuite6, AEGP_ConvertHSFRatioToFpLong),
+    MINIHOST_UNEXPECTED(AEGP_UtilitySuite6, AEGP_CauseIdleRoutinesToBeCalled),
+    MINIHOST_UNEXPECTED(AEGP_UtilitySuite6, AEGP_GetSuppressInteractiveUI),
+    MINIHOST_UNEXPECTED(AEGP_UtilitySuite6, AEGP_WriteToOSConsole),
+    MINIHOST_UNEXPECTED(AEGP_UtilitySuite6, AEGP_WriteToDebugLog),
+    MINIHOST_UNEXPECTED(AEGP_UtilitySuite6, AEGP_IsScriptingAvailable),
+    MINIHOST_UNEXPECTED(AEGP_UtilitySuite6, AEGP_ExecuteScript),
+    MINIHOST_UNEXPECTED(AEGP_UtilitySuite6, AEGP_HostIsActivated),
+    MINIHOST_UNEXPECTED(AEGP_UtilitySuite6, AEGP_GetPluginPlatformRef),
+    MINIHOST_UNEXPECTED(AEGP_UtilitySuite6, AEGP_UpdateFontList),
+    MINIHOST_UNEXPECTED(AEGP_UtilitySuite6, AEGP_GetPluginPaths),
+};
+
+const PF_WorldSuite2 kWorldSuite2{
+    .PF_NewWorld = &newWorld,
+    .PF_DisposeWorld = &disposeWorld,
+    .PF_GetPixelFormat = &getPixelFormat,
+};
 
 }  // namespace
 
 void HostCallbacks::provideBuiltinSuites(Host& host) {
-    host.suites().provide(kAEGPUtilitySuite, kAEGPUtilitySuiteVersion13, &kUtilitySuite13);
+    host.suites().provide(kAEGPUtilitySuite, kAEGPUtilitySuiteVersion6, &kUtilitySuite13);
     host.suites().provide(kPFWorldSuite, kPFWorldSuiteVersion2, &kWorldSuite2);
     provideAegpSuites(host);
     provideAegpCompositionSuites(host);

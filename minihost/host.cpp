@@ -2,15 +2,18 @@
 #include "minihost/host.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 
+#include "host/abi_layout.h"
 #include "minihost/aegp_suites.h"
 #include "minihost/handles.h"
 #include "minihost/host_callbacks.h"
 #include "minihost/host_error.h"
+#include "minihost/unexpected_slot.h"
 
 namespace minihost {
 
@@ -91,16 +94,106 @@ Host::~Host() {
         if (instance->sequenceData() && heap.isLive(instance->sequenceData())) heap.dispose(instance->sequenceData());
 }
 
+// The callback records every command hands over. The host fills each slot; the effect uses the
+// parameter, handle and ANSI ones.
+namespace {
+
+const PF_UtilCallbacks kUtilCallbacks{
+    MINIHOST_UNEXPECTED(PF_UtilCallbacks, begin_sampling),
+    MINIHOST_UNEXPECTED(PF_UtilCallbacks, subpixel_sample),
+    MINIHOST_UNEXPECTED(PF_UtilCallbacks, area_sample),
+    .get_batch_func_is_deprecated = nullptr,
+    MINIHOST_UNEXPECTED(PF_UtilCallbacks, end_sampling),
+    MINIHOST_UNEXPECTED(PF_UtilCallbacks, composite_rect),
+    MINIHOST_UNEXPECTED(PF_UtilCallbacks, blend),
+    MINIHOST_UNEXPECTED(PF_UtilCallbacks, convolve),
+    MINIHOST_UNEXPECTED(PF_UtilCallbacks, copy),
+    MINIHOST_UNEXPECTED(PF_UtilCallbacks, fill),
+    MINIHOST_UNEXPECTED(PF_UtilCallbacks, gaussian_kernel),
+    MINIHOST_UNEXPECTED(PF_UtilCallbacks, iterate),
+    MINIHOST_UNEXPECTED(PF_UtilCallbacks, premultiply),
+    MINIHOST_UNEXPECTED(PF_UtilCallbacks, premultiply_color),
+    MINIHOST_UNEXPECTED(PF_UtilCallbacks, new_world),
+    MINIHOST_UNEXPECTED(PF_UtilCallbacks, dispose_world),
+    MINIHOST_UNEXPECTED(PF_UtilCallbacks, iterate_origin),
+    MINIHOST_UNEXPECTED(PF_UtilCallbacks, iterate_lut),
+    MINIHOST_UNEXPECTED(PF_UtilCallbacks, transfer_rect),
+    MINIHOST_UNEXPECTED(PF_UtilCallbacks, transform_world),
+    .host_new_handle = &HostCallbacks::newHandle,
+    .host_lock_handle = &HostCallbacks::lockHandle,
+    .host_unlock_handle = &HostCallbacks::unlockHandle,
+    .host_dispose_handle = &HostCallbacks::disposeHandle,
+    MINIHOST_UNEXPECTED(PF_UtilCallbacks, get_callback_addr),
+    MINIHOST_UNEXPECTED(PF_UtilCallbacks, app),
+    .ansi = {
+        .atan = [](A_FpLong x) -> A_FpLong { return std::atan(x); },
+        .atan2 = [](A_FpLong x, A_FpLong y) -> A_FpLong { return std::atan2(x, y); },
+        .ceil = [](A_FpLong x) -> A_FpLong { return std::ceil(x); },
+        .cos = [](A_FpLong x) -> A_FpLong { return std::cos(x); },
+        .exp = [](A_FpLong x) -> A_FpLong { return std::exp(x); },
+        .fabs = [](A_FpLong x) -> A_FpLong { return std::fabs(x); },
+        .floor = [](A_FpLong x) -> A_FpLong { return std::floor(x); },
+        .fmod = [](A_FpLong x, A_FpLong y) -> A_FpLong { return std::fmod(x, y); },
+        .hypot = [](A_FpLong x, A_FpLong y) -> A_FpLong { return std::hypot(x, y); },
+        .log = [](A_FpLong x) -> A_FpLong { return std::log(x); },
+        .log10 = [](A_FpLong x) -> A_FpLong { return std::log10(x); },
+        .pow = [](A_FpLong x, A_FpLong y) -> A_FpLong { return std::pow(x, y); },
+        .sin = [](A_FpLong x) -> A_FpLong { return std::sin(x); },
+        .sqrt = [](A_FpLong x) -> A_FpLong { return std::sqrt(x); },
+        .tan = [](A_FpLong x) -> A_FpLong { return std::tan(x); },
+        .sprintf = &HostCallbacks::ansiSprintf,
+        .strcpy = &HostCallbacks::ansiStrcpy,
+        .asin = [](A_FpLong x) -> A_FpLong { return std::asin(x); },
+        .acos = [](A_FpLong x) -> A_FpLong { return std::acos(x); },
+        .ansi_procs = {},
+    },
+    .colorCB =
+        {
+            MINIHOST_UNEXPECTED(PF_ColorCallbacks, RGBtoHLS),
+            MINIHOST_UNEXPECTED(PF_ColorCallbacks, HLStoRGB),
+            MINIHOST_UNEXPECTED(PF_ColorCallbacks, RGBtoYIQ),
+            MINIHOST_UNEXPECTED(PF_ColorCallbacks, YIQtoRGB),
+            MINIHOST_UNEXPECTED(PF_ColorCallbacks, Luminance),
+            MINIHOST_UNEXPECTED(PF_ColorCallbacks, Hue),
+            MINIHOST_UNEXPECTED(PF_ColorCallbacks, Lightness),
+            MINIHOST_UNEXPECTED(PF_ColorCallbacks, Saturation),
+        },
+    MINIHOST_UNEXPECTED(PF_UtilCallbacks, get_platform_data),
+    .host_get_handle_size = &HostCallbacks::handleSize,
+    MINIHOST_UNEXPECTED(PF_UtilCallbacks, iterate_origin_non_clip_src),
+    MINIHOST_UNEXPECTED(PF_UtilCallbacks, iterate_generic),
+    .host_resize_handle = &HostCallbacks::resizeHandle,
+    MINIHOST_UNEXPECTED(PF_UtilCallbacks, subpixel_sample16),
+    MINIHOST_UNEXPECTED(PF_UtilCallbacks, area_sample16),
+    MINIHOST_UNEXPECTED(PF_UtilCallbacks, fill16),
+    MINIHOST_UNEXPECTED(PF_UtilCallbacks, premultiply_color16),
+    MINIHOST_UNEXPECTED(PF_UtilCallbacks, iterate16),
+    MINIHOST_UNEXPECTED(PF_UtilCallbacks, iterate_origin16),
+    MINIHOST_UNEXPECTED(PF_UtilCallbacks, iterate_origin_non_clip_src16),
+    MINIHOST_UNEXPECTED(PF_UtilCallbacks, get_pixel_data8),
+    MINIHOST_UNEXPECTED(PF_UtilCallbacks, get_pixel_data16),
+    .reserved = {},
+};
+
+const PF_InteractCallbacks kInteractCallbacks{
+    .checkout_param = &HostCallbacks::checkoutParam,
+    .checkin_param = &HostCallbacks::checkinParam,
+    .add_param = &HostCallbacks::addParam,
+    .abort = &HostCallbacks::abort,
+    .progress = &HostCallbacks::progress,
+    MINIHOST_UNEXPECTED(PF_InteractCallbacks, register_ui),
+    MINIHOST_UNEXPECTED(PF_InteractCallbacks, checkout_layer_audio),
+    MINIHOST_UNEXPECTED(PF_InteractCallbacks, checkin_layer_audio),
+    MINIHOST_UNEXPECTED(PF_InteractCallbacks, get_audio_data),
+    .reserved_str = {},
+    .reserved = {},
+};
+
+}  // namespace
+
 void Host::initialise() {
     hostRef_ = EffectRef{EffectRef::kMagic, this, nullptr};
-    utils_.host_new_handle = &HostCallbacks::newHandle;
-    utils_.host_lock_handle = &HostCallbacks::lockHandle;
-    utils_.host_unlock_handle = &HostCallbacks::unlockHandle;
-    utils_.host_dispose_handle = &HostCallbacks::disposeHandle;
-    utils_.host_get_handle_size = &HostCallbacks::handleSize;
-    utils_.host_resize_handle = &HostCallbacks::resizeHandle;
-    utils_.ansi.sprintf = &HostCallbacks::ansiSprintf;
-    utils_.ansi.strcpy = &HostCallbacks::ansiStrcpy;
+    utils_ = kUtilCallbacks;
     definitions_.emplace_back(0, inputLayerDefinition());
     HostCallbacks::provideBuiltinSuites(*this);
 }
@@ -133,11 +226,7 @@ void Host::clearCapturedLog() {
 
 void Host::fillInData(Instance* instance) {
     std::memset(&inData_, 0, sizeof inData_);
-    inData_.inter.checkout_param = &HostCallbacks::checkoutParam;
-    inData_.inter.checkin_param = &HostCallbacks::checkinParam;
-    inData_.inter.add_param = &HostCallbacks::addParam;
-    inData_.inter.abort = &HostCallbacks::abort;
-    inData_.inter.progress = &HostCallbacks::progress;
+    inData_.inter = kInteractCallbacks;
     inData_.utils = &utils_;
     inData_.effect_ref = reinterpret_cast<PF_ProgPtr>(refFor(instance));
     inData_.quality = settings_.quality;

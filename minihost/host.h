@@ -34,8 +34,8 @@ class Composition;
 class AegpState;
 
 // Application ids the host reports in PF_InData::appl_id.
-constexpr A_long kApplIdHost = PF_FOURCC('F', 'X', 'T', 'C');
-constexpr A_long kApplIdPremierePro = PF_FOURCC('P', 'r', 'M', 'r');
+constexpr A_long kApplIdHost = cindel::fourCharCode('F', 'X', 'T', 'C');
+constexpr A_long kApplIdPremierePro = cindel::fourCharCode('P', 'r', 'M', 'r');
 
 // What the host tells the effect about time, resolution and itself; read at every command.
 struct HostSettings {

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "AE_Effect.h"
+#include "host/entry_point.h"
 
 namespace minihost {
 

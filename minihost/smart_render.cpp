@@ -106,7 +106,7 @@ PF_Err Host::smartRender(Instance& instance, PF_EffectWorld* output, A_short bit
     input.pre_render_data = instance.preRenderData_;
     PF_SmartRenderCallbacks callbacks{&HostCallbacks::checkoutLayerPixels, &HostCallbacks::checkinLayerPixels,
                                       &HostCallbacks::checkoutOutput};
-    PF_SmartRenderExtra extra{&input, nullptr, &callbacks};
+    PF_SmartRenderExtra extra{&input, &callbacks};
 
     currentOutput_ = output;
     PF_Err result = send(PF_Cmd_SMART_RENDER, &extra, &instance);

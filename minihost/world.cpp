@@ -61,7 +61,7 @@ void World::allocate(A_long width, A_long height, int bits, A_long rowbytes) {
 
     world_ = std::make_unique<PF_EffectWorld>();
     std::memset(world_.get(), 0, sizeof(PF_EffectWorld));
-    world_->world_flags = PF_WorldFlag_WRITEABLE | (bits > 8 ? PF_WorldFlag_DEEP : 0);
+    world_->world_flags = PF_WorldFlag_WRITEABLE | (bits > 8 ? static_cast<PF_WorldFlags>(PF_WorldFlag_DEEP) : 0);
     world_->data = (width > 0 && height > 0) ? reinterpret_cast<PF_PixelPtr>(storage_.data()) : nullptr;
     world_->rowbytes = rowbytes;
     world_->width = width;

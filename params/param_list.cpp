@@ -41,7 +41,7 @@ constexpr ParamEntry groupStart(int index, const char* name, PF_ParamFlags flags
 constexpr ParamEntry groupEnd(int index) {
     return {index, ParamKind::kGroupEnd, "", 0, 0, 0, 0, 0, 0, nullptr, 0, 0};
 }
-constexpr ParamEntry slider(int index, const char* name, float lo, float hi, double dflt, PF_Precision decimals,
+constexpr ParamEntry slider(int index, const char* name, float lo, float hi, double dflt, A_short decimals,
                            PF_ParamFlags flags = 0) {
     return {index, ParamKind::kFloatSlider, name, lo, hi, dflt, decimals, flags, 0, nullptr, 0, 0};
 }

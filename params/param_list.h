@@ -33,7 +33,7 @@ struct ParamEntry {
     float minValue;    // float sliders: valid range and slider range alike
     float maxValue;
     double defaultValue;  // float sliders: the value; popups: the 1-based choice
-    PF_Precision decimals;
+    A_short decimals;
     PF_ParamFlags flags;
     PF_ParamUIFlags uiFlags;
     const char* choices;  // popups: "a|b|c"; checkbox: the label beside the box

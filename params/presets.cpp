@@ -597,7 +597,7 @@ void replaceKeyframes(const AEGP_KeyframeSuite4* keyframes, AEGP_StreamRefH stre
     keyframes->AEGP_StartAddKeyframes(stream, &adding);
     if (!adding) return;
 
-    AEGP_StreamValue value{};
+    AEGP_StreamValue2 value{};
     value.streamH = stream;
 
     const A_Time startTime{0, 1};

@@ -15,7 +15,7 @@ constexpr A_long kColorModeCustomRamp = 2;
 }  // namespace
 
 void setParamHidden(SuiteHandler& suites, AEGP_EffectRefH effect, PF_ParamIndex index, bool hide) {
-    const AEGP_StreamSuite7* streamSuite = suites.streamSuite7();
+    const AEGP_StreamSuite2* streamSuite = suites.streamSuite7();
     AEGP_StreamRefH stream = nullptr;
     const A_Err err =
         streamSuite->AEGP_GetNewEffectStreamByIndex(processState().aegpPluginId, effect, index, &stream);

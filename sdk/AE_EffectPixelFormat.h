@@ -1,18 +1,22 @@
-// Pixel format codes that the host's world suite reports for a world.
+// Pixel format codes that the host's world suite reports for a world. Each is a four-character
+// code stored so that its bytes in memory spell the format: ARGB32 is 'a' 'r' 'g' 'b' read as a
+// little-endian word.
 #pragma once
 
 #include "A.h"
-#include "AE_Macros.h"
 
 typedef A_long PF_PixelFormat;
 
 enum {
-    PF_PixelFormat_ARGB32 = PF_FOURCC('a', 'r', 'g', 'b'),
-    PF_PixelFormat_ARGB64 = PF_FOURCC('a', 'r', 'g', 'e'),
-    PF_PixelFormat_ARGB128 = PF_FOURCC('a', 'r', 'g', 'f'),
-    PF_PixelFormat_GPU_BGRA128 = PF_FOURCC('@', 'C', 'D', 'A'),
-    PF_PixelFormat_RESERVED = PF_FOURCC('a', 'r', 'g', 'h'),
-    PF_PixelFormat_BGRA32 = PF_FOURCC('b', 'g', 'r', 'a'),
-    PF_PixelFormat_VUYA32 = PF_FOURCC('v', 'u', 'y', 'a'),
-    PF_PixelFormat_INVALID = PF_FOURCC('b', 'a', 'd', 'f')
+    PF_PixelFormat_ARGB32 = 0x62677261,
+    PF_PixelFormat_ARGB64 = 0x36316561,
+    PF_PixelFormat_ARGB128 = 0x32336561,
+    PF_PixelFormat_GPU_BGRA128 = 0x41444340,
+    PF_PixelFormat_RESERVED = 0x61444340,
+    PF_PixelFormat_BGRA32 = 0x61726762,
+    PF_PixelFormat_VUYA32 = 0x61797576,
+    PF_PixelFormat_NTSCDV25 = 0x326e7664,
+    PF_PixelFormat_PALDV25 = 0x32707664,
+    PF_PixelFormat_INVALID = 0x66646162,
+    PF_PixelFormat_FORCE_LONG_INT = 0xffffffff,
 };

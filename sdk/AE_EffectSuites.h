@@ -4,12 +4,15 @@
 #include "AE_Effect.h"
 #include "AE_EffectPixelFormat.h"
 
+#pragma pack(push, 8)
+
 #define kPFWorldSuite "PF World Suite"
 #define kPFWorldSuiteVersion2 2
 
-typedef struct PF_WorldSuite2 {
-    PF_Err (*PF_NewWorld)(PF_ProgPtr effect_ref, A_long widthL, A_long heightL, PF_Boolean clear_pixB,
-                          PF_PixelFormat pixel_format, PF_EffectWorld* worldP);
-    PF_Err (*PF_DisposeWorld)(PF_ProgPtr effect_ref, PF_EffectWorld* worldP);
-    PF_Err (*PF_GetPixelFormat)(const PF_EffectWorld* worldP, PF_PixelFormat* pixel_formatP);
+typedef struct {
+    PF_Err (*PF_NewWorld)(PF_ProgPtr, A_long, A_long, PF_Boolean, PF_PixelFormat, PF_EffectWorld*);
+    PF_Err (*PF_DisposeWorld)(PF_ProgPtr, PF_EffectWorld*);
+    PF_Err (*PF_GetPixelFormat)(const PF_EffectWorld*, PF_PixelFormat*);
 } PF_WorldSuite2;
+
+#pragma pack(pop)

@@ -1,9 +1,5 @@
-// Version packing and parameter checkout helpers of the host's effect interface.
+// Version packing and the callback shorthands of the host's effect interface.
 #pragma once
-
-// Four-character codes as the host writes them ('PrMr'), without multi-character literals.
-#define PF_FOURCC(a, b, c, d) \
-    ((A_long)(((A_u_long)(a) << 24) | ((A_u_long)(b) << 16) | ((A_u_long)(c) << 8) | (A_u_long)(d)))
 
 #define PF_Vers_BUILD_BITS 0x1ffL
 #define PF_Vers_BUILD_SHIFT 0
@@ -19,6 +15,7 @@
 #define PF_Vers_VERS_HIGH_SHIFT 26
 #define PF_Vers_VERS_LOW_SHIFT 3
 
+// The version word: the major version's low three bits at 19 and its high bits at 26.
 #define PF_VERSION(vers, subvers, bugvers, stage, build)                                            \
     (A_u_long)((((((A_u_long)(vers)) >> PF_Vers_VERS_LOW_SHIFT) & PF_Vers_VERS_HIGH_BITS)           \
                 << PF_Vers_VERS_HIGH_SHIFT) |                                                      \

@@ -374,10 +374,10 @@ TEST_F(CameraLightsScene, WithheldSuitesKeepTheDefaultsAndTheFrameRenders) {
         bool hasLights, hasKeyLight, hasCamera, hasBlur;
     };
     const Case cases[] = {
-        {kAEGPLayerSuite, kAEGPLayerSuiteVersion14, false, false, true, false},
+        {kAEGPLayerSuite, kAEGPLayerSuiteVersion8, false, false, true, false},
         {kAEGPPFInterfaceSuite, kAEGPPFInterfaceSuiteVersion1, false, false, false, false},
-        {kAEGPStreamSuite, kAEGPStreamSuiteVersion11, true, false, true, true},
-        {kAEGPCompSuite, kAEGPCompSuiteVersion25, true, true, true, false},
+        {kAEGPStreamSuite, kAEGPStreamSuiteVersion6, true, false, true, true},
+        {kAEGPCompSuite, kAEGPCompSuiteVersion11, true, true, true, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -226,7 +226,7 @@ public:
         world_.width = width;
         world_.height = height;
         world_.rowbytes = rowBytes != kPaddedRows ? rowBytes : tight + padding;
-        world_.world_flags = bits > 8 ? PF_WorldFlag_DEEP : 0;
+        world_.world_flags = bits > 8 ? static_cast<PF_WorldFlags>(PF_WorldFlag_DEEP) : 0;
         const size_t rows = size_t(std::max<A_long>(world_.rowbytes, tight)) * size_t(std::max<A_long>(height, 0));
         storage_.assign(rows + kGuardBytes, kSentinel);
         pixelSize_ = size_t(pixelSize);
@@ -342,7 +342,6 @@ public:
         cb_.checkin_layer_pixels = nullptr;
         cb_.checkout_output = &checkoutOutput;
         extra.input = &input_;
-        extra.unused = nullptr;
         extra.cb = &cb_;
         self() = this;
     }

@@ -300,77 +300,77 @@ A_Err fail(const char* name) {
     return gAegp->failing == name ? A_Err_GENERIC : A_Err_NONE;
 }
 
-const AEGP_PFInterfaceSuite1 kPf = {
-    [](PF_ProgPtr, AEGP_LayerH* layer) -> A_Err {
+const AEGP_PFInterfaceSuite1 kPf = [] {
+    AEGP_PFInterfaceSuite1 suite{};
+    suite.AEGP_GetEffectLayer = [](PF_ProgPtr, AEGP_LayerH* layer) -> A_Err {
         *layer = reinterpret_cast<AEGP_LayerH>(&gEffectLayerToken);
         return fail("GetEffectLayer");
-    },
-    [](AEGP_PluginID, PF_ProgPtr, AEGP_EffectRefH* effect) -> A_Err {
+    };
+    suite.AEGP_GetNewEffectForEffect = [](AEGP_PluginID, PF_ProgPtr, AEGP_EffectRefH* effect) -> A_Err {
         if (A_Err err = fail("GetNewEffectForEffect")) return err;
         *effect = reinterpret_cast<AEGP_EffectRefH>(&gEffectToken);
         ++gAegp->liveEffects;
         return A_Err_NONE;
-    },
-    [](PF_ProgPtr, A_long time, A_u_long scale, A_Time* comp) -> A_Err {
+    };
+    suite.AEGP_ConvertEffectToCompTime = [](PF_ProgPtr, A_long time, A_u_long scale, A_Time* comp) -> A_Err {
         *comp = A_Time{time + 10, scale};  // the effect layer starts 10 units into the composition
         gAegp->lastCompTime = *comp;
         return fail("ConvertEffectToCompTime");
-    },
-    nullptr,
-    nullptr,
-};
+    };
+    return suite;
+}();
 
-const AEGP_LayerSuite14 kLayers = {
-    nullptr,
-    nullptr,
-    [](AEGP_LayerH layer, AEGP_CompH* comp) -> A_Err {
+const AEGP_LayerSuite8 kLayers = [] {
+    AEGP_LayerSuite8 suite{};
+    suite.AEGP_GetLayerParentComp = [](AEGP_LayerH layer, AEGP_CompH* comp) -> A_Err {
         *comp = layer == reinterpret_cast<AEGP_LayerH>(&gEffectLayerToken) ? reinterpret_cast<AEGP_CompH>(&gCompToken)
                                                                            : nullptr;
         return fail("GetLayerParentComp");
-    },
-    nullptr,
-    [](AEGP_LayerH, AEGP_ObjectType* type) -> A_Err {
+    };
+    suite.AEGP_GetLayerObjectType = [](AEGP_LayerH, AEGP_ObjectType* type) -> A_Err {
         *type = gAegp->objectType;
         return fail("GetLayerObjectType");
-    },
-    nullptr,
-    [](AEGP_LayerH, AEGP_LayerIDVal* id) -> A_Err {
+    };
+    suite.AEGP_GetLayerID = [](AEGP_LayerH, AEGP_LayerIDVal* id) -> A_Err {
         *id = gAegp->effectLayerId;
         return fail("GetLayerID");
-    },
-    [](AEGP_CompH comp, AEGP_LayerIDVal id, AEGP_LayerH* layer) -> A_Err {
+    };
+    suite.AEGP_GetLayerFromLayerID = [](AEGP_CompH comp, AEGP_LayerIDVal id, AEGP_LayerH* layer) -> A_Err {
         const bool isKnown = comp == reinterpret_cast<AEGP_CompH>(&gCompToken) && id == gAegp->sourceLayerId;
         *layer = isKnown ? reinterpret_cast<AEGP_LayerH>(&gSourceLayerToken) : nullptr;
         if (A_Err err = fail("GetLayerFromLayerID")) return err;
         return isKnown ? A_Err_NONE : A_Err_PARAMETER;
-    },
-};
+    };
+    return suite;
+}();
 
-const AEGP_StreamSuite11 kStreams = {
-    [](AEGP_PluginID, AEGP_EffectRefH, PF_ParamIndex index, AEGP_StreamRefH* stream) -> A_Err {
+const AEGP_StreamSuite6 kStreams = [] {
+    AEGP_StreamSuite6 suite{};
+    suite.AEGP_GetNewEffectStreamByIndex = [](AEGP_PluginID, AEGP_EffectRefH, PF_ParamIndex index,
+                                              AEGP_StreamRefH* stream) -> A_Err {
         if (A_Err err = fail("GetNewEffectStreamByIndex")) return err;
         if (index != kParamSourceLayer) return A_Err_PARAMETER;
         *stream = reinterpret_cast<AEGP_StreamRefH>(&gStreamToken);
         ++gAegp->liveStreams;
         return A_Err_NONE;
-    },
-    nullptr,
-    [](AEGP_StreamRefH) -> A_Err {
+    };
+    suite.AEGP_DisposeStream = [](AEGP_StreamRefH) -> A_Err {
         --gAegp->liveStreams;
         return A_Err_NONE;
-    },
-    [](AEGP_PluginID, AEGP_StreamRefH, AEGP_LTimeMode, const A_Time*, A_Boolean, AEGP_StreamValue2* value) -> A_Err {
+    };
+    suite.AEGP_GetNewStreamValue = [](AEGP_PluginID, AEGP_StreamRefH, AEGP_LTimeMode, const A_Time*, A_Boolean,
+                                      AEGP_StreamValue2* value) -> A_Err {
         if (A_Err err = fail("GetNewStreamValue")) return err;
         value->val.layer_id = gAegp->sourceLayerId;
         ++gAegp->liveValues;
         return A_Err_NONE;
-    },
-    [](AEGP_StreamValue2*) -> A_Err {
+    };
+    suite.AEGP_DisposeStreamValue = [](AEGP_StreamValue2*) -> A_Err {
         --gAegp->liveValues;
         return A_Err_NONE;
-    },
-    [](AEGP_LayerH layer, AEGP_LayerStream which, AEGP_LTimeMode mode, const A_Time*, A_Boolean, AEGP_StreamVal2* val,
-       AEGP_StreamType* type) -> A_Err {
+    };
+    suite.AEGP_GetLayerStreamValue = [](AEGP_LayerH layer, AEGP_LayerStream which, AEGP_LTimeMode mode, const A_Time*,
+                                        A_Boolean, AEGP_StreamVal2* val, AEGP_StreamType* type) -> A_Err {
         if (A_Err err = fail("GetLayerStreamValue")) return err;
         if (layer != reinterpret_cast<AEGP_LayerH>(&gSourceLayerToken) || mode != AEGP_LTimeMode_CompTime)
             return A_Err_PARAMETER;
@@ -380,15 +380,18 @@ const AEGP_StreamSuite11 kStreams = {
         val->three_d = AEGP_ThreeDVal{v[0], v[1], 0.0};
         *type = AEGP_StreamType_ThreeD_SPATIAL;
         return A_Err_NONE;
-    },
-};
+    };
+    return suite;
+}();
 
-const AEGP_EffectSuite4 kEffects = {
-    [](AEGP_EffectRefH) -> A_Err {
+const AEGP_EffectSuite4 kEffects = [] {
+    AEGP_EffectSuite4 suite{};
+    suite.AEGP_DisposeEffect = [](AEGP_EffectRefH) -> A_Err {
         --gAegp->liveEffects;
         return A_Err_NONE;
-    },
-};
+    };
+    return suite;
+}();
 
 SPErr scriptedAcquire(const char* name, int32, const void** suite) {
     *suite = nullptr;
@@ -439,7 +442,7 @@ protected:
         basic.AcquireSuite = &scriptedAcquire;
         basic.ReleaseSuite = &scriptedRelease;
         in.pica_basicP = &basic;
-        in.appl_id = PF_FOURCC('F', 'X', 'T', 'C');
+        in.appl_id = cindel::fourCharCode('F', 'X', 'T', 'C');
         in.current_time = 48;
         in.time_scale = 24;
         in.time_step = 1;
@@ -557,9 +560,9 @@ TEST_F(Capture, EveryFailingHostCallHasItsTagAndGivesBackItsHandles) {
 }
 
 TEST_F(Capture, PremiereAndMissingPluginIdAreTaggedWithoutTouchingTheHost) {
-    in.appl_id = PF_FOURCC('P', 'r', 'M', 'r');
+    in.appl_id = cindel::fourCharCode('P', 'r', 'M', 'r');
     EXPECT_EQ(place(), "prmr");
-    in.appl_id = PF_FOURCC('F', 'X', 'T', 'C');
+    in.appl_id = cindel::fourCharCode('F', 'X', 'T', 'C');
     processState().aegpPluginId = 0;
     EXPECT_EQ(place(), "no_aegp_id");
     EXPECT_EQ(aegp.acquired, 0);

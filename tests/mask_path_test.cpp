@@ -211,7 +211,7 @@ TEST(BuildMaskPathMap, RefusesWithoutAHostToAsk) {
     EXPECT_FALSE(buildMaskPathMap(nullptr, 20, 10, &map, &w, &h));
     EXPECT_FALSE(buildMaskPathMap(&in, 0, 10, &map, &w, &h));
     EXPECT_FALSE(buildMaskPathMap(&in, 20, 10, nullptr, &w, &h));
-    in.appl_id = PF_FOURCC('P', 'r', 'M', 'r');
+    in.appl_id = cindel::fourCharCode('P', 'r', 'M', 'r');
     EXPECT_FALSE(buildMaskPathMap(&in, 20, 10, &map, &w, &h));
     in.appl_id = 0;
     processState().aegpPluginId = 0;
@@ -423,103 +423,105 @@ T token() {
     return reinterpret_cast<T>(&gToken);
 }
 
-const AEGP_PFInterfaceSuite1 kScriptPf = {
-    [](PF_ProgPtr, AEGP_LayerH* layer) -> A_Err {
+const AEGP_PFInterfaceSuite1 kScriptPf = [] {
+    AEGP_PFInterfaceSuite1 suite{};
+    suite.AEGP_GetEffectLayer = [](PF_ProgPtr, AEGP_LayerH* layer) -> A_Err {
         *layer = token<AEGP_LayerH>();
         return step("GetEffectLayer");
-    },
-    nullptr,
-    [](PF_ProgPtr, A_long t, A_u_long scale, A_Time* comp) -> A_Err {
+    };
+    suite.AEGP_ConvertEffectToCompTime = [](PF_ProgPtr, A_long t, A_u_long scale, A_Time* comp) -> A_Err {
         *comp = A_Time{t, scale};
         return step("ConvertEffectToCompTime");
-    },
-    nullptr,
-    nullptr,
-};
-const AEGP_LayerSuite14 kScriptLayers = {
-    nullptr,
-    nullptr,
-    [](AEGP_LayerH, AEGP_CompH* comp) -> A_Err {
+    };
+    return suite;
+}();
+const AEGP_LayerSuite8 kScriptLayers = [] {
+    AEGP_LayerSuite8 suite{};
+    suite.AEGP_GetLayerParentComp = [](AEGP_LayerH, AEGP_CompH* comp) -> A_Err {
         *comp = token<AEGP_CompH>();
         return step("GetLayerParentComp");
-    },
-    nullptr,
-    nullptr,
-    nullptr,
-    [](AEGP_LayerH, AEGP_LayerIDVal* id) -> A_Err {
+    };
+    suite.AEGP_GetLayerID = [](AEGP_LayerH, AEGP_LayerIDVal* id) -> A_Err {
         *id = 5;
         return step("GetLayerID");
-    },
-    [](AEGP_CompH, AEGP_LayerIDVal, AEGP_LayerH* layer) -> A_Err {
+    };
+    suite.AEGP_GetLayerFromLayerID = [](AEGP_CompH, AEGP_LayerIDVal, AEGP_LayerH* layer) -> A_Err {
         *layer = token<AEGP_LayerH>();
         return step("GetLayerFromLayerID");
-    },
-};
-const AEGP_StreamSuite11 kScriptStreams = {
-    nullptr,
-    [](AEGP_PluginID, AEGP_MaskRefH, AEGP_MaskStream, AEGP_StreamRefH* stream) -> A_Err {
+    };
+    return suite;
+}();
+const AEGP_StreamSuite6 kScriptStreams = [] {
+    AEGP_StreamSuite6 suite{};
+    suite.AEGP_GetNewMaskStream = [](AEGP_PluginID, AEGP_MaskRefH, AEGP_MaskStream, AEGP_StreamRefH* stream) -> A_Err {
         if (A_Err err = step("GetNewMaskStream")) return err;
         *stream = token<AEGP_StreamRefH>();
         ++gScript->liveStreams;
         return A_Err_NONE;
-    },
-    [](AEGP_StreamRefH) -> A_Err {
+    };
+    suite.AEGP_DisposeStream = [](AEGP_StreamRefH) -> A_Err {
         --gScript->liveStreams;
         return A_Err_NONE;
-    },
-    [](AEGP_PluginID, AEGP_StreamRefH, AEGP_LTimeMode, const A_Time*, A_Boolean, AEGP_StreamValue2* value) -> A_Err {
+    };
+    suite.AEGP_GetNewStreamValue = [](AEGP_PluginID, AEGP_StreamRefH, AEGP_LTimeMode, const A_Time*, A_Boolean,
+                                      AEGP_StreamValue2* value) -> A_Err {
         if (A_Err err = step("GetNewStreamValue")) return err;
         value->val.mask = token<AEGP_MaskOutlineValH>();
         ++gScript->liveValues;
         return A_Err_NONE;
-    },
-    [](AEGP_StreamValue2*) -> A_Err {
+    };
+    suite.AEGP_DisposeStreamValue = [](AEGP_StreamValue2*) -> A_Err {
         --gScript->liveValues;
         return A_Err_NONE;
-    },
-    [](AEGP_LayerH, AEGP_LayerStream which, AEGP_LTimeMode, const A_Time*, A_Boolean, AEGP_StreamVal2* val,
-       AEGP_StreamType*) -> A_Err {
+    };
+    suite.AEGP_GetLayerStreamValue = [](AEGP_LayerH, AEGP_LayerStream which, AEGP_LTimeMode, const A_Time*, A_Boolean,
+                                        AEGP_StreamVal2* val, AEGP_StreamType*) -> A_Err {
         val->three_d = which == AEGP_LayerStream_SCALE ? AEGP_ThreeDVal{100, 100, 100} : AEGP_ThreeDVal{0, 0, 0};
         return step("GetLayerStreamValue");
-    },
-};
-const AEGP_LayerMaskSuite7 kScriptMasks = {
-    [](AEGP_LayerH, A_long* count) -> A_Err {
+    };
+    return suite;
+}();
+const AEGP_MaskSuite6 kScriptMasks = [] {
+    AEGP_MaskSuite6 suite{};
+    suite.AEGP_GetLayerNumMasks = [](AEGP_LayerH, A_long* count) -> A_Err {
         *count = gScript->masks;
         return step("GetLayerNumMasks");
-    },
-    [](AEGP_LayerH, A_long, AEGP_MaskRefH* mask) -> A_Err {
+    };
+    suite.AEGP_GetLayerMaskByIndex = [](AEGP_LayerH, A_long, AEGP_MaskRefH* mask) -> A_Err {
         if (A_Err err = step("GetLayerMaskByIndex")) return err;
         *mask = token<AEGP_MaskRefH>();
         ++gScript->liveMasks;
         return A_Err_NONE;
-    },
-    [](AEGP_MaskRefH) -> A_Err {
+    };
+    suite.AEGP_DisposeMask = [](AEGP_MaskRefH) -> A_Err {
         --gScript->liveMasks;
         return A_Err_NONE;
-    },
-};
-const AEGP_MaskOutlineSuite5 kScriptOutlines = {
-    [](AEGP_MaskOutlineValH, A_Boolean* open) -> A_Err {
+    };
+    return suite;
+}();
+const AEGP_MaskOutlineSuite3 kScriptOutlines = [] {
+    AEGP_MaskOutlineSuite3 suite{};
+    suite.AEGP_IsMaskOutlineOpen = [](AEGP_MaskOutlineValH, A_Boolean* open) -> A_Err {
         *open = false;
         return step("IsMaskOutlineOpen");
-    },
-    [](AEGP_MaskOutlineValH, A_long* segments) -> A_Err {
+    };
+    suite.AEGP_GetMaskOutlineNumSegments = [](AEGP_MaskOutlineValH, A_long* segments) -> A_Err {
         *segments = 3;
         return step("GetMaskOutlineNumSegments");
-    },
-    [](AEGP_MaskOutlineValH, AEGP_VertexIndex i, AEGP_MaskVertex* v) -> A_Err {
+    };
+    suite.AEGP_GetMaskOutlineVertexInfo = [](AEGP_MaskOutlineValH, AEGP_VertexIndex i, AEGP_MaskVertex* v) -> A_Err {
         *v = AEGP_MaskVertex{10.0 + 10.0 * i, 10.0 + 5.0 * (i % 2), 0, 0, 0, 0};
         return step("GetMaskOutlineVertexInfo");
-    },
-};
+    };
+    return suite;
+}();
 
 SPErr scriptAcquire(const char* name, int32, const void** suite) {
     const std::string n = name;
     *suite = n == kAEGPPFInterfaceSuite   ? static_cast<const void*>(&kScriptPf)
              : n == kAEGPLayerSuite       ? static_cast<const void*>(&kScriptLayers)
              : n == kAEGPStreamSuite      ? static_cast<const void*>(&kScriptStreams)
-             : n == kAEGPLayerMaskSuite   ? static_cast<const void*>(&kScriptMasks)
+             : n == kAEGPMaskSuite        ? static_cast<const void*>(&kScriptMasks)
              : n == kAEGPMaskOutlineSuite ? static_cast<const void*>(&kScriptOutlines)
                                           : nullptr;
     return *suite ? kSPNoError : 1;

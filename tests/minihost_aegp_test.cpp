@@ -66,14 +66,14 @@ PF_Err registerParams(PF_InData* in, PF_OutData* out) {
 // The suites as the effect holds them for one command.
 struct Suites : HeldSuites {
     const AEGP_PFInterfaceSuite1* pf = nullptr;
-    const AEGP_StreamSuite7* stream = nullptr;
+    const AEGP_StreamSuite2* stream = nullptr;
     const AEGP_DynamicStreamSuite2* dynamic = nullptr;
     const AEGP_EffectSuite4* effect = nullptr;
     const AEGP_KeyframeSuite4* keys = nullptr;
 
     explicit Suites(PF_InData* in) : HeldSuites(in) {
         acquire(kAEGPPFInterfaceSuite, kAEGPPFInterfaceSuiteVersion1, &pf);
-        acquire(kAEGPStreamSuite, kAEGPStreamSuiteVersion7, &stream);
+        acquire(kAEGPStreamSuite, kAEGPStreamSuiteVersion2, &stream);
         acquire(kAEGPDynamicStreamSuite, kAEGPDynamicStreamSuiteVersion2, &dynamic);
         acquire(kAEGPEffectSuite, kAEGPEffectSuiteVersion4, &effect);
         acquire(kAEGPKeyframeSuite, kAEGPKeyframeSuiteVersion4, &keys);
@@ -101,7 +101,7 @@ void writeProgressKeys(PF_InData* in, double from, double to, double seconds, AE
         A_Time start{0, 1};
         A_Time end{static_cast<A_long>(seconds * 1000 + 0.5), 1000};
         A_long index = -1;
-        AEGP_StreamValue value{};
+        AEGP_StreamValue2 value{};
         value.streamH = stream;
         suites.keys->AEGP_AddKeyframes(add, AEGP_LTimeMode_LayerTime, &start, &index);
         value.val.one_d = from;
@@ -283,7 +283,7 @@ TEST_F(MinihostAegpTest, CompositionTimeKeysAreMovedByTheLayerStart) {
         A_Time at{4, 2};  // composition 2 s is layer 0.5 s
         A_long index = -1;
         suites.keys->AEGP_AddKeyframes(add, AEGP_LTimeMode_CompTime, &at, &index);
-        AEGP_StreamValue value{};
+        AEGP_StreamValue2 value{};
         value.val.one_d = 40;
         suites.keys->AEGP_SetAddKeyframe(add, index, &value);
         suites.keys->AEGP_EndAddKeyframes(true, add);
@@ -320,7 +320,7 @@ TEST_F(MinihostAegpTest, EachSuiteCanBeWithheld) {
     ASSERT_EQ(host.start(), PF_Err_NONE);
     Instance& instance = host.addInstance(64, 48);
     const std::pair<const char*, int32> offered[] = {
-        {kAEGPPFInterfaceSuite, kAEGPPFInterfaceSuiteVersion1}, {kAEGPStreamSuite, kAEGPStreamSuiteVersion7},
+        {kAEGPPFInterfaceSuite, kAEGPPFInterfaceSuiteVersion1}, {kAEGPStreamSuite, kAEGPStreamSuiteVersion2},
         {kAEGPDynamicStreamSuite, kAEGPDynamicStreamSuiteVersion2}, {kAEGPEffectSuite, kAEGPEffectSuiteVersion4},
         {kAEGPKeyframeSuite, kAEGPKeyframeSuiteVersion4}};
     for (const auto& entry : offered) {

@@ -73,20 +73,20 @@ PF_Err fakeMain(PF_Cmd cmd, PF_InData* in, PF_OutData* out, PF_ParamDef**, PF_La
 // The suites as the effect holds them for one command; each is null when not acquired.
 struct Suites : HeldSuites {
     const AEGP_PFInterfaceSuite1* pf = nullptr;
-    const AEGP_LayerSuite14* layer = nullptr;
-    const AEGP_CompSuite25* comp = nullptr;
-    const AEGP_StreamSuite11* stream = nullptr;
-    const AEGP_LayerMaskSuite7* mask = nullptr;
-    const AEGP_MaskOutlineSuite5* outline = nullptr;
+    const AEGP_LayerSuite8* layer = nullptr;
+    const AEGP_CompSuite11* comp = nullptr;
+    const AEGP_StreamSuite6* stream = nullptr;
+    const AEGP_MaskSuite6* mask = nullptr;
+    const AEGP_MaskOutlineSuite3* outline = nullptr;
     const AEGP_EffectSuite4* effect = nullptr;
 
     explicit Suites(PF_InData* in) : HeldSuites(in) {
         acquire(kAEGPPFInterfaceSuite, kAEGPPFInterfaceSuiteVersion1, &pf);
-        acquire(kAEGPLayerSuite, kAEGPLayerSuiteVersion14, &layer);
-        acquire(kAEGPCompSuite, kAEGPCompSuiteVersion25, &comp);
-        acquire(kAEGPStreamSuite, kAEGPStreamSuiteVersion11, &stream);
-        acquire(kAEGPLayerMaskSuite, kAEGPLayerMaskSuiteVersion7, &mask);
-        acquire(kAEGPMaskOutlineSuite, kAEGPMaskOutlineSuiteVersion5, &outline);
+        acquire(kAEGPLayerSuite, kAEGPLayerSuiteVersion8, &layer);
+        acquire(kAEGPCompSuite, kAEGPCompSuiteVersion11, &comp);
+        acquire(kAEGPStreamSuite, kAEGPStreamSuiteVersion6, &stream);
+        acquire(kAEGPMaskSuite, kAEGPMaskSuiteVersion6, &mask);
+        acquire(kAEGPMaskOutlineSuite, kAEGPMaskOutlineSuiteVersion3, &outline);
         acquire(kAEGPEffectSuite, kAEGPEffectSuiteVersion4, &effect);
     }
 
@@ -298,12 +298,12 @@ TEST_F(MinihostCompositionTest, LightColourAndIntensityAndLayerStreams) {
         const A_Time now{0, 24};
         AEGP_StreamVal2 value{};
         AEGP_StreamType type = AEGP_StreamType_NO_DATA;
-        ASSERT_EQ(s.stream->AEGP_GetLayerStreamValue(light, AEGP_LayerStream_LIGHT_INTENSITY, AEGP_LTimeMode_CompTime,
+        ASSERT_EQ(s.stream->AEGP_GetLayerStreamValue(light, AEGP_LayerStream_INTENSITY, AEGP_LTimeMode_CompTime,
                                                      &now, false, &value, &type),
                   A_Err_NONE);
         EXPECT_DOUBLE_EQ(value.one_d, 250.0);
         EXPECT_EQ(type, AEGP_StreamType_OneD);
-        ASSERT_EQ(s.stream->AEGP_GetLayerStreamValue(light, AEGP_LayerStream_LIGHT_COLOR, AEGP_LTimeMode_CompTime, &now,
+        ASSERT_EQ(s.stream->AEGP_GetLayerStreamValue(light, AEGP_LayerStream_COLOR, AEGP_LTimeMode_CompTime, &now,
                                                      false, &value, &type),
                   A_Err_NONE);
         EXPECT_EQ(type, AEGP_StreamType_COLOR);
@@ -339,7 +339,7 @@ TEST_F(MinihostCompositionTest, LightColourAndIntensityAndLayerStreams) {
 
         // Streams the layer does not have, streams the model does not know, bad times.
         value.one_d = -7;
-        EXPECT_NE(s.stream->AEGP_GetLayerStreamValue(logo, AEGP_LayerStream_LIGHT_COLOR, AEGP_LTimeMode_CompTime, &now,
+        EXPECT_NE(s.stream->AEGP_GetLayerStreamValue(logo, AEGP_LayerStream_COLOR, AEGP_LTimeMode_CompTime, &now,
                                                      false, &value, &type),
                   A_Err_NONE);
         EXPECT_NE(s.stream->AEGP_GetLayerStreamValue(light, AEGP_LayerStream_SCALE, AEGP_LTimeMode_CompTime, &now,
@@ -702,11 +702,11 @@ TEST_F(MinihostCompositionTest, StaleMaskHandlesAndOtherMaskStreamsAreRefused) {
 }
 
 TEST_F(MinihostCompositionTest, EachCompositionSuiteCanBeWithheld) {
-    const std::pair<const char*, int32> offered[] = {{kAEGPLayerSuite, kAEGPLayerSuiteVersion14},
-                                                     {kAEGPCompSuite, kAEGPCompSuiteVersion25},
-                                                     {kAEGPStreamSuite, kAEGPStreamSuiteVersion11},
-                                                     {kAEGPLayerMaskSuite, kAEGPLayerMaskSuiteVersion7},
-                                                     {kAEGPMaskOutlineSuite, kAEGPMaskOutlineSuiteVersion5}};
+    const std::pair<const char*, int32> offered[] = {{kAEGPLayerSuite, kAEGPLayerSuiteVersion8},
+                                                     {kAEGPCompSuite, kAEGPCompSuiteVersion11},
+                                                     {kAEGPStreamSuite, kAEGPStreamSuiteVersion6},
+                                                     {kAEGPMaskSuite, kAEGPMaskSuiteVersion6},
+                                                     {kAEGPMaskOutlineSuite, kAEGPMaskOutlineSuiteVersion3}};
     for (const auto& [name, version] : offered) {
         EXPECT_TRUE(host->suites().isOffered(name, version)) << name;
         host->suites().withhold(name, version);
@@ -724,7 +724,7 @@ TEST_F(MinihostCompositionTest, EachCompositionSuiteCanBeWithheld) {
         EXPECT_NE(suite, nullptr) << name;
     }
     // Stream Suite 7 stays offered when 11 is withheld.
-    EXPECT_TRUE(host->suites().isOffered(kAEGPStreamSuite, kAEGPStreamSuiteVersion7));
+    EXPECT_TRUE(host->suites().isOffered(kAEGPStreamSuite, kAEGPStreamSuiteVersion2));
 }
 
 // What the fake's frame saw of its Source Layer: the pre-render answers for checkout ids 5 and 999

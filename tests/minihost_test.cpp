@@ -20,6 +20,7 @@
 #include "minihost/host.h"
 #include "minihost/host_error.h"
 #include "minihost/plugin_library.h"
+#include "minihost/unexpected_slot.h"
 #include "minihost/world.h"
 
 namespace minihost {
@@ -495,7 +496,7 @@ TEST_F(MinihostTest, SuitesAreCountedAndAWithheldSuiteCannotBeAcquired) {
     // A suite taken and not given back is visible.
     host.suites().restoreAll();
     inCommand(host, instance, [&](PF_InData* in) {
-        in->pica_basicP->AcquireSuite(kAEGPUtilitySuite, kAEGPUtilitySuiteVersion13, &suite);
+        in->pica_basicP->AcquireSuite(kAEGPUtilitySuite, kAEGPUtilitySuiteVersion6, &suite);
     });
     EXPECT_EQ(host.suites().outstanding(kAEGPUtilitySuite, 13), 1);
     ASSERT_EQ(host.suites().unbalanced().size(), 1u);
@@ -508,9 +509,9 @@ TEST_F(MinihostTest, RegistrationWithAegpGivesAnIdAndRecordsTheName) {
     A_Err err = -1;
     fake.handlers[PF_Cmd_GLOBAL_SETUP] = [&](PF_InData* in, PF_OutData*, PF_ParamDef**, void*) -> PF_Err {
         const void* suite = nullptr;
-        if (in->pica_basicP->AcquireSuite(kAEGPUtilitySuite, kAEGPUtilitySuiteVersion13, &suite)) return PF_Err_NONE;
-        err = static_cast<const AEGP_UtilitySuite13*>(suite)->AEGP_RegisterWithAEGP(nullptr, "Fake", &id);
-        in->pica_basicP->ReleaseSuite(kAEGPUtilitySuite, kAEGPUtilitySuiteVersion13);
+        if (in->pica_basicP->AcquireSuite(kAEGPUtilitySuite, kAEGPUtilitySuiteVersion6, &suite)) return PF_Err_NONE;
+        err = static_cast<const AEGP_UtilitySuite6*>(suite)->AEGP_RegisterWithAEGP(nullptr, "Fake", &id);
+        in->pica_basicP->ReleaseSuite(kAEGPUtilitySuite, kAEGPUtilitySuiteVersion6);
         return PF_Err_NONE;
     };
     ASSERT_EQ(host.globalSetup(), PF_Err_NONE);
@@ -585,6 +586,54 @@ TEST_F(MinihostTest, HandlesRoundTripThroughTheUtilityCallbacks) {
     });
     EXPECT_EQ(heap.liveCount(), liveBefore);
     EXPECT_EQ(heap.invalidUses(), invalidBefore + 1);
+}
+
+// Every suite a host registers is a whole published table: the host calls by slot position, so
+// each slot must be there, and one the effect has no business calling must answer an error and be
+// recorded rather than crash or succeed. Slot counts are the published ones.
+TEST_F(MinihostTest, EverySuiteIsAWholeTableAndUnusedSlotsAnswerAnErrorAndAreRecorded) {
+    struct Published {
+        const char* name;
+        int32 version;
+        std::size_t slots;
+    };
+    const Published published[] = {
+        {kAEGPUtilitySuite, 13, 33}, {kAEGPPFInterfaceSuite, 1, 5},    {kAEGPStreamSuite, 7, 22},
+        {kAEGPStreamSuite, 11, 23},  {kAEGPDynamicStreamSuite, 2, 17}, {kAEGPEffectSuite, 4, 22},
+        {kAEGPKeyframeSuite, 4, 20}, {kAEGPLayerSuite, 14, 50},        {kAEGPCompSuite, 25, 44},
+        {kAEGPMaskSuite, 7, 21},     {kAEGPMaskOutlineSuite, 5, 12},   {kPFWorldSuite, 2, 3},
+    };
+    Host host(&fakeEffectMain);
+    ASSERT_EQ(host.start(), PF_Err_NONE);
+    Instance& instance = host.addInstance();
+    clearUnexpectedSlotCalls();
+    A_Err activeLayerErr = A_Err_NONE;
+    PF_Err samplingErr = PF_Err_NONE;
+    inCommand(host, instance, [&](PF_InData* in) {
+        for (const Published& p : published) {
+            const void* suite = nullptr;
+            ASSERT_EQ(in->pica_basicP->AcquireSuite(p.name, p.version, &suite), kSPNoError)
+                << p.name << " " << p.version;
+            void* slots[64];
+            ASSERT_LE(p.slots, std::size(slots));
+            std::memcpy(slots, suite, p.slots * sizeof(void*));
+            for (std::size_t i = 0; i < p.slots; ++i)
+                EXPECT_NE(slots[i], nullptr) << p.name << " " << p.version << ", slot " << i;
+            in->pica_basicP->ReleaseSuite(p.name, p.version);
+        }
+        const void* suite = nullptr;
+        in->pica_basicP->AcquireSuite(kAEGPLayerSuite, kAEGPLayerSuiteVersion8, &suite);
+        AEGP_LayerH layer = nullptr;
+        activeLayerErr = static_cast<const AEGP_LayerSuite8*>(suite)->AEGP_GetActiveLayer(&layer);
+        in->pica_basicP->ReleaseSuite(kAEGPLayerSuite, kAEGPLayerSuiteVersion8);
+        samplingErr = in->utils->begin_sampling(in->effect_ref, PF_Quality_HI, 0, nullptr);
+        EXPECT_EQ(in->utils->ansi.hypot(3.0, 4.0), 5.0);
+    });
+    EXPECT_NE(activeLayerErr, A_Err_NONE);
+    EXPECT_NE(samplingErr, PF_Err_NONE);
+    EXPECT_EQ(unexpectedSlotCalls(),
+              (std::vector<std::string>{"AEGP_LayerSuite8.AEGP_GetActiveLayer", "PF_UtilCallbacks.begin_sampling"}));
+    clearUnexpectedSlotCalls();
 }
 
 TEST_F(MinihostTest, EachInstanceKeepsItsOwnSequenceDataThroughSetUpReSetUpAndSetDown) {
@@ -722,7 +771,7 @@ TEST_F(MinihostTest, GlobalSetUpRecordsVersionAndOutFlagsAndInDataCarriesTheSett
     EXPECT_EQ(host.effectVersion(), 0x00080602u);
     EXPECT_EQ(host.globalOutFlags(), PF_OutFlag_DEEP_COLOR_AWARE);
     EXPECT_EQ(host.globalOutFlags2(), PF_OutFlag2_SUPPORTS_SMART_RENDER);
-    EXPECT_EQ(seen.appl_id, PF_FOURCC('P', 'r', 'M', 'r'));
+    EXPECT_EQ(seen.appl_id, cindel::fourCharCode('P', 'r', 'M', 'r'));
     EXPECT_EQ(seen.current_time, 10);
     EXPECT_EQ(seen.time_step, 2);
     EXPECT_EQ(seen.time_scale, 30u);

@@ -9,6 +9,7 @@
 
 #include "AE_GeneralPlug.h"
 #include "fake_params.h"
+#include "host/entry_point.h"
 #include "params/param_index.h"
 
 namespace cindel {
@@ -167,7 +168,12 @@ struct FakeCamera {
         return A_Err_NONE;
     }
     static SPErr acquire(const char* name, int32 version, const void** suite) {
-        static const AEGP_PFInterfaceSuite1 pf = {nullptr, nullptr, &convertToComp, nullptr, &cameraMatrix};
+        static const AEGP_PFInterfaceSuite1 pf = [] {
+            AEGP_PFInterfaceSuite1 suite{};
+            suite.AEGP_ConvertEffectToCompTime = &convertToComp;
+            suite.AEGP_GetEffectCameraMatrix = &cameraMatrix;
+            return suite;
+        }();
         if (std::strcmp(name, kAEGPPFInterfaceSuite) != 0 || version != kAEGPPFInterfaceSuiteVersion1) return 1;
         *suite = &pf;
         return kSPNoError;
@@ -206,7 +212,7 @@ TEST_F(PreRender, CameraThatCannotBeReadLeavesOnlyTheTime) {
     FakePreRender premiere(host);
     premiere.setResult(0, checkoutResult({0, 0, 20, 10}, {0, 0, 20, 10}));
     host.in.pica_basicP = FakeCamera::basic();
-    host.in.appl_id = PF_FOURCC('P', 'r', 'M', 'r');
+    host.in.appl_id = cindel::fourCharCode('P', 'r', 'M', 'r');
     ASSERT_EQ(preRenderFrame(&host.in, &host.out, &premiere.extra), PF_Err_NONE);
     EXPECT_EQ(premiere.mixedBytes(), timeOnly);
     EXPECT_TRUE(FakeCamera::askedTimes.empty());

@@ -112,7 +112,7 @@ struct FakeAegp {
     char addToken = 0;
 
     AEGP_PFInterfaceSuite1 pfInterface{};
-    AEGP_StreamSuite7 stream{};
+    AEGP_StreamSuite2 stream{};
     AEGP_DynamicStreamSuite2 dynamicStream{};
     AEGP_EffectSuite4 effect{};
     AEGP_KeyframeSuite4 keyframe{};
@@ -201,7 +201,7 @@ struct FakeAegp {
             gAegp->adding.pending.push_back({*t, 0.0});
             return A_Err_NONE;
         };
-        keyframe.AEGP_SetAddKeyframe = [](AEGP_AddKeyframesInfoH, A_long index, const AEGP_StreamValue* v) -> A_Err {
+        keyframe.AEGP_SetAddKeyframe = [](AEGP_AddKeyframesInfoH, A_long index, const AEGP_StreamValue2* v) -> A_Err {
             gAegp->calls.push_back("SetAddKeyframe");
             gAegp->adding.pending.at(static_cast<size_t>(index)).value = v->val.one_d;
             return A_Err_NONE;
@@ -247,7 +247,7 @@ protected:
         std::memset(&in, 0, sizeof(in));
         std::memset(&out, 0, sizeof(out));
         in.pica_basicP = &aegp.basic;
-        in.appl_id = PF_FOURCC('F', 'X', 'T', 'C');
+        in.appl_id = cindel::fourCharCode('F', 'X', 'T', 'C');
         in.effect_ref = reinterpret_cast<PF_ProgPtr>(&in);
         savedId = processState().aegpPluginId;
         processState().aegpPluginId = kPluginId;
@@ -732,7 +732,7 @@ TEST_F(PresetsTest, VisibilityFollowsTheColourMode) {
 TEST_F(PresetsTest, VisibilityDoesNothingInPremiereOrWithoutRegistration) {
     in.appl_id = kPremiereApplId;
     EXPECT_EQ(updateParamVisibility(&in, params.array()), PF_Err_NONE);
-    in.appl_id = PF_FOURCC('F', 'X', 'T', 'C');
+    in.appl_id = cindel::fourCharCode('F', 'X', 'T', 'C');
     processState().aegpPluginId = 0;
     EXPECT_EQ(updateParamVisibility(&in, params.array()), PF_Err_NONE);
     EXPECT_EQ(aegp.totalAcquired(), 0);

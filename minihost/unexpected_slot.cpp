@@ -1,0 +1,35 @@
+#include "minihost/unexpected_slot.h"
+
+#include <cstdio>
+#include <mutex>
+
+namespace minihost {
+
+namespace {
+
+std::mutex gMutex;
+std::vector<std::string>& calls() {
+    static std::vector<std::string> recorded;
+    return recorded;
+}
+
+}  // namespace
+
+void recordUnexpectedSlotCall(const char* table, const char* slot) {
+    std::string name = std::string(table) + "." + slot;
+    std::fprintf(stderr, "minihost: the effect called %s, a slot it is not expected to use\n", name.c_str());
+    std::lock_guard<std::mutex> lock(gMutex);
+    calls().push_back(std::move(name));
+}
+
+std::vector<std::string> unexpectedSlotCalls() {
+    std::lock_guard<std::mutex> lock(gMutex);
+    return calls();
+}
+
+void clearUnexpectedSlotCalls() {
+    std::lock_guard<std::mutex> lock(gMutex);
+    calls().clear();
+}
+
+}  // namespace minihost
