@@ -146,6 +146,7 @@ bool resizeGrid(GpuRuntime& rt, int N) {
     }
     g.N = N;
     g.lastFrame = -1;
+    g.heldFrame = -1;
     g.lastInstanceId = 0;
     g.liveEdited = false;
     buildSnapshotRing(rt);

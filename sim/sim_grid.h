@@ -74,6 +74,10 @@ struct SimGrid {
     std::array<cl_mem, kMaxMultigridLevels> mgResidual{};
 
     int lastFrame = -1;  // −1: the grid holds no simulated frame
+    // The frame whose state the fields really hold. It differs from lastFrame only after a request
+    // that the 600-step cap stopped short: lastFrame then names the request, the fields an
+    // earlier frame, and nothing may continue or snapshot them as lastFrame's state.
+    int heldFrame = -1;
     uint64_t settingsHash = 0;
     uint64_t lastInstanceId = 0;
     // True once an edit was taken live since the ring was last emptied: the ring may then hold

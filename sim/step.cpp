@@ -244,9 +244,12 @@ bool stepSimulationOnGrid(GpuRuntime& rt, int side, int targetFrame, float frame
     const float dt = frameDuration * speed;
 
     const uint64_t key = simulationKey(s);
+    // After a capped request the fields hold an earlier frame than lastFrame: they are no one's
+    // state to continue, and the request resumes from a snapshot or starts afresh instead.
+    const bool holdsLastFrame = g.lastFrame >= 0 && g.heldFrame == g.lastFrame;
     bool contiguous = false;
     if (key != g.settingsHash) {
-        if (g.lastFrame >= 0 && targetFrame == g.lastFrame + 1 && s.instanceId == g.lastInstanceId) {
+        if (holdsLastFrame && targetFrame == g.lastFrame + 1 && s.instanceId == g.lastInstanceId) {
             contiguous = true;  // an edit while playing forward is taken live
             g.liveEdited = true;
         } else {
@@ -255,7 +258,7 @@ bool stepSimulationOnGrid(GpuRuntime& rt, int side, int targetFrame, float frame
             g.liveEdited = false;
         }
         g.settingsHash = key;
-    } else if (g.lastFrame >= 0 && g.lastFrame <= targetFrame && s.instanceId == g.lastInstanceId && !g.liveEdited) {
+    } else if (holdsLastFrame && g.lastFrame <= targetFrame && s.instanceId == g.lastInstanceId && !g.liveEdited) {
         // Under one key and no live edit every state is a deterministic function of its frame,
         // so the held state is exactly what resuming from a snapshot and re-simulating would
         // reach. Continue from it when that is less work: ordinary playback then costs one step
@@ -294,8 +297,11 @@ bool stepSimulationOnGrid(GpuRuntime& rt, int side, int targetFrame, float frame
 
     cl().clFinish(rt.queue);
     g.lastFrame = targetFrame;
+    g.heldFrame = start + steps - 1;
     g.lastInstanceId = s.instanceId;
-    if (targetFrame % kSnapshotSpacing == 0 && !slotHolds(g, targetFrame)) {
+    // A capped request's fields are not targetFrame's; a snapshot of them under that label would
+    // hand them to every later request as if they were.
+    if (g.heldFrame == targetFrame && targetFrame % kSnapshotSpacing == 0 && !slotHolds(g, targetFrame)) {
         takeSnapshot(rt, targetFrame);
         cl().clFinish(rt.queue);
     }

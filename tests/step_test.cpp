@@ -200,6 +200,51 @@ TEST_F(StepDriver, CatchingUpMoreThan600FramesRunsTheCap) {
     EXPECT_EQ(grid().lastFrame, 700);
 }
 
+// A capped request labels the grid with its frame although the fields hold frame 599's state.
+// Whatever comes next must reach its frame as a request on an empty grid would, never by
+// continuing (or snapshotting) that state as if it were the labelled frame.
+struct AfterTheCap {
+    const char* name;
+    int cappedFrame;   // more than 600 frames from an empty grid
+    int nextFrame;
+    bool editBetween;  // a simulation parameter changes before the next request
+};
+
+const AfterTheCap kAfterTheCap[] = {
+    {"playback to the next frame", 701, 702, false},
+    {"the same frame again", 701, 701, false},
+    {"playback from a capped multiple of 8", 704, 705, false},
+    {"an edit on the next frame", 701, 702, true},
+};
+
+TEST_F(StepDriver, ARequestAfterACappedOneEqualsAColdRequest) {
+    settings_.simMode = 1;  // no in-loop snapshots, cheap steps; every request is capped again
+    settings_.burnThreshold = 300;
+    const FrameSettings base = settings_;
+    for (const AfterTheCap& c : kAfterTheCap) {
+        SCOPED_TRACE(c.name);
+        settings_ = base;
+        forgetEverything();
+        ASSERT_TRUE(step(c.cappedFrame));
+        ASSERT_EQ(grid().lastCall.stepsRun, 600);
+        EXPECT_EQ(slotHolding(c.cappedFrame), -1) << "a snapshot labelled " << c.cappedFrame
+                                                  << " would hold frame 599";
+        if (c.editBetween) settings_.heatOutput += 10.0f;
+        ASSERT_TRUE(step(c.nextFrame));
+        EXPECT_EQ(grid().lastCall.stepsRun, 600);
+        EXPECT_FALSE(grid().lastCall.resumed);
+        const Fields next = fields();
+
+        forgetEverything();
+        ASSERT_TRUE(step(c.nextFrame));
+        const Fields cold = fields();
+        EXPECT_GT(sum(cold.temperature), 0.0);
+        EXPECT_EQ(next.temperature, cold.temperature);
+        EXPECT_EQ(next.fuel, cold.fuel);
+        EXPECT_EQ(next.density, cold.density);
+    }
+}
+
 TEST_F(StepDriver, SourceOnlyModeBurnsWithoutMovingOrCooling) {
     settings_.simMode = 1;
     settings_.burnThreshold = 300;  // the source's own heat ignites its fuel
