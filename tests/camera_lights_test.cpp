@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -219,6 +220,63 @@ TEST_F(CameraLights, LightSourceOffOrNoLightsLeavesTheSourcePosition) {
     EXPECT_EQ(none.lightTrackCount, 0);
     EXPECT_EQ(none.trajectoryCount, 3);
     EXPECT_FLOAT_EQ(none.sourcePosition.y, 6.0f);
+}
+
+// The light-track digest, spelled out here: FNV-1a 32 over 64 sampled frames of each track, the
+// digest of one track seeding the next.
+uint32_t expectedLightTrackDigest(const std::vector<std::vector<Vec3>>& tracks) {
+    uint32_t h = 2166136261u;
+    auto feed = [&h](float v) {
+        unsigned char bytes[4];
+        std::memcpy(bytes, &v, 4);
+        for (unsigned char b : bytes) h = (h ^ b) * 16777619u;
+    };
+    for (const std::vector<Vec3>& track : tracks) {
+        const int64_t n = int64_t(track.size());
+        for (int64_t j = 0; j < 64; ++j) {
+            const Vec3& p = track[size_t(j * (n - 1) / 63)];
+            feed(float(p.x));
+            feed(float(p.y));
+            feed(float(p.z));
+        }
+    }
+    return h;
+}
+
+TEST_F(CameraLights, EveryLightTrackCountsInTheSimulationKey) {
+    // The emitter rides on track 0 only, but a volume source sits on every track: moving any of
+    // the four lights moves fire, so the simulation must start again.
+    const Vec3 home[4] = {{10, 20, 30}, {40, 50, 60}, {70, 80, 90}, {100, 110, 120}};
+    int ids[4];
+    for (int k = 0; k < 4; ++k) ids[k] = addLight(home[k]);
+    addEffectLayer();
+    instance->setPopup(kParamLightSource, kLightAuto);
+    constexpr A_long kFrame = 5;
+
+    const FrameSettings& before = render(kFrame);
+    ASSERT_EQ(before.lightTrackCount, 4);
+    ASSERT_EQ(before.lightTrackFrames, kFrame + 1);
+    std::vector<std::vector<Vec3>> tracks(4);
+    for (int k = 0; k < 4; ++k) tracks[size_t(k)].assign(kFrame + 1, home[k]);
+    EXPECT_EQ(before.lightTrackHash, expectedLightTrackDigest(tracks));
+    const uint32_t homeDigest = before.lightTrackHash;
+    const uint64_t homeKey = simulationKey(before);
+
+    for (int moved = 0; moved < 4; ++moved) {
+        SCOPED_TRACE("light " + std::to_string(moved + 1) + " moved");
+        const Vec3 away{home[moved].x + 5, home[moved].y, home[moved].z};
+        comp->layerById(ids[moved])->position.set(away);
+        const FrameSettings& after = render(kFrame);
+        ASSERT_EQ(after.lightTrackCount, 4);
+        std::vector<std::vector<Vec3>> movedTracks = tracks;
+        movedTracks[size_t(moved)].assign(kFrame + 1, away);
+        EXPECT_EQ(after.lightTrackHash, expectedLightTrackDigest(movedTracks));
+        EXPECT_NE(after.lightTrackHash, homeDigest);
+        EXPECT_NE(simulationKey(after), homeKey);
+        comp->layerById(ids[moved])->position.set(home[moved]);
+    }
+    // Back home, the key is the first one again: the difference came from the move alone.
+    EXPECT_EQ(simulationKey(render(kFrame)), homeKey);
 }
 
 // ---------------------------------------------------------------------------------------------
