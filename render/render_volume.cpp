@@ -30,16 +30,18 @@ int halfSide(int side) {
     return (side + 1) / 2;
 }
 
-// postA and postB share one capacity: both are kept while postA is large enough, otherwise both
-// are made again. The capacity is recorded only when both exist, so a pair of which one could not
-// be made is retried on the next frame instead of being trusted.
+// postA and postB are made together: both are kept while both exist and are large enough,
+// otherwise both are made again, so a pair of which one could not be made is retried on the next
+// frame. Each records the size it was made with on its own: the passes test the buffer they use,
+// and a missing postB must cost light cast only, not the passes that run through postA.
 void ensurePostPair(cl_context context, RenderBuffers& b, size_t bytes) {
-    if (b.postA.handle && b.postA.capacity >= bytes) return;
+    if (b.postA.handle && b.postB.handle && b.postA.capacity >= bytes) return;
     releaseBuffer(b.postA);
     releaseBuffer(b.postB);
     b.postA.handle = createDeviceBuffer(context, bytes);
     b.postB.handle = createDeviceBuffer(context, bytes);
-    if (b.postA.handle && b.postB.handle) b.postA.capacity = b.postB.capacity = bytes;
+    b.postA.capacity = b.postA.handle ? bytes : 0;
+    b.postB.capacity = b.postB.handle ? bytes : 0;
 }
 
 // The pyramid counts only the levels that exist: one that cannot be made ends it there, so the

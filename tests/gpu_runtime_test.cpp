@@ -19,12 +19,14 @@
 #include <vector>
 
 #include "fake_opencl/fake_opencl_control.h"
+#include "frame/frame_settings.h"
 #include "gpu/buffers.h"
 #include "gpu/cl_api.h"
 #include "gpu/kernel_library.h"
 #include "gpu/kernel_table.h"
 #include "host/log.h"
 #include "render/macrocells.h"
+#include "render/render_volume.h"
 #include "sim/sim_grid.h"
 
 namespace cindel {
@@ -931,6 +933,79 @@ TEST_F(BufferHelpersTest, EnsureBufferKeepsGrowsAndFailsCleanly) {
     EXPECT_EQ(createDeviceBuffer(nullptr, 16), nullptr);
     releaseBuffer(b);
     EXPECT_EQ(fake.liveCount(kFakeClBuffer), kStartupBufferCount);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The render driver's scratch images, on the fake: a frame's OpenCL calls show which passes ran.
+
+class PostScratchTest : public GpuRuntimeTest {
+protected:
+    static constexpr int kW = 64, kH = 40;
+
+    // Heat distortion and bloom through the first scratch image, light cast through the second.
+    static FrameSettings postSettings(bool withLightCast) {
+        FrameSettings s;
+        resetFrameSettings(s);
+        s.compWidth = kW;
+        s.compHeight = kH;
+        s.quality = 2;  // full resolution, no motion blur
+        s.opacity = 1.0f;
+        s.debugView = 1;
+        s.heatAmount = 1.0f;
+        s.heatScale = 1.0f;
+        s.bloom = 1.0f;
+        s.lightCast = withLightCast ? 1.0f : 0.0f;
+        return s;
+    }
+
+    // The calls of one frame on a freshly started runtime; `failRequest` is the buffer request of
+    // the frame (1-based) that fails, 0 none.
+    std::vector<std::string> frameCalls(const FrameSettings& s, int failRequest) {
+        stopGpuRuntime(&rt);
+        fake.reset();
+        startReady();
+        requestsBeforeFrame = fake.bufferRequestCount();
+        if (failRequest > 0) fake.setBufferFailAt(requestsBeforeFrame + failRequest);
+        const int from = fake.callLogSize();
+        std::vector<float> out(size_t(kW) * kH * 4);
+        EXPECT_TRUE(renderVolume(rt, out.data(), kW, kH, kW * 16, 32, s));
+        return fake.calls(from);
+    }
+
+    int requestsBeforeFrame = 0;
+};
+
+TEST_F(PostScratchTest, OnlyLightCastIsSkippedWhenTheSecondScratchImageIsMissing) {
+    const size_t imageBytes = size_t(kW) * kH * 16;
+    // The frame's buffer requests begin with the image, then the two scratch images.
+    constexpr int kSecondScratchRequest = 3;
+
+    const std::vector<std::string> everyBuffer = frameCalls(postSettings(false), 0);
+    const std::vector<std::string> withLightCast = frameCalls(postSettings(true), 0);
+    const std::vector<std::string> withoutPost = [&] {
+        FrameSettings s = postSettings(false);
+        s.heatAmount = 0.0f;
+        s.bloom = 0.0f;
+        return frameCalls(s, 0);
+    }();
+    // Non-vacuous: each kind of pass adds calls of its own.
+    ASSERT_GT(withLightCast.size(), everyBuffer.size());
+    ASSERT_GT(everyBuffer.size(), withoutPost.size());
+
+    const std::vector<std::string> missing = frameCalls(postSettings(true), kSecondScratchRequest);
+    ASSERT_EQ(fake.bufferRequestBytes(requestsBeforeFrame + kSecondScratchRequest - 1), imageBytes)
+        << "the failed request is a scratch image";
+    EXPECT_NE(rt.render.postA.handle, nullptr);
+    EXPECT_EQ(rt.render.postB.handle, nullptr);
+    // Heat distortion and bloom ran as with every buffer; light cast, asked for, was skipped.
+    EXPECT_EQ(missing, everyBuffer);
+
+    // The next frame makes the pair again and light cast runs.
+    std::vector<float> out(size_t(kW) * kH * 4);
+    ASSERT_TRUE(renderVolume(rt, out.data(), kW, kH, kW * 16, 32, postSettings(true)));
+    EXPECT_NE(rt.render.postB.handle, nullptr);
+    stopGpuRuntime(&rt);
+    expectAllReleased();
 }
 
 }  // namespace
