@@ -5,12 +5,15 @@
 // return when the host refuses a parameter.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 #include <map>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "param_table_data.h"
 #include "params/param_index.h"
 #include "params/param_table.h"
 
@@ -80,28 +83,6 @@ protected:
     static const RecordedParam& param(int index) { return host_->at(index); }
     static const PF_ParamDef& def(int index) { return host_->at(index).def; }
 
-    static std::set<int> indicesOfType(PF_ParamType type) {
-        std::set<int> out;
-        for (const RecordedParam& p : host_->params) {
-            if (p.def.param_type == type) out.insert(p.def.uu.id);
-        }
-        return out;
-    }
-    static std::set<int> indicesWithFlag(PF_ParamFlags flag) {
-        std::set<int> out;
-        for (const RecordedParam& p : host_->params) {
-            if ((p.def.flags & flag) != 0) out.insert(p.def.uu.id);
-        }
-        return out;
-    }
-    static std::set<int> indicesWithUiFlag(PF_ParamUIFlags flag) {
-        std::set<int> out;
-        for (const RecordedParam& p : host_->params) {
-            if ((p.def.ui_flags & flag) != 0) out.insert(p.def.uu.id);
-        }
-        return out;
-    }
-
     static FakeHost* host_;
     static PF_Err result_;
 };
@@ -120,11 +101,6 @@ std::vector<std::string> splitChoices(const std::string& s) {
     }
 }
 
-std::set<int> range(int first, int last) {
-    std::set<int> out;
-    for (int i = first; i <= last; ++i) out.insert(i);
-    return out;
-}
 
 // ---- Registration as the host sees it -------------------------------------------------------------
 
@@ -192,216 +168,110 @@ TEST_F(ParamTable, GroupsNestAsTheTopicList) {
     EXPECT_EQ(closed, expected);
 }
 
-// ---- Types ----------------------------------------------------------------------------------------
+// ---- Every parameter against the transcribed table -----------------------------------------------
 
-TEST_F(ParamTable, ParameterTypesSitAtTheirIndices) {
-    EXPECT_EQ(indicesOfType(PF_Param_POPUP),
-              (std::set<int>{2, 7, 14, 15, 49, 77, 78, 98, 114, 120, 121, 127, 130, 134, 135}));
-    EXPECT_EQ(indicesOfType(PF_Param_LAYER), (std::set<int>{5, 12}));
-    EXPECT_EQ(indicesOfType(PF_Param_CHECKBOX), (std::set<int>{11}));
-    EXPECT_EQ(indicesOfType(PF_Param_POINT_3D), (std::set<int>{16}));
-    EXPECT_EQ(indicesOfType(PF_Param_ANGLE), (std::set<int>{66, 106}));
-    EXPECT_EQ(indicesOfType(PF_Param_COLOR), (std::set<int>{81, 82, 85, 90, 100, 104}));
+const std::map<std::string, PF_ParamType> kTypeNames = {
+    {"group start", PF_Param_GROUP_START}, {"group end", PF_Param_GROUP_END},
+    {"popup", PF_Param_POPUP},             {"float slider", PF_Param_FLOAT_SLIDER},
+    {"layer", PF_Param_LAYER},             {"checkbox", PF_Param_CHECKBOX},
+    {"3-D point", PF_Param_POINT_3D},      {"colour", PF_Param_COLOR},
+    {"angle", PF_Param_ANGLE},
+};
 
-    // Whatever is not a group, popup, layer, checkbox, point, angle or colour is a float slider:
-    // no integer or fixed sliders, and no type the host would not expect.
-    std::size_t groups = indicesOfType(PF_Param_GROUP_START).size() + indicesOfType(PF_Param_GROUP_END).size();
-    EXPECT_EQ(groups, 34u);
-    EXPECT_EQ(indicesOfType(PF_Param_FLOAT_SLIDER).size(), 136u - 34u - 15u - 2u - 1u - 1u - 2u - 6u);
-}
+const std::map<std::string, A_long> kFlagNames = {
+    {"PF_ParamFlag_SUPERVISE", PF_ParamFlag_SUPERVISE},
+    {"PF_ParamFlag_START_COLLAPSED", PF_ParamFlag_START_COLLAPSED},
+    {"PF_ParamFlag_COLLAPSE_TWIRLY", PF_ParamFlag_COLLAPSE_TWIRLY},
+    {"PF_ParamFlag_SKIP_REVEAL_WHEN_UNHIDDEN", PF_ParamFlag_SKIP_REVEAL_WHEN_UNHIDDEN},
+};
 
-TEST_F(ParamTable, BurnDirectionIsASliderWhileEvolutionAndHueShiftAreAngles) {
-    ASSERT_EQ(def(kParamBurnDirection).param_type, PF_Param_FLOAT_SLIDER);
-    EXPECT_EQ(def(kParamBurnDirection).u.fs_d.valid_min, 0.0f);
-    EXPECT_EQ(def(kParamBurnDirection).u.fs_d.valid_max, 360.0f);
-    for (int i : {int(kParamHeatEvolution), int(kParamHueShift)}) {
-        ASSERT_EQ(def(i).param_type, PF_Param_ANGLE) << i;
-        EXPECT_EQ(def(i).u.ad.value, 0) << i;
-        EXPECT_EQ(def(i).u.ad.dephault, 0) << i;
-    }
-}
+// Names, types, ranges, defaults, decimals, flags and choices are what stored projects and users
+// rely on; the table is transcribed from the design, never from the code.
+TEST_F(ParamTable, EveryParameterIsAsTheTableGivesIt) {
+    const std::vector<testdata::ParamRow> rows = testdata::parameterTable();
+    ASSERT_EQ(rows.size(), std::size_t(kRegisteredParamCount)) << "the table file could not be read whole";
+    for (const testdata::ParamRow& row : rows) {
+        SCOPED_TRACE("parameter " + std::to_string(row.index) + " \"" + row.name + "\"");
+        const RecordedParam& p = param(row.index);
+        const PF_ParamDef& d = p.def;
+        EXPECT_EQ(d.uu.id, row.index);
+        EXPECT_STREQ(d.name, row.name.c_str());
+        ASSERT_TRUE(kTypeNames.count(row.type)) << row.type;
+        ASSERT_EQ(d.param_type, kTypeNames.at(row.type));
 
-TEST_F(ParamTable, SeedAndOctavesAreWholeNumberFloatSliders) {
-    for (int i : {int(kParamRandomSeed), int(kParamDetailOctaves)}) {
-        ASSERT_EQ(def(i).param_type, PF_Param_FLOAT_SLIDER) << i;
-        EXPECT_EQ(def(i).u.fs_d.precision, 0) << i;
-    }
-    EXPECT_EQ(def(kParamRandomSeed).u.fs_d.valid_max, 9999.0f);
-    EXPECT_EQ(def(kParamDetailOctaves).u.fs_d.dephault, 6.0f);
-}
-
-// ---- Names ----------------------------------------------------------------------------------------
-
-TEST_F(ParamTable, InvertHasNoNameAndItsLabelBesideTheBox) {
-    const RecordedParam& p = param(kParamInvert);
-    EXPECT_STREQ(p.def.name, "");
-    EXPECT_EQ(p.checkboxLabel, "Invert");
-    EXPECT_EQ(p.def.u.bd.value, 0);
-    EXPECT_EQ(p.def.u.bd.dephault, 0);
-}
-
-TEST_F(ParamTable, OnlyGroupEndsAndInvertAreUnnamedAndOnlyTurbulenceRepeats) {
-    std::set<int> unnamed;
-    std::map<std::string, std::vector<int>> byName;
-    for (int i = 1; i <= kRegisteredParamCount; ++i) {
-        if (def(i).name[0] == '\0') {
-            unnamed.insert(i);
-        } else {
-            byName[def(i).name].push_back(i);
+        A_long flags = 0, uiFlags = 0;
+        std::string label;
+        std::stringstream names(row.flags);
+        for (std::string flag; std::getline(names, flag, ',');) {
+            if (flag == "PF_PUI_INVISIBLE") uiFlags |= PF_PUI_INVISIBLE;
+            else if (flag.rfind("label=", 0) == 0) label = flag.substr(6);
+            else flags |= kFlagNames.at(flag);
         }
-    }
-    std::set<int> expectedUnnamed = indicesOfType(PF_Param_GROUP_END);
-    expectedUnnamed.insert(kParamInvert);
-    EXPECT_EQ(unnamed, expectedUnnamed);
+        EXPECT_EQ(d.flags, flags);
+        EXPECT_EQ(d.ui_flags, uiFlags);
 
-    std::map<std::string, std::vector<int>> repeated;
-    for (const auto& [name, indices] : byName) {
-        if (indices.size() > 1) repeated[name] = indices;
-    }
-    const std::map<std::string, std::vector<int>> expectedRepeated = {{"Turbulence", {56, 58}}};
-    EXPECT_EQ(repeated, expectedRepeated);
-    EXPECT_EQ(def(kParamGroupTurbulence).param_type, PF_Param_GROUP_START);
-    EXPECT_EQ(def(kParamTurbulence).param_type, PF_Param_FLOAT_SLIDER);
-}
-
-// ---- Popups ---------------------------------------------------------------------------------------
-
-TEST_F(ParamTable, PopupChoicesMatchTheirCountAndDefaults) {
-    // The default named by its choice, so that a default pointing one choice off is caught too.
-    struct Expected {
-        int index;
-        int numChoices;
-        int dephault;
-        const char* defaultChoice;
-    };
-    const Expected popups[] = {
-        {kParamPreset, 16, 1, "Custom"},     {kParamPatternType, 7, 3, "Noise"}, {kParamPathEmitter, 2, 1, "None"},
-        {kParamLightSource, 6, 1, "Off"},    {kParamBurnMode, 5, 1, "None"},     {kParamColorMode, 2, 1, "Blackbody"},
-        {kParamColorPreset, 8, 1, "Custom"}, {kParamKeyLight, 6, 1, "Off"},      {kParamEdgeSampling, 3, 2, "Sharp"},
-        {kParamQuality, 4, 4, "Ultra"},      {kParamVoxelSize, 4, 3, "Small"},   {kParamMotionBlur, 3, 1, "Off"},
-        {kParamBlendMode, 2, 1, "Normal"},   {kParamSimMode, 5, 5, "Full"},      {kParamDebugView, 3, 1, "Final"},
-    };
-    for (const Expected& e : popups) {
-        SCOPED_TRACE(e.index);
-        const RecordedParam& p = param(e.index);
-        ASSERT_EQ(p.def.param_type, PF_Param_POPUP);
-        const std::vector<std::string> choices = splitChoices(p.popupChoices);
-        EXPECT_EQ(p.def.u.pd.num_choices, e.numChoices);
-        ASSERT_EQ(choices.size(), std::size_t(p.def.u.pd.num_choices)) << p.popupChoices;
-        for (const std::string& c : choices) EXPECT_FALSE(c.empty()) << p.popupChoices;
-        EXPECT_EQ(p.def.u.pd.dephault, e.dephault);
-        EXPECT_EQ(p.def.u.pd.value, p.def.u.pd.dephault);
-        ASSERT_GE(p.def.u.pd.dephault, 1);
-        ASSERT_LE(p.def.u.pd.dephault, p.def.u.pd.num_choices);
-        EXPECT_EQ(choices[std::size_t(p.def.u.pd.dephault - 1)], e.defaultChoice);
-    }
-}
-
-TEST_F(ParamTable, PresetChoicesFollowThePresetOrder) {
-    // Preset n is the n-th choice; the preset table relies on the first and last positions.
-    const std::vector<std::string> choices = splitChoices(param(kParamPreset).popupChoices);
-    ASSERT_EQ(choices.size(), 16u);
-    EXPECT_EQ(choices[1], "Logo Fire (Source Layer)");
-    EXPECT_EQ(choices[6], "Fire Trail (Source Point)");
-    EXPECT_EQ(choices[15], "Burn Iris (Source Layer)");
-}
-
-// ---- Float sliders --------------------------------------------------------------------------------
-
-TEST_F(ParamTable, FloatSlidersHaveOneRangeAndADefaultInside) {
-    for (int i : indicesOfType(PF_Param_FLOAT_SLIDER)) {
-        SCOPED_TRACE(i);
-        const PF_FloatSliderDef& s = def(i).u.fs_d;
-        EXPECT_EQ(s.valid_min, s.slider_min);
-        EXPECT_EQ(s.valid_max, s.slider_max);
-        EXPECT_LT(s.valid_min, s.valid_max);
-        EXPECT_GE(s.dephault, s.valid_min);
-        EXPECT_LE(s.dephault, s.valid_max);
-        // value is a double and dephault a float of the same default.
-        EXPECT_EQ(PF_FpShort(s.value), s.dephault);
-        EXPECT_GE(s.precision, 0);
-        EXPECT_LE(s.precision, 2);
-        EXPECT_EQ(s.phase, 0.0);
-        EXPECT_EQ(s.display_flags, 0);
-        EXPECT_EQ(s.fs_flags, 0u);
-        EXPECT_EQ(s.curve_tolerance, 0.0f);
-        EXPECT_EQ(s.useExponent, 0.0);
-        EXPECT_EQ(s.exponent, 0.0);
-        EXPECT_EQ(s.value_desc[0], '\0');
-    }
-}
-
-TEST_F(ParamTable, WideAndSignedSliderRanges) {
-    auto expectRange = [](int index, float lo, float hi) {
-        SCOPED_TRACE(index);
-        ASSERT_EQ(def(index).param_type, PF_Param_FLOAT_SLIDER);
-        EXPECT_EQ(def(index).u.fs_d.valid_min, lo);
-        EXPECT_EQ(def(index).u.fs_d.valid_max, hi);
-    };
-    expectRange(kParamShutterAngle, 0.0f, 1000.0f);
-    EXPECT_EQ(def(kParamShutterAngle).u.fs_d.dephault, 180.0f);
-    for (int i : {kParamGravity, kParamWindX, kParamWindY, kParamWindZ}) expectRange(i, -200.0f, 200.0f);
-    expectRange(kParamScatterAnisotropy, -0.95f, 0.95f);
-    expectRange(kParamExposure, -5.0f, 5.0f);
-}
-
-TEST_F(ParamTable, FractionalDefaultsKeepTheirDigits) {
-    // The double value carries the default as written; only dephault is rounded to float.
-    EXPECT_EQ(def(kParamSmokeOutput).u.fs_d.value, 0.3);
-    EXPECT_EQ(def(kParamIntensity).u.fs_d.value, 0.7);
-    EXPECT_EQ(def(kParamBurnCutoffCenter).u.fs_d.value, 0.15);
-    EXPECT_EQ(def(kParamBurnCutoffWidth).u.fs_d.valid_min, 0.01f);
-    EXPECT_EQ(def(kParamSmokeDecay).u.fs_d.valid_max, 1.2f);
-}
-
-// ---- Other types ----------------------------------------------------------------------------------
-
-TEST_F(ParamTable, ColoursAreOpaqueWithChannelsInPlace) {
-    for (int i : indicesOfType(PF_Param_COLOR)) {
-        SCOPED_TRACE(i);
-        const PF_ColorDef& c = def(i).u.cd;
-        EXPECT_EQ(c.value.alpha, 255);
-        EXPECT_EQ(std::memcmp(&c.value, &c.dephault, sizeof c.value), 0);
-    }
-    // #FFE682: three distinct channels, so a swapped channel order shows.
-    const PF_Pixel& source = def(kParamSource).u.cd.dephault;
-    EXPECT_EQ(source.red, 0xFF);
-    EXPECT_EQ(source.green, 0xE6);
-    EXPECT_EQ(source.blue, 0x82);
-    const PF_Pixel& ambient = def(kParamAmbientColor).u.cd.dephault;
-    EXPECT_EQ(ambient.red, 0x50);
-    EXPECT_EQ(ambient.green, 0x64);
-    EXPECT_EQ(ambient.blue, 0x82);
-}
-
-TEST_F(ParamTable, LayersDefaultToNoneAndThePointToTheFrameCentre) {
-    for (int i : {kParamSourceLayer, kParamCustomMap}) {
-        EXPECT_EQ(def(i).u.ld.dephault, PF_LayerDefault_NONE) << i;
-    }
-    const PF_Point3DDef& p = def(kParamSourcePosition).u.point3d_d;
-    EXPECT_EQ(p.x_value, 50.0);
-    EXPECT_EQ(p.y_value, 50.0);
-    EXPECT_EQ(p.z_value, 0.0);
-    EXPECT_EQ(p.x_dephault, 50.0);
-    EXPECT_EQ(p.y_dephault, 50.0);
-    EXPECT_EQ(p.z_dephault, 0.0);
-}
-
-// ---- Flags ----------------------------------------------------------------------------------------
-
-TEST_F(ParamTable, FlagsSitOnExactlyTheirParameters) {
-    EXPECT_EQ(indicesWithFlag(PF_ParamFlag_SUPERVISE), (std::set<int>{2, 77, 78}));
-    EXPECT_EQ(indicesWithFlag(PF_ParamFlag_SKIP_REVEAL_WHEN_UNHIDDEN), range(79, 82));
-    // START_COLLAPSED and COLLAPSE_TWIRLY are the same bit: the topic 6 starts closed, and the
-    // angle 106 keeps its dial folded.
-    EXPECT_EQ(indicesWithFlag(PF_ParamFlag_START_COLLAPSED), (std::set<int>{6, 106}));
-    EXPECT_EQ(indicesWithUiFlag(PF_PUI_INVISIBLE), (std::set<int>{69, 78, 85, 133, 134, 135}));
-
-    const PF_ParamFlags known =
-        PF_ParamFlag_SUPERVISE | PF_ParamFlag_SKIP_REVEAL_WHEN_UNHIDDEN | PF_ParamFlag_START_COLLAPSED;
-    for (int i = 1; i <= kRegisteredParamCount; ++i) {
-        EXPECT_EQ(def(i).flags & ~known, 0) << "unexpected flags on " << i;
-        EXPECT_EQ(def(i).ui_flags & ~PF_ParamUIFlags(PF_PUI_INVISIBLE), 0) << "unexpected ui flags on " << i;
+        switch (d.param_type) {
+            case PF_Param_FLOAT_SLIDER: {
+                const PF_FloatSliderDef& fs = d.u.fs_d;
+                const std::size_t dots = row.range.find("..");
+                const float lo = std::stof(row.range.substr(0, dots)), hi = std::stof(row.range.substr(dots + 2));
+                EXPECT_EQ(fs.valid_min, lo);
+                EXPECT_EQ(fs.valid_max, hi);
+                EXPECT_EQ(fs.slider_min, lo);
+                EXPECT_EQ(fs.slider_max, hi);
+                EXPECT_EQ(fs.dephault, std::stof(row.dephault));
+                EXPECT_EQ(fs.value, std::stod(row.dephault));
+                EXPECT_EQ(fs.precision, std::stoi(row.decimals));
+                EXPECT_EQ(fs.display_flags, 0);
+                EXPECT_EQ(fs.fs_flags, 0u);
+                EXPECT_EQ(fs.curve_tolerance, 0.0f);
+                break;
+            }
+            case PF_Param_POPUP: {
+                const std::vector<std::string> choices = splitChoices(row.choices);
+                EXPECT_EQ(p.popupChoices, row.choices);
+                EXPECT_EQ(d.u.pd.num_choices, A_short(choices.size()));
+                EXPECT_EQ(d.u.pd.dephault, std::stoi(row.dephault));
+                EXPECT_EQ(d.u.pd.value, std::stoi(row.dephault));
+                break;
+            }
+            case PF_Param_LAYER:
+                EXPECT_EQ(row.dephault, "none");
+                EXPECT_EQ(d.u.ld.dephault, PF_LayerDefault_NONE);
+                break;
+            case PF_Param_CHECKBOX:
+                EXPECT_EQ(row.dephault, "off");
+                EXPECT_EQ(d.u.bd.dephault, 0);
+                EXPECT_EQ(d.u.bd.value, 0);
+                EXPECT_EQ(p.checkboxLabel, label);
+                break;
+            case PF_Param_COLOR: {
+                const unsigned rgb = unsigned(std::stoul(row.dephault.substr(1), nullptr, 16));
+                const PF_Pixel& c = d.u.cd.dephault;
+                EXPECT_EQ((std::array<int, 4>{c.alpha, c.red, c.green, c.blue}),
+                          (std::array<int, 4>{255, int(rgb >> 16), int((rgb >> 8) & 0xFF), int(rgb & 0xFF)}));
+                EXPECT_EQ(std::memcmp(&d.u.cd.value, &c, sizeof c), 0);
+                break;
+            }
+            case PF_Param_POINT_3D: {
+                const PF_Point3DDef& pt = d.u.point3d_d;
+                std::stringstream xyz(row.dephault);
+                double v[3];
+                char comma;
+                xyz >> v[0] >> comma >> v[1] >> comma >> v[2];
+                EXPECT_EQ((std::array<double, 3>{pt.x_dephault, pt.y_dephault, pt.z_dephault}),
+                          (std::array<double, 3>{v[0], v[1], v[2]}));
+                EXPECT_EQ((std::array<double, 3>{pt.x_value, pt.y_value, pt.z_value}),
+                          (std::array<double, 3>{v[0], v[1], v[2]}));
+                break;
+            }
+            case PF_Param_ANGLE:
+                EXPECT_EQ(d.u.ad.dephault, PF_Fixed(std::stoi(row.dephault) * 65536));
+                EXPECT_EQ(d.u.ad.value, d.u.ad.dephault);
+                break;
+            default:
+                break;
+        }
     }
 }
 

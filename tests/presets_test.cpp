@@ -1,8 +1,8 @@
 // Presets, colour presets and parameter visibility, driven in process: a fake host parameter array
 // and a small fake AEGP layer (basic suite, PF interface, stream, dynamic stream, effect and keyframe
 // suites) that records every call, keeps the "Burn Progress" keyframes and the hidden flags per
-// parameter, and can withhold any suite. The expected preset values below are typed from the
-// published preset list on purpose, independently of the table in params/presets.cpp.
+// parameter, and can withhold any suite. Expected preset and colour preset values come from the
+// design's tables in tests/data, never from params/presets.cpp.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -16,6 +16,7 @@
 #include "SPBasic.h"
 #include "host/effect_main.h"
 #include "host/process_state.h"
+#include "param_table_data.h"
 #include "params/color_presets.h"
 #include "params/param_list.h"
 #include "params/presets.h"
@@ -275,21 +276,6 @@ protected:
 
 constexpr PF_OutFlags kRefreshFlags = PF_OutFlag_FORCE_RERENDER | PF_OutFlag_REFRESH_UI;
 
-std::vector<std::string> splitChoices(const char* choices) {
-    std::vector<std::string> out;
-    std::string cur;
-    for (const char* p = choices; *p; ++p) {
-        if (*p == '|') {
-            out.push_back(cur);
-            cur.clear();
-        } else {
-            cur += *p;
-        }
-    }
-    out.push_back(cur);
-    return out;
-}
-
 // The indices a record targets, in the order the record lists them.
 std::vector<int> presetTargets() {
     std::vector<int> targets;
@@ -316,20 +302,6 @@ double heldValue(PF_ParamDef* d) {
 // ---------------------------------------------------------------------------------------------
 // The tables.
 
-TEST(PresetTable, NamesEqualThePopupChoicesInOrder) {
-    const ParamEntry* preset = paramEntry(kParamPreset);
-    const std::vector<std::string> choices = splitChoices(preset->choices);
-    ASSERT_EQ(choices.size(), 16u);
-    ASSERT_EQ(preset->numChoices, 16);
-    EXPECT_EQ(customPreset().name, choices[0]);
-    ASSERT_EQ(builtInPresets().size(), 15u);
-    for (size_t i = 0; i < builtInPresets().size(); ++i) EXPECT_EQ(builtInPresets()[i].name, choices[i + 1]) << i;
-    EXPECT_EQ(presetForChoice(1), &customPreset());
-    EXPECT_EQ(presetForChoice(16), &builtInPresets()[14]);
-    EXPECT_EQ(presetForChoice(0), nullptr);
-    EXPECT_EQ(presetForChoice(17), nullptr);
-}
-
 TEST(PresetTable, TargetsEveryPresetDrivenParameterOnceAscendingWithKeyLightLast) {
     const std::vector<int> targets = presetTargets();
     ASSERT_FALSE(targets.empty());
@@ -350,61 +322,8 @@ TEST(PresetTable, TargetsEveryPresetDrivenParameterOnceAscendingWithKeyLightLast
     EXPECT_EQ(targets.size(), expected.size());
 }
 
-TEST(ColorPresetTable, NamesAndValues) {
-    const ParamEntry* entry = paramEntry(kParamColorPreset);
-    const std::vector<std::string> choices = splitChoices(entry->choices);
-    ASSERT_EQ(choices.size(), 8u);
-    EXPECT_EQ(choices[0], "Custom");
-    for (int i = 0; i < kColorPresetCount; ++i) EXPECT_EQ(kColorPresetNames[size_t(i)], choices[size_t(i) + 1]);
-    const ColorPresetRecord& lava = colorPresets()[5];
-    EXPECT_EQ(lava.source.red, 0xFF);
-    EXPECT_EQ(lava.source.green, 0xA5);
-    EXPECT_EQ(lava.source.blue, 0x00);
-    EXPECT_EQ(lava.mid.red, 0xDD);
-    EXPECT_EQ(lava.mid.green, 0x20);
-    EXPECT_EQ(lava.tailCool.red, 0x35);
-    EXPECT_EQ(lava.tailCool.green, 0x08);
-}
-
 // ---------------------------------------------------------------------------------------------
 // Writing a record.
-
-TEST_F(PresetsTest, CustomWritesTheRegisteredDefaults) {
-    ASSERT_EQ(pickPreset(1), PF_Err_NONE);
-    int checked = 0;
-    for (int index : presetTargets()) {
-        const ParamEntry* e = paramEntry(index);
-        PF_ParamDef* d = params[index];
-        SCOPED_TRACE(e->name);
-        switch (e->kind) {
-            case ParamKind::kFloatSlider:
-                // The record holds IEEE singles: the default as a float, widened.
-                EXPECT_EQ(d->u.fs_d.value, static_cast<double>(static_cast<float>(e->defaultValue)));
-                break;
-            case ParamKind::kPopup: EXPECT_EQ(d->u.pd.value, static_cast<A_long>(e->defaultValue)); break;
-            case ParamKind::kCheckbox: EXPECT_EQ(d->u.bd.value, 0); break;
-            case ParamKind::kAngle: EXPECT_EQ(d->u.ad.value, 0); break;
-            case ParamKind::kColor:
-                EXPECT_EQ(d->u.cd.value.red, (e->rgb >> 16) & 0xFF);
-                EXPECT_EQ(d->u.cd.value.green, (e->rgb >> 8) & 0xFF);
-                EXPECT_EQ(d->u.cd.value.blue, e->rgb & 0xFF);
-                EXPECT_EQ(d->u.cd.value.alpha, 255);
-                break;
-            default: ADD_FAILURE() << "unexpected kind"; break;
-        }
-        ++checked;
-    }
-    EXPECT_GT(checked, 80);
-    // Spot values straight from the parameter list, so a table that drifted together with the
-    // record would still be caught.
-    EXPECT_EQ(params[kParamPatternType]->u.pd.value, 3);
-    EXPECT_EQ(params[kParamEdgeSampling]->u.pd.value, 2);
-    EXPECT_EQ(params[kParamSmokeOutput]->u.fs_d.value, double(0.3f));
-    EXPECT_EQ(params[kParamShutterAngle]->u.fs_d.value, 180.0);
-    EXPECT_EQ(customPreset().progressKeyDuration, 0.0f);
-    EXPECT_EQ(customPreset().progressKeyStart, 0.0f);
-    EXPECT_EQ(customPreset().progressKeyEnd, 0.0f);
-}
 
 TEST_F(PresetsTest, ChangeFlagsOnExactlyTheWrittenParameters) {
     ASSERT_EQ(pickPreset(8), PF_Err_NONE);
@@ -422,105 +341,84 @@ TEST_F(PresetsTest, ChangeFlagsOnExactlyTheWrittenParameters) {
     EXPECT_EQ(out.out_flags & kRefreshFlags, kRefreshFlags);
 }
 
-// Applies a preset and checks the listed overrides exactly and every other target against "Custom".
-void expectPreset(int popupValue, const std::map<int, double>& overrides) {
-    FakeParams custom;
-    applyPreset(custom.array(), customPreset());
-    FakeParams p;
-    applyPreset(p.array(), *presetForChoice(popupValue));
-    int differing = 0;
-    for (int index : presetTargets()) {
-        SCOPED_TRACE(paramEntry(index)->name);
-        const auto it = overrides.find(index);
-        if (it == overrides.end()) {
-            EXPECT_EQ(heldValue(p[index]), heldValue(custom[index]));
-        } else {
-            const double expected = paramEntry(index)->kind == ParamKind::kFloatSlider
-                                        ? double(float(it->second))
-                                        : it->second;
-            EXPECT_EQ(heldValue(p[index]), expected);
+// The value a parameter holds once a preset wrote `text`, the design's spelling of it.
+double heldFromDesign(const testdata::ParamRow& row, const std::string& text) {
+    if (row.type == "float slider") return double(std::stof(text));  // the record holds singles
+    if (row.type == "popup") return std::stoi(text);
+    if (row.type == "checkbox") return text == "on" ? 1 : 0;
+    if (row.type == "angle") return double(PF_Fixed(std::stof(text) * 65536.0f));
+    if (row.type == "colour") return double(0xFF000000u | std::uint32_t(std::stoul(text.substr(1), nullptr, 16)));
+    ADD_FAILURE() << "no value for a " << row.type;
+    return 0;
+}
+
+// Every look is "Custom" (the parameter defaults) with exactly the changes the design lists; the
+// parameters a preset never writes are left out. Names, values and keyframe fields all come from
+// the transcribed tables.
+TEST_F(PresetsTest, EveryPresetIsCustomWithTheChangesTheDesignLists) {
+    const std::vector<testdata::ParamRow> table = testdata::parameterTable();
+    ASSERT_EQ(table.size(), 136u);
+    std::map<std::string, int> indexByName;
+    for (const testdata::ParamRow& row : table)
+        if (row.type != "group start" && !row.name.empty()) indexByName[row.name] = row.index;
+    const std::set<std::string> valueTypes = {"float slider", "popup", "checkbox", "angle", "colour"};
+    const std::set<int> neverWritten = {kParamPreset, kParamColorPreset, kParamQuality,
+                                        kParamVoxelSize, kParamSimMode, kParamDebugView};
+
+    std::vector<std::vector<std::string>> looks = testdata::readRows("presets.tsv", 3);
+    ASSERT_EQ(looks.size(), 15u);
+    looks.insert(looks.begin(), {"1", "Custom", ""});
+    for (const std::vector<std::string>& look : looks) {
+        SCOPED_TRACE(look[1]);
+        const PresetRecord* preset = presetForChoice(std::stoi(look[0]));
+        ASSERT_NE(preset, nullptr);
+        EXPECT_STREQ(preset->name, look[1].c_str());
+
+        std::map<int, std::string> changes;
+        std::map<std::string, float> keys = {{"progressKeyDuration", 0}, {"progressKeyStart", 0}, {"progressKeyEnd", 0}};
+        for (std::string item : testdata::splitAt(look[2], ';')) {
+            if (item.empty()) continue;
+            if (item[0] == ' ') item.erase(0, 1);
+            if (const std::size_t paren = item.find(" ("); paren != std::string::npos) item.resize(paren);
+            const std::size_t space = item.rfind(' ');
+            const std::string name = item.substr(0, space), value = item.substr(space + 1);
+            if (keys.count(name)) {
+                keys[name] = std::stof(value);
+            } else {
+                ASSERT_TRUE(indexByName.count(name)) << "no parameter \"" << name << "\"";
+                changes[indexByName.at(name)] = value;
+            }
         }
-        differing += heldValue(p[index]) != heldValue(custom[index]) ? 1 : 0;
+
+        FakeParams held;
+        applyPreset(held.array(), *preset);
+        for (const testdata::ParamRow& row : table) {
+            if (!valueTypes.count(row.type) || neverWritten.count(row.index)) continue;
+            const auto change = changes.find(row.index);
+            EXPECT_EQ(heldValue(held[row.index]), heldFromDesign(row, change != changes.end() ? change->second : row.dephault))
+                << row.name;
+        }
+        EXPECT_EQ(preset->progressKeyDuration, keys["progressKeyDuration"]);
+        EXPECT_EQ(preset->progressKeyStart, keys["progressKeyStart"]);
+        EXPECT_EQ(preset->progressKeyEnd, keys["progressKeyEnd"]);
     }
-    EXPECT_GT(differing, 10);
 }
 
-TEST_F(PresetsTest, LogoInfernoExact) {
-    expectPreset(3, {{kParamPatternType, 1},  {kParamMaskThreshold, 50},    {kParamSourceSizeZ, 5},
-                     {kParamSourceTemperature, 4000}, {kParamFuelAmount, 150}, {kParamLife, 4},
-                     {kParamFade, 4},         {kParamBuoyancy, 2},          {kParamGravity, -100},
-                     {kParamDrag, 30},        {kParamSpeed, 1.5},           {kParamVorticity, 7},
-                     {kParamTurbulence, 60},  {kParamMaxColorTemp, 1800},   {kParamIntensity, 0.5},
-                     {kParamSmokeDensity, 60}, {kParamSmokeBrightness, 0.4}, {kParamSelfShadow, 0},
-                     {kParamFireLight, 30},   {kParamDensityContrast, 0.5}, {kParamDetailOctaves, 2},
-                     {kParamMotionBlur, 2},   {kParamShutterAngle, 300},    {kParamVolumeDensity, 60},
-                     {kParamBlendMode, 2},    {kParamBlendStrength, 30}});
-    EXPECT_EQ(presetForChoice(3)->progressKeyDuration, 0.0f);
-}
-
-TEST_F(PresetsTest, FireTrailSmokyExact) {
-    expectPreset(8, {{kParamLightSource, 2},  {kParamEmitterRadius, 11},    {kParamSourceSizeX, 1.2},
-                     {kParamSourceSizeY, 1.2}, {kParamSourceSizeZ, 7},      {kParamLife, 2},
-                     {kParamFade, 4},         {kParamTrail, 90},            {kParamBurnThreshold, 300},
-                     {kParamSmokeOutput, 2},  {kParamBuoyancy, 0},          {kParamVorticity, 8},
-                     {kParamHeatAmount, 20},  {kParamMaxColorTemp, 5580},   {kParamIntensity, 2},
-                     {kParamSmokeDensity, 70}, {kParamSmokeBrightness, 0.3}, {kParamScatterAnisotropy, 0.95},
-                     {kParamSelfShadow, 0},   {kParamDensityContrast, 0.5}, {kParamFlameAggression, 35},
-                     {kParamFbmFlow, 15},     {kParamDetailNoise, 0},       {kParamDetailOctaves, 4},
-                     {kParamBloom, 30},       {kParamMotionBlur, 2},        {kParamShutterAngle, 200},
-                     {kParamBlendMode, 2},    {kParamBlendStrength, 30}});
-}
-
-TEST_F(PresetsTest, FireTrailThinExact) {
-    expectPreset(10, {{kParamLightSource, 2}, {kParamEmitterRadius, 11},   {kParamSourceSizeZ, 15},
-                      {kParamFuelAmount, 100}, {kParamLife, 2.2},           {kParamFade, 4},
-                      {kParamBurnThreshold, 400}, {kParamSmokeOutput, 0.35}, {kParamBuoyancy, 0},
-                      {kParamVorticity, 7},   {kParamMinColorTemp, 200},   {kParamMaxColorTemp, 3500},
-                      {kParamIntensity, 1},   {kParamSmokeDensity, 60},    {kParamSmokeBrightness, 0.3},
-                      {kParamScatterAnisotropy, 0.95}, {kParamSelfShadow, 0}, {kParamFlameAggression, 35},
-                      {kParamDetailNoise, 0}, {kParamDetailScale, 7},      {kParamDetailOctaves, 4},
-                      {kParamBloom, 50},      {kParamMotionBlur, 2},       {kParamShutterAngle, 90},
-                      {kParamBlendMode, 2}});
-}
-
-TEST_F(PresetsTest, BurnDissolveExact) {
-    expectPreset(15, {{kParamMaskThreshold, 20}, {kParamSourceSizeZ, 5},  {kParamSourceTemperature, 4000},
-                      {kParamFuelAmount, 150}, {kParamLife, 1},            {kParamFade, 3},
-                      {kParamBurnThreshold, 400}, {kParamBuoyancy, 2},     {kParamGravity, -100},
-                      {kParamDrag, 30},       {kParamBurnMode, 4},         {kParamBurnWidth, 25},
-                      {kParamBurnNoise, 70},  {kParamTurbulence, 100},     {kParamMaxColorTemp, 3530},
-                      {kParamGamma, 1.2},     {kParamIntensity, 1.1},      {kParamBurnCutoffCenter, 0},
-                      {kParamSmokeDensity, 60}, {kParamSmokeBrightness, 0.4}, {kParamSelfShadow, 0},
-                      {kParamFireLight, 200}, {kParamDensityContrast, 0.5}, {kParamFlameAggression, 50},
-                      {kParamFbmFlow, 15},    {kParamDetailNoise, 100},    {kParamDetailOctaves, 4},
-                      {kParamBloom, 20},      {kParamMotionBlur, 2},       {kParamVolumeDensity, 60},
-                      {kParamBlendMode, 2},   {kParamBlendStrength, 20}});
-    const PresetRecord& r = *presetForChoice(15);
-    EXPECT_EQ(r.progressKeyDuration, 5.0f);
-    EXPECT_EQ(r.progressKeyStart, 0.0f);
-    EXPECT_EQ(r.progressKeyEnd, 100.0f);
-}
-
-TEST_F(PresetsTest, BurnIrisExact) {
-    expectPreset(16, {{kParamMaskThreshold, 20}, {kParamSourceSizeZ, 5},  {kParamSourceTemperature, 4000},
-                      {kParamFuelAmount, 150}, {kParamLife, 1},            {kParamFade, 4},
-                      {kParamBurnThreshold, 400}, {kParamBuoyancy, 2},     {kParamGravity, -100},
-                      {kParamDrag, 30},       {kParamWindY, -35},          {kParamBurnMode, 5},
-                      {kParamBurnNoise, 30},  {kParamTurbulence, 100},     {kParamMaxColorTemp, 3530},
-                      {kParamGamma, 0.9},     {kParamIntensity, 1.2},      {kParamBurnCutoffCenter, 0},
-                      {kParamSmokeDensity, 60}, {kParamSmokeBrightness, 0.4}, {kParamSelfShadow, 0},
-                      {kParamFireLight, 200}, {kParamDensityContrast, 0.5}, {kParamFlameAggression, 50},
-                      {kParamFbmFlow, 10},    {kParamDetailNoise, 100},    {kParamDetailScale, 20},
-                      {kParamDetailOctaves, 4}, {kParamBloom, 30},         {kParamMotionBlur, 2},
-                      {kParamVolumeDensity, 60}, {kParamBlendMode, 2},     {kParamBlendStrength, 20}});
-}
-
-TEST_F(PresetsTest, FirstNinePresetsLeaveBurnModeAtNoneAndNoKeys) {
-    for (A_long v = 1; v <= 10; ++v) {
-        EXPECT_EQ(presetForChoice(v)->burnMode, 1) << v;
-        EXPECT_EQ(presetForChoice(v)->progressKeyDuration, 0.0f) << v;
+TEST_F(PresetsTest, EveryColourPresetWritesTheDesignsThreeColours) {
+    const std::vector<std::vector<std::string>> rows = testdata::readRows("color_presets.tsv", 5);
+    ASSERT_EQ(rows.size(), 7u);
+    for (const std::vector<std::string>& row : rows) {
+        SCOPED_TRACE(row[1]);
+        FakeParams held;
+        held[kParamColorPreset]->u.pd.value = std::stoi(row[0]);
+        applyColorPreset(held.array());
+        const int targets[] = {kParamSource, kParamMid, kParamTailCool};
+        for (int k = 0; k < 3; ++k) {
+            EXPECT_EQ(heldValue(held[targets[k]]), double(0xFF000000u | std::stoul(row[2 + k].substr(1), nullptr, 16)))
+                << targets[k];
+            EXPECT_EQ(held[targets[k]]->uu.change_flags, PF_ChangeFlag_CHANGED_VALUE);
+        }
     }
-    for (A_long v = 11; v <= 16; ++v) EXPECT_EQ(presetForChoice(v)->progressKeyDuration, 5.0f) << v;
 }
 
 TEST_F(PresetsTest, AnglesAreSixteenSixteenTruncatedTowardZero) {
