@@ -14,6 +14,7 @@
 
 #include "tools/errors.h"
 #include "tools/image_codec.h"
+#include "tools/image_limits.h"
 
 #ifdef _WIN32
 #ifndef WIN32_LEAN_AND_MEAN
@@ -161,7 +162,12 @@ void straightPixel16(const float premultiplied[4], std::uint16_t out[4]) {
     out[3] = static_cast<std::uint16_t>(std::lround(a * 65535.0));
 }
 
-PngPixels readPng(const std::string& path) { return codec::readPng(path); }
+// The header first, on every platform: a file that declares more than the budget, or more than it
+// can hold, is refused before a decoder allocates for it.
+PngPixels readPng(const std::string& path) {
+    checkPngHeader(path);
+    return codec::readPng(path);
+}
 
 minihost::RgbaImage readPngImage(const std::string& path) {
     PngPixels png = readPng(path);
@@ -175,7 +181,10 @@ minihost::RgbaImage readPngImage(const std::string& path) {
     return image;
 }
 
-ExrPixels readExr(const std::string& path) { return codec::readExr(path); }
+ExrPixels readExr(const std::string& path) {
+    checkExrHeader(path);
+    return codec::readExr(path);
+}
 
 void writeImageAtomically(const minihost::RgbaImage& image, OutputFormat format, const std::string& path) {
     const std::filesystem::path target(path);
