@@ -15,7 +15,6 @@
 
 #include "AE_GeneralPlug.h"
 #include "emit/host_handles.h"
-#include "frame/frame_settings.h"
 #include "host/process_state.h"
 #include "host/suite_handler.h"
 
@@ -26,10 +25,15 @@ namespace {
 constexpr int kSamplesPerSegment = 16;
 constexpr float kStrokeRadius = 5.0f;
 
+// Layer pixels to map pixels. There is no render-scale term: the map is PF_InData's width ×
+// height, which the host keeps at the layer's full size at every preview resolution, and the
+// outlines and layer streams come from the AEGP suites in full-resolution pixels too. So the
+// strokes lie on full-resolution composition pixels whatever the downsample factors say, the same
+// pixels compWidth × compHeight maps onto the grid, and a preview at 1/2 or 1/4 emits (and keys the
+// simulation) exactly as the full-resolution frame does.
 struct LayerToMap {
     double sx = 1, sy = 1;  // layer scale as a factor
     double ox = 0, oy = 0;  // where layer pixel (0, 0) lands
-    double rx = 1, ry = 1;  // render scale
 };
 
 // A double outside float's range has no float to convert to; NaN makes paintStroke skip the
@@ -92,8 +96,8 @@ OutlineResult paintMask(SuiteHandler& suites, AEGP_PluginID pluginId, AEGP_Layer
         sampleBezierSegment(a.x, a.y, a.tan_out_x, a.tan_out_y, b.tan_in_x, b.tan_in_y, b.x, b.y, bx, by);
         for (int k = 0; k < kSamplesPerSegment; ++k) {
             const size_t p = size_t(s) * kSamplesPerSegment + size_t(k);
-            xs[p] = toMapCoordinate((bx[k] * xf.sx + xf.ox) * xf.rx);
-            ys[p] = toMapCoordinate((by[k] * xf.sy + xf.oy) * xf.ry);
+            xs[p] = toMapCoordinate(bx[k] * xf.sx + xf.ox);
+            ys[p] = toMapCoordinate(by[k] * xf.sy + xf.oy);
         }
     }
     paintStroke(xs.data(), ys.data(), int(std::min<size_t>(pointCount, size_t(INT32_MAX))), !isOpen, map, width, height,
@@ -135,8 +139,6 @@ bool buildWithSuites(PF_InData* inData, AEGP_PluginID pluginId, int width, int h
     // Rotation is not read: the outline keeps the layer's axes.
     xf.ox = posX - xf.sx * ancX;
     xf.oy = posY - xf.sy * ancY;
-    xf.rx = downsampleScale(inData->downsample_x);
-    xf.ry = downsampleScale(inData->downsample_y);
 
     A_long maskCount = 0;
     if (masks->AEGP_GetLayerNumMasks(layer, &maskCount) != A_Err_NONE || maskCount < 1) return false;

@@ -56,10 +56,21 @@ struct HostSettings {
     A_long defaultLayerWidth = 640;  // for instances made without a size
     A_long defaultLayerHeight = 360;
 
+    // The host's preview resolutions (Full 1, Half 2, Third 3, Quarter 4), as the host renders
+    // them: PF_InData's downsample factors become 1/factor on both axes and point parameters check
+    // out scaled by them, while PF_InData's width and height stay the layer's full size. The
+    // pre-render request, the output world (the caller makes it: atPreviewScale gives its size)
+    // and every layer checkout, rectangles and pixels, shrink to the preview's pixels.
+    void setPreviewResolution(int factor) {
+        downsampleX = downsampleY = PF_RationalScale{1, static_cast<A_u_long>(factor > 0 ? factor : 1)};
+    }
     void setFrame(A_long frame) { currentTime = frame * timeStep; }
     HostTime now() const { return HostTime{currentTime, timeScale}; }
     void poseAsPremierePro(bool premiere = true) { applId = premiere ? kApplIdPremierePro : kApplIdHost; }
 };
+
+// A full-resolution size at a downsample factor: the pixels that cover it, ⌈size · num / den⌉.
+A_long atPreviewScale(A_long size, const PF_RationalScale& downsample);
 
 // Failures a test can make the host produce.
 struct Faults {

@@ -1094,5 +1094,43 @@ TEST_F(HostCaptureUpload, LayerMasksReplaceTheSourceLayersMap) {
     EXPECT_EQ(readBack(gpuRuntime().emissionMap)[size_t(150 * 640 + 200)], 1.0f);
 }
 
+TEST_F(HostCaptureUpload, LayerMasksAtPreviewResolutionEmitAsAtFullResolution) {
+    // A closed mask and the effect rendered as the host previews at 1/2 and 1/4: a smaller output
+    // world and smaller checkouts, PF_InData's size unchanged. The strokes, their box and their
+    // digest (and with it the simulation key) must be those of the full-resolution frame.
+    minihost::Mask mask;
+    mask.vertices = {minihost::MaskVertex{100, 100, 0, 0, 0, 0}, minihost::MaskVertex{300, 100, 0, 0, 0, 0},
+                     minihost::MaskVertex{300, 250, 0, 0, 0, 0}};
+    mask.isClosed = true;
+    composition->layerById(effectLayerId)->masks.push_back(mask);
+    instance->setPopup(kParamPathEmitter, 2);  // "Layer Masks"
+
+    frame();
+    ASSERT_EQ(fs.sourceLayerPresent, 1);
+    const std::vector<float> full = readBack(gpuRuntime().emissionMap);
+    ASSERT_EQ(full.size(), size_t(640 * 360));
+    ASSERT_EQ(full[size_t(250 * 640 + 300)], 1.0f);  // a vertex, in full-resolution pixels
+    const FrameSettings atFull = fs;
+
+    for (const int factor : {2, 4}) {
+        SCOPED_TRACE("preview at 1/" + std::to_string(factor));
+        host.settings().setPreviewResolution(factor);
+        World output(640 / factor, 360 / factor, 8);
+        ASSERT_EQ(minihost::atPreviewScale(640, host.settings().downsampleX), output.width());
+        ASSERT_EQ(host.renderFrame(*instance, output), PF_Err_NONE);
+        EXPECT_EQ(fs.compWidth, 640);
+        EXPECT_EQ(fs.compHeight, 360);
+        EXPECT_EQ(fs.emissionWidth, 640);
+        EXPECT_EQ(fs.emissionHeight, 360);
+        EXPECT_EQ(fs.emissionHash, atFull.emissionHash);
+        EXPECT_EQ(fs.emissionBoxX0, atFull.emissionBoxX0);
+        EXPECT_EQ(fs.emissionBoxY0, atFull.emissionBoxY0);
+        EXPECT_EQ(fs.emissionBoxX1, atFull.emissionBoxX1);
+        EXPECT_EQ(fs.emissionBoxY1, atFull.emissionBoxY1);
+        EXPECT_EQ(readBack(gpuRuntime().emissionMap), full);
+        EXPECT_EQ(simulationKey(fs), simulationKey(atFull));
+    }
+}
+
 }  // namespace
 }  // namespace cindel

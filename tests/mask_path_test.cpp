@@ -1,7 +1,8 @@
 // The path emitter: stroke painting against a plain transcription of its definition (the clipped
 // stepping must paint exactly the same pixels), its profile and its bounds, Bézier sampling, and
-// the mask-outline map through minihost's composition: a rectangle on a scaled layer, open and
-// closed outlines, refusals, and handles given back on every path.
+// the mask-outline map through minihost's composition: a rectangle on a scaled layer (also at
+// the host's reduced preview resolutions), open and closed outlines, refusals, and handles given
+// back on every path.
 #include "emit/mask_path.h"
 
 #include <gtest/gtest.h>
@@ -324,6 +325,26 @@ TEST_F(MaskHost, RectangleOnAHalfSizeLayerIsHalfSizeAroundTheAnchor) {
     // A soft frame of half-width 5 along a 240-pixel outline holds about 5 × 240 in value.
     EXPECT_NEAR(total, 5.0f * 240.0f, 0.15f * 5.0f * 240.0f);
     EXPECT_EQ(host.aegp().masksGiven(), 1);
+}
+
+TEST_F(MaskHost, PreviewResolutionPaintsTheFullResolutionMap) {
+    // At 1/2 and 1/4 the host shrinks the downsample factors, not PF_InData's size, and the
+    // outline and layer streams stay in full-resolution pixels: the map is the full-resolution
+    // one, corner for corner.
+    addMask({corner(20, 20), corner(180, 20), corner(180, 80), corner(20, 80)}, true);
+    for (const int factor : {1, 2, 4}) {
+        SCOPED_TRACE("preview at 1/" + std::to_string(factor));
+        host.settings().setPreviewResolution(factor);
+        ASSERT_TRUE(run());
+        EXPECT_EQ(build.width, 640);
+        EXPECT_EQ(build.height, 360);
+        EXPECT_EQ(at(280, 165), 1.0f);
+        EXPECT_EQ(at(360, 195), 1.0f);
+        EXPECT_GT(at(320, 165), 0.85f);
+        EXPECT_EQ(at(320, 171), 0.0f);
+        const float total = std::accumulate(build.map.begin(), build.map.end(), 0.0f);
+        EXPECT_NEAR(total, 5.0f * 240.0f, 0.15f * 5.0f * 240.0f);
+    }
 }
 
 TEST_F(MaskHost, OpenOutlineHasNoClosingSegmentAndEveryMaskIsPainted) {

@@ -4,9 +4,10 @@
 // contract the real effect relies on: definitions and their strings kept, values at host times,
 // the host's units (percent point defaults, downsampled points, 16.16 angles), range checks,
 // suites that can be withheld and are counted, handles, worlds with padding, checkout counting and
-// the smart pre-render/render hand-over.
+// the smart pre-render/render hand-over, at full and at the reduced preview resolutions.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -964,6 +965,79 @@ TEST_F(MinihostTest, SmartRenderHandsOutCheckedOutPixelsAndTheOutput) {
     host.preRender(instance);
     EXPECT_EQ(host.smartRender(instance, nullptr), PF_Err_NONE);
     EXPECT_EQ(instance.outputCheckouts(), 1);
+}
+
+TEST_F(MinihostTest, PreviewResolutionShrinksRequestsCheckoutsAndPixelsButNotInDataSizes) {
+    Host host(&fakeEffectMain);
+    PF_Err outputErr = PF_Err_NONE;
+    installFakeRender(fake, &outputErr);
+    PF_InData seen{};
+    const auto render = fake.handlers[PF_Cmd_SMART_RENDER];
+    fake.handlers[PF_Cmd_SMART_RENDER] = [&](PF_InData* in, PF_OutData* out, PF_ParamDef** p, void* extra) {
+        seen = *in;
+        return render(in, out, p, extra);
+    };
+    ASSERT_EQ(host.start(), PF_Err_NONE);
+    Instance& instance = host.addInstance(64, 48);
+    World input(64, 48, 8);
+    instance.setInputLayer(input);
+    // A 6 × 4 layer whose extent starts at (-2, -2); pixel (x, y) holds alpha 10·x + 40·y.
+    World source(6, 4, 8);
+    for (A_long y = 0; y < 4; ++y)
+        for (A_long x = 0; x < 6; ++x) source.pixel8(x, y) = PF_Pixel8{A_u_char(10 * x + 40 * y), 0, 0, 0};
+    instance.setLayer(kSource, LayerSource{&source, PF_LRect{-2, -2, 4, 2}, 6, 4});
+
+    // What the host does at Half and Quarter, written out: the whole-layer request is
+    // ⌈64 / f⌉ × ⌈48 / f⌉, the layer's extent rounds outward, PF_InData keeps the layer's size.
+    struct Preview {
+        int factor;
+        PF_LRect request, sourceExtent;
+    };
+    for (const Preview& p : {Preview{2, {0, 0, 32, 24}, {-1, -1, 2, 1}}, Preview{4, {0, 0, 16, 12}, {-1, -1, 1, 1}}}) {
+        SCOPED_TRACE("preview at 1/" + std::to_string(p.factor));
+        host.settings().setPreviewResolution(p.factor);
+        EXPECT_EQ(atPreviewScale(64, host.settings().downsampleX), p.request.right);
+        EXPECT_EQ(atPreviewScale(48, host.settings().downsampleY), p.request.bottom);
+        PreRenderResult pre = host.preRender(instance);
+        ASSERT_EQ(pre.result, PF_Err_NONE);
+        EXPECT_EQ(pre.output.result_rect.right, p.request.right);
+        EXPECT_EQ(pre.output.result_rect.bottom, p.request.bottom);
+        ASSERT_EQ(pre.layerCheckouts.size(), 2u);
+        const PF_CheckoutResult& answer = pre.layerCheckouts[1].answer;
+        EXPECT_EQ(answer.max_result_rect.left, p.sourceExtent.left);
+        EXPECT_EQ(answer.max_result_rect.top, p.sourceExtent.top);
+        EXPECT_EQ(answer.max_result_rect.right, p.sourceExtent.right);
+        EXPECT_EQ(answer.max_result_rect.bottom, p.sourceExtent.bottom);
+        EXPECT_EQ(answer.ref_width, 6) << "the layer's own size is not scaled";
+
+        World output(p.request.right, p.request.bottom, 8);
+        ASSERT_EQ(host.renderFrame(instance, output), PF_Err_NONE);
+        EXPECT_EQ(seen.width, 64);
+        EXPECT_EQ(seen.height, 48);
+        EXPECT_EQ(seen.downsample_x.num, 1);
+        EXPECT_EQ(seen.downsample_x.den, A_u_long(p.factor));
+        EXPECT_EQ(seen.downsample_y.den, A_u_long(p.factor));
+        ASSERT_EQ(instance.pixelCheckouts().size(), 2u);
+        const PF_EffectWorld* input0 = instance.pixelCheckouts()[0].world;
+        ASSERT_NE(input0, nullptr);
+        EXPECT_EQ(input0->width, p.request.right);
+        EXPECT_EQ(input0->height, p.request.bottom);
+        // The source's preview pixels inside the request: preview pixel (0, 0) covers layer
+        // pixels 2 … 2 + f − 1 of both axes, cut to the layer.
+        const PF_EffectWorld* cut = instance.pixelCheckouts()[1].world;
+        ASSERT_NE(cut, nullptr);
+        EXPECT_EQ(cut->width, p.sourceExtent.right);
+        EXPECT_EQ(cut->height, p.sourceExtent.bottom);
+        double sum = 0;
+        int count = 0;
+        for (int y = 2; y < std::min(4, 2 + p.factor); ++y)
+            for (int x = 2; x < std::min(6, 2 + p.factor); ++x, ++count) sum += 10 * x + 40 * y;
+        EXPECT_EQ(static_cast<const PF_Pixel8*>(cut->data)->alpha, A_u_char(std::lround(sum / count)));
+    }
+    host.settings().setPreviewResolution(1);
+    World output(64, 48, 8);
+    ASSERT_EQ(host.renderFrame(instance, output), PF_Err_NONE);
+    EXPECT_EQ(instance.pixelCheckouts()[1].world->width, 4) << "full resolution cuts the layer itself";
 }
 
 // ---- Loading and logging
