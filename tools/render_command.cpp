@@ -11,12 +11,14 @@
 
 #include "minihost/compositor.h"
 #include "minihost/host.h"
+#include "minihost/param_lookup.h"
 #include "minihost/rgba_image.h"
 #include "tools/effect_session.h"
 #include "tools/errors.h"
 #include "tools/image_io.h"
 #include "tools/param_apply.h"
 #include "tools/video.h"
+#include "tools/work_estimate.h"
 
 namespace cli {
 
@@ -165,6 +167,28 @@ int runRender(const RenderOptions& options) {
     LayerWorlds layerWorlds(comp, bits);
     for (const LayerBinding& binding : bindings)
         instance.setLayer(binding.index, layerWorlds.sourceOf(binding.layerId));
+
+    // ---- A run that cannot finish is refused before its first frame, one that is long is warned about.
+    RenderWork work;
+    work.firstFrame = frames.first;
+    work.lastFrame = frames.last;
+    work.width = effectLayer.width;
+    work.height = effectLayer.height;
+    {
+        const minihost::ParamLookup lookup(host.definitions());
+        const minihost::HostTime start{
+            static_cast<A_long>(std::lround(effectLayer.layerSeconds(comp.secondsOfFrame(frames.first)) * comp.timeScale)),
+            comp.timeScale};
+        work.quality = static_cast<int>(instance.valueAt(lookup.find("Quality").index, start).asDouble());
+        work.voxelSize = static_cast<int>(instance.valueAt(lookup.find("Voxel Size").index, start).asDouble());
+    }
+    const WorkEstimate estimate = estimateWork(work);
+    const std::string workText = describeWork(work, estimate);
+    if (estimate.leastSeconds > kRefusedWorkSeconds)
+        throw UsageError(scene.source + ": " + workText +
+                         "; refused (more than a day at any speed): render fewer frames, a smaller size, a lower "
+                         "Quality or a larger Voxel Size");
+    if (!workText.empty()) std::fprintf(stderr, "cindel: warning: %s\n", workText.c_str());
 
     std::fprintf(stderr, "cindel: %s, %d x %d at %g fps, frames %d-%d as %s into %s/ (kernel build %s)\n",
                  scene.source.c_str(), comp.width, comp.height, comp.framesPerSecond(), frames.first, frames.last,
