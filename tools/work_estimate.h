@@ -3,8 +3,8 @@
 // frame 0 up to the effect's 600-step cap) over the grid of the Voxel Size, and the ray-march
 // samples of every frame (pixels × rays per pixel × samples per ray of the Quality).
 //
-// The rates are a ceiling no device reaches (about ten times what a large current GPU does: 1e10
-// cell updates and 1e11 march samples a second), so the estimate is a lower bound. A run whose
+// The rates are a ceiling chosen well above what current GPUs do (1e10 cell updates and 1e11 march
+// samples a second; an estimate, not a measurement), so the estimate is a lower bound. A run whose
 // lower bound is more than a day cannot finish in any reasonable time and is refused before the
 // first frame; one over an hour is warned about, since it will take many hours on a real device.
 #pragma once
