@@ -8,6 +8,8 @@
 // key through their digests, so the simulation can tell whether its held state still matches.
 #include "frame/render_frame.h"
 
+#include <cstring>
+
 #include "emit/layer_capture.h"
 #include "emit/map_upload.h"
 #include "emit/mask_path.h"
@@ -17,6 +19,7 @@
 #include "frame/frame_settings.h"
 #include "frame/frame_timing.h"
 #include "frame/output_write.h"
+#include "frame/volume_export.h"
 #include "gpu/gpu_runtime.h"
 #include "render/render_volume.h"
 #include "sim/step.h"
@@ -154,6 +157,15 @@ void fillEmissionSources(PF_InData* inData, const FrameCheckout& frame, FrameSet
 void renderOnGpu(const FrameTiming& timing, const FrameSettings& fs, PF_EffectWorld* output, int bitsPerChannel) {
     GpuRuntime& rt = gpuRuntime();
     stepSimulationToFrame(rt, timing.targetFrame, timing.frameDurationSeconds, fs);
+    // Only a host that installed a volume sink pays for the read-back; it reads and changes nothing
+    // the ray march uses.
+    if (hasVolumeSink()) {
+        exportHeldFields(rt, fs, timing.targetFrame);
+        if (isVolumeOnly()) {
+            clearWorld(output->data, output->width, output->height, output->rowbytes, bitsPerChannel);
+            return;
+        }
+    }
     if (!renderVolume(rt, output->data, output->width, output->height, output->rowbytes, bitsPerChannel, fs)) {
         fallbackFill(output->data, output->width, output->height, output->rowbytes, bitsPerChannel);
     }
@@ -181,6 +193,14 @@ bool fallbackFill(void* pixels, int width, int height, int rowBytes, int bitsPer
             }
         }
     }
+    return true;
+}
+
+bool clearWorld(void* pixels, int width, int height, int rowBytes, int bitsPerChannel) {
+    if (!isWritableWorld(pixels, width, height, rowBytes, bitsPerChannel)) return false;
+    const size_t pixelBytes = size_t(bitsPerChannel / 2);  // four channels of 8, 16 or 32 bits
+    auto* base = static_cast<uint8_t*>(pixels);
+    for (int y = 0; y < height; ++y) std::memset(base + int64_t(y) * rowBytes, 0, pixelBytes * size_t(width));
     return true;
 }
 

@@ -43,4 +43,8 @@ void buildFrameSettings(PF_InData* inData, const FrameCheckout& frame, const Fra
 // nothing to a world that output_write.h's isWritableWorld refuses. Returns whether it wrote.
 bool fallbackFill(void* pixels, int width, int height, int rowBytes, int bitsPerChannel);
 
+// Transparent black over every pixel, row by row, on the same terms: the frame of a host that
+// asked for the volume only (host/volume_export.h), which is never ray-marched.
+bool clearWorld(void* pixels, int width, int height, int rowBytes, int bitsPerChannel);
+
 }  // namespace cindel

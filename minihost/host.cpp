@@ -87,6 +87,8 @@ std::unique_ptr<Host> Host::load(const std::string& path) {
 }
 
 Host::~Host() {
+    // The sink is the library's process-wide state and would outlive this Host.
+    if (volumeReceiver_ && entry_.setVolumeSink) entry_.setVolumeSink(nullptr, nullptr, 0);
     // Sequence data is the host's to keep once the effect hands it over; a Host that goes away
     // frees what set-down did not, without calling the effect (whose library may be gone by now).
     HandleHeap& heap = HandleHeap::process();
@@ -210,6 +212,44 @@ void Host::setLogMode(LogMode mode) {
     // the effect does with a null sink.
     LogSinkFunc sink = mode == LogMode::Stderr ? &stderrSink : mode == LogMode::Capture ? &captureSink : &discardSink;
     entry_.setLogSink(sink);
+}
+
+namespace {
+
+// Nothing the receiver throws may unwind through the effect's frames (a plug-in linked with its
+// own runtime could not even catch it): it is kept and rethrown once the command has returned.
+void volumeTrampoline(const CindelVolumeFields* fields, void* context) {
+    auto* host = static_cast<Host*>(context);
+    host->receiveVolume(fields);
+}
+
+}  // namespace
+
+bool Host::setVolumeReceiver(VolumeReceiver receiver, bool isVolumeOnly) {
+    if (!entry_.setVolumeSink) return false;
+    volumeReceiver_ = std::move(receiver);
+    volumeFailure_ = nullptr;
+    if (volumeReceiver_)
+        entry_.setVolumeSink(&volumeTrampoline, this, isVolumeOnly ? kCindelVolumeSkipRender : 0u);
+    else
+        entry_.setVolumeSink(nullptr, nullptr, 0);
+    return true;
+}
+
+void Host::receiveVolume(const CindelVolumeFields* fields) {
+    if (!fields || !volumeReceiver_ || volumeFailure_) return;
+    try {
+        volumeReceiver_(*fields);
+    } catch (...) {
+        volumeFailure_ = std::current_exception();
+    }
+}
+
+void Host::rethrowVolumeFailure() {
+    if (!volumeFailure_) return;
+    std::exception_ptr failure = volumeFailure_;
+    volumeFailure_ = nullptr;
+    std::rethrow_exception(failure);
 }
 
 std::vector<std::string> Host::capturedLog() {

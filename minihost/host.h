@@ -15,6 +15,8 @@
 
 #include <cstdint>
 #include <deque>
+#include <exception>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -144,6 +146,17 @@ public:
     static std::vector<std::string> capturedLog();
     static void clearCapturedLog();
 
+    // The effect's volume export: from the next smart render on, the receiver gets each frame's
+    // fields during the render (the record's pointers are the effect's, valid only in the call).
+    // With isVolumeOnly the effect skips the ray march and leaves the output transparent. An empty
+    // receiver turns the export off. False when the effect offers no volume export. Whatever the
+    // receiver throws is kept from the effect and rethrown by rethrowVolumeFailure().
+    using VolumeReceiver = std::function<void(const CindelVolumeFields&)>;
+    bool setVolumeReceiver(VolumeReceiver receiver, bool isVolumeOnly = false);
+    void rethrowVolumeFailure();
+    // The effect's sink calls this (through a plain function) with each frame's record.
+    void receiveVolume(const CindelVolumeFields* fields);
+
     // ---- Commands. Each returns the effect's PF_Err; lastCommand() has the details.
     PF_Err globalSetup();
     PF_Err globalSetdown();
@@ -243,6 +256,8 @@ private:
     std::vector<std::string> displayedMessages_;
     CommandRecord last_;
     LogMode logMode_ = LogMode::Discard;
+    VolumeReceiver volumeReceiver_;
+    std::exception_ptr volumeFailure_;
 
     // The command in flight.
     PF_Cmd currentCmd_ = -1;

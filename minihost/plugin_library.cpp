@@ -79,6 +79,8 @@ std::shared_ptr<PluginLibrary> PluginLibrary::open(const std::string& path) {
     clearLoaderError();
     entry.setLogSink = reinterpret_cast<SetLogSinkFunc>(findSymbol(handle, "cindelSetLogSink"));
     clearLoaderError();
+    entry.setVolumeSink = reinterpret_cast<CindelSetVolumeSinkFunc>(findSymbol(handle, "cindelSetVolumeSink"));
+    clearLoaderError();
     return std::shared_ptr<PluginLibrary>(new PluginLibrary(path, handle, entry));
 }
 

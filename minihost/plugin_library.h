@@ -1,6 +1,7 @@
 // Loading the effect as the host does: a shared library opened with the platform's loader, whose
 // exported "EffectMain" is the only way in. The optional "cindelSetLogSink" export lets a verbose host see
-// the effect's diagnostic lines. An EffectEntry is what the Host drives; it comes either from a
+// the effect's diagnostic lines, and the optional "cindelSetVolumeSink" hands out the simulation's
+// fields per frame (host/volume_export.h). An EffectEntry is what the Host drives; it comes either from a
 // PluginLibrary or straight from a function in the same process (the tests' fake effects), so the
 // Host never knows which.
 #pragma once
@@ -11,6 +12,7 @@
 
 #include "AE_Effect.h"
 #include "host/entry_point.h"
+#include "host/volume_export.h"
 
 namespace minihost {
 
@@ -20,6 +22,7 @@ using SetLogSinkFunc = void (*)(LogSinkFunc sink);
 struct EffectEntry {
     EffectMainFunc* main = nullptr;
     SetLogSinkFunc setLogSink = nullptr;  // null when the effect offers no log hook
+    CindelSetVolumeSinkFunc setVolumeSink = nullptr;  // null when the effect offers no volume export
 };
 
 class PluginLibrary {

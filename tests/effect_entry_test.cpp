@@ -43,11 +43,12 @@ protected:
     std::unique_ptr<Host> host_;
 };
 
-TEST_F(EffectEntry, LibraryExportsOnlyTheEntryPointAndLogHook) {
+TEST_F(EffectEntry, LibraryExportsOnlyTheEntryPointLogHookAndVolumeSink) {
     void* lib = dlopen(CINDEL_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(lib, nullptr) << dlerror();
     EXPECT_NE(dlsym(lib, "EffectMain"), nullptr);
     EXPECT_NE(dlsym(lib, "cindelSetLogSink"), nullptr);
+    EXPECT_NE(dlsym(lib, "cindelSetVolumeSink"), nullptr);
     // Internals stay hidden, so a test process that also links the core never shares its state.
     EXPECT_EQ(dlsym(lib, "_ZN6cindel12processStateEv"), nullptr);
     EXPECT_EQ(dlsym(lib, "_ZN6cindel11setupParamsEP9PF_InDataP10PF_OutData"), nullptr);
