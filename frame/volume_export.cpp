@@ -10,6 +10,7 @@
 #include <memory>
 #include <new>
 
+#include "gpu/buffers.h"
 #include "host/log.h"
 
 namespace cindel {
@@ -68,6 +69,7 @@ bool exportHeldFields(GpuRuntime& rt, const FrameSettings& s, int requestedFrame
     const SimGrid& g = rt.grid;
     if (!state.sink || !rt.ready || g.N <= 0 || g.heldFrame < 0) return false;
 
+    const double start = nowMilliseconds();
     const size_t cells = size_t(g.N) * size_t(g.N) * size_t(g.N);
     std::unique_ptr<float[]> scalars(new (std::nothrow) float[cells * 3]);
     std::unique_ptr<float[]> velocity(new (std::nothrow) float[cells * 4]);
@@ -85,6 +87,8 @@ bool exportHeldFields(GpuRuntime& rt, const FrameSettings& s, int requestedFrame
         logLine("[VOLUME] read-back failed at N=%d\n", g.N);
         return false;
     }
+
+    logLine("[VOLUME] N=%d frame=%d read-back=%.1fms\n", g.N, g.heldFrame, nowMilliseconds() - start);
 
     const GridPlacement placement = gridPlacement(s, g.N);
     CindelVolumeFields fields{};

@@ -31,9 +31,10 @@ const char kUsage[] =
     "  --preset NAME          choose a preset (see cindel presets) before --quality and --set apply\n"
     "  --set \"Name=value\"     set an effect parameter (repeatable; by name, group path or #index)\n"
     "  --out DIR              output folder (default: the scene's, else out)\n"
-    "  --format F             png (8-bit), png16, exr (half float) or exr32 (float)\n"
+    "  --format F             png (8-bit), png16, exr (half float), exr32 (float), or none with --vdb\n"
     "  --background C|none    colour under the frame (#RRGGBB, black, white, gray) or none for alpha\n"
     "  --video FILE           also encode an MP4 with ffmpeg\n"
+    "  --vdb DIR              also write each frame's simulation as DIR/frame_NNNN.vdb (OpenVDB)\n"
     "\n"
     "every command:\n"
 #ifdef _WIN32
@@ -125,6 +126,9 @@ int dispatch(const std::vector<std::string>& args) {
             render.background = parseBackground(arguments.valueOf(arg), "--background");
         } else if (isRender && arg == "--video") {
             render.video = arguments.valueOf(arg);
+        } else if (isRender && arg == "--vdb") {
+            render.vdbDirectory = arguments.valueOf(arg);
+            if (render.vdbDirectory->empty()) throw UsageError("--vdb needs a folder");
         } else if (isRender && !arg.empty() && arg[0] != '-' && !render.scenePath) {
             render.scenePath = arg;
         } else {

@@ -209,6 +209,8 @@ void writeImageAtomically(const minihost::RgbaImage& image, OutputFormat format,
         case OutputFormat::ExrFloat:
             writeExrFile(image, false, tempPath, path);
             break;
+        case OutputFormat::None:
+            throw RuntimeFailure(path + ": no image format to write it in");
     }
     syncFile(tempPath, path);
     if (!replaceFile(tempPath, path))

@@ -1,5 +1,7 @@
 // The render loop: scene, effect start-up, parameters, then per frame the effect's render, the
-// composite and the atomic write, with progress and a summary on stderr.
+// composite and the atomic write, with progress and a summary on stderr. With a volume folder the
+// effect's volume export is switched on and each frame's fields are written as OpenVDB during its
+// render (tools/vdb_writer.h); with format none only the volumes are made.
 #include "tools/render_command.h"
 
 #include <cmath>
@@ -17,6 +19,7 @@
 #include "tools/errors.h"
 #include "tools/image_io.h"
 #include "tools/param_apply.h"
+#include "tools/vdb_writer.h"
 #include "tools/video.h"
 #include "tools/work_estimate.h"
 
@@ -27,11 +30,52 @@ namespace {
 using minihost::Composition;
 using minihost::Layer;
 
-std::string framePath(const std::string& directory, const std::string& prefix, int frame, OutputFormat format) {
+std::string framePath(const std::string& directory, const std::string& prefix, int frame, const char* extension) {
     char name[64];
     std::snprintf(name, sizeof name, "_%04d.", frame);
-    return (std::filesystem::path(directory) / (prefix + name + fileExtension(format))).string();
+    return (std::filesystem::path(directory) / (prefix + name + extension)).string();
 }
+
+std::string framePath(const std::string& directory, const std::string& prefix, int frame, OutputFormat format) {
+    return framePath(directory, prefix, frame, fileExtension(format));
+}
+
+// Receives the effect's fields during each frame's render and writes them where the frame's
+// volume goes. A frame whose render handed nothing over (no GPU runtime, a failed read-back) is a
+// failure of the run: a pipeline asking for volumes must not get a folder with holes in it.
+class VolumeFiles {
+public:
+    VolumeFiles(std::string directory, std::string prefix) : directory_(std::move(directory)), prefix_(std::move(prefix)) {}
+
+    void expect(int frame) {
+        frame_ = frame;
+        isWritten_ = false;
+    }
+    void receive(const CindelVolumeFields& fields) {
+        const double start = nowMilliseconds();
+        writeVdbAtomically(fields, frame_, path(frame_), VdbOptions{}, &times_);
+        milliseconds_ = nowMilliseconds() - start;
+        isWritten_ = true;
+    }
+    // The last file's write (inside the effect's render call) and its size.
+    double milliseconds() const { return milliseconds_; }
+    double megabytes() const { return double(times_.bytes) / (1024.0 * 1024.0); }
+    void check(minihost::Host& host) const {
+        host.rethrowVolumeFailure();
+        if (!isWritten_)
+            throw RuntimeFailure("frame " + std::to_string(frame_) + ": the effect handed over no volume for " +
+                                 path(frame_) + " (no GPU device, or its fields could not be read back; see --verbose)");
+    }
+    std::string path(int frame) const { return framePath(directory_, prefix_, frame, "vdb"); }
+
+private:
+    std::string directory_;
+    std::string prefix_;
+    int frame_ = -1;
+    bool isWritten_ = false;
+    double milliseconds_ = 0;
+    VdbWriteTimes times_;
+};
 
 // The renderer's own time for the frame, from the effect's "[FRAME] … render=12.3ms" line; a
 // negative value when the effect wrote none (it renders no volume without a GPU runtime).
@@ -119,6 +163,15 @@ int runRender(const RenderOptions& options) {
                                                     : scene.output.hasBackground ? scene.output.background
                                                                                  : std::nullopt;
     const std::string video = options.video.value_or(scene.output.video);
+    const std::string vdbDirectory = options.vdbDirectory.value_or(scene.output.vdbDirectory);
+    const bool hasImages = format != OutputFormat::None;
+    if (!vdbDirectory.empty() && !hasVdbWriter())
+        throw UsageError("--vdb: this build of cindel has no OpenVDB writer (the Windows build has none); write "
+                         "the volumes with the Linux cindel");
+    if (!hasImages && vdbDirectory.empty())
+        throw UsageError("--format none writes no images, so there would be nothing to write: give --vdb DIR too");
+    if (!hasImages && !video.empty())
+        throw UsageError("--format none writes no images to make a video from: drop --video or choose a format");
 
     std::vector<ParamSetting> settings = scene.params;
     if (options.preset) {
@@ -137,8 +190,9 @@ int runRender(const RenderOptions& options) {
     }
     for (const std::string& set : options.sets) settings.push_back(parseSetOption(set));
 
-    // ---- The output folder and ffmpeg before any long work.
-    prepareOutputDirectory(directory);
+    // ---- The output folders and ffmpeg before any long work.
+    if (hasImages) prepareOutputDirectory(directory);
+    if (!vdbDirectory.empty()) prepareOutputDirectory(vdbDirectory);
     std::string ffmpeg;
     if (!video.empty()) {
         ffmpeg = findFfmpeg();
@@ -167,6 +221,14 @@ int runRender(const RenderOptions& options) {
     LayerWorlds layerWorlds(comp, bits);
     for (const LayerBinding& binding : bindings)
         instance.setLayer(binding.index, layerWorlds.sourceOf(binding.layerId));
+    std::optional<VolumeFiles> volumes;
+    if (!vdbDirectory.empty()) {
+        volumes.emplace(vdbDirectory, scene.output.prefix);
+        if (!host.setVolumeReceiver([&volumes](const CindelVolumeFields& fields) { volumes->receive(fields); },
+                                    !hasImages))
+            throw RuntimeFailure(session.pluginPath() + ": this plug-in offers no volume export, so --vdb cannot be "
+                                 "written; use the plug-in built with this cindel");
+    }
 
     // ---- A run that cannot finish is refused before its first frame, one that is long is warned about.
     RenderWork work;
@@ -190,10 +252,11 @@ int runRender(const RenderOptions& options) {
                          "Quality or a larger Voxel Size");
     if (!workText.empty()) std::fprintf(stderr, "cindel: warning: %s\n", workText.c_str());
 
-    std::fprintf(stderr, "cindel: %s, %d x %d at %g fps, frames %d-%d as %s into %s/ (kernel build %s)\n",
+    std::fprintf(stderr, "cindel: %s, %d x %d at %g fps, frames %d-%d as %s into %s/%s%s%s (kernel build %s)\n",
                  scene.source.c_str(), comp.width, comp.height, comp.framesPerSecond(), frames.first, frames.last,
-                 formatName(format), directory.c_str(),
-                 formatDuration(session.globalSetupMilliseconds() / 1000).c_str());
+                 hasImages ? formatName(format) : "OpenVDB volumes", hasImages ? directory.c_str() : vdbDirectory.c_str(),
+                 hasImages && volumes ? ", volumes into " : "", hasImages && volumes ? vdbDirectory.c_str() : "",
+                 hasImages && volumes ? "/" : "", formatDuration(session.globalSetupMilliseconds() / 1000).c_str());
 
     // ---- Frames in order.
     Totals totals;
@@ -202,12 +265,13 @@ int runRender(const RenderOptions& options) {
         const double frameStart = nowMilliseconds();
         const double compSeconds = comp.secondsOfFrame(frame);
         std::optional<minihost::RgbaImage> effectImage;
-        double effectMs = 0, renderMs = -1;
+        double effectMs = 0, renderMs = -1, volumeMs = -1;
         // A hidden or not yet started effect layer is not rendered, as the host would not ask.
         if (effectLayer.isVisible && effectLayer.isActiveAt(compSeconds)) {
             hostSettings.currentTime =
                 static_cast<A_long>(std::lround(effectLayer.layerSeconds(compSeconds) * comp.timeScale));
             minihost::World output(effectLayer.width, effectLayer.height, bits);
+            if (volumes) volumes->expect(frame);
             const double start = nowMilliseconds();
             const PF_Err err = host.renderFrame(instance, output);
             effectMs = nowMilliseconds() - start;
@@ -215,12 +279,18 @@ int runRender(const RenderOptions& options) {
             if (err)
                 throw RuntimeFailure("frame " + std::to_string(frame) + ": the effect failed with " +
                                      describeEffectError(err));
-            effectImage = minihost::imageFromWorld(output);
+            if (volumes) {
+                volumes->check(host);
+                volumeMs = volumes->milliseconds();
+                effectMs -= volumeMs;  // the file is written inside the render call
+            }
+            if (hasImages) effectImage = minihost::imageFromWorld(output);
         }
-        const minihost::RgbaImage composite =
-            minihost::compositeFrame(comp, compSeconds, effectImage ? &*effectImage : nullptr, background);
-        const std::string path = framePath(directory, scene.output.prefix, frame, format);
-        writeImageAtomically(composite, format, path);
+        if (hasImages) {
+            const minihost::RgbaImage composite =
+                minihost::compositeFrame(comp, compSeconds, effectImage ? &*effectImage : nullptr, background);
+            writeImageAtomically(composite, format, framePath(directory, scene.output.prefix, frame, format));
+        }
 
         const double wallMs = nowMilliseconds() - frameStart;
         const double simulationMs = renderMs >= 0 ? std::max(0.0, effectMs - renderMs) : effectMs;
@@ -241,8 +311,11 @@ int runRender(const RenderOptions& options) {
             std::snprintf(timing, sizeof timing, "simulation %.0f ms, render %.0f ms", simulationMs, renderMs);
         else
             std::snprintf(timing, sizeof timing, "effect %.0f ms", effectMs);
-        std::fprintf(stderr, "frame %d/%d (#%d): %s, total %.0f ms; %s left\n", done, frames.count(), frame, timing,
-                     wallMs, left ? ("about " + formatDuration(average * left / 1000)).c_str() : "nothing");
+        char volume[64] = "";
+        if (volumeMs >= 0)
+            std::snprintf(volume, sizeof volume, ", volume %.0f ms (%.1f MB)", volumeMs, volumes->megabytes());
+        std::fprintf(stderr, "frame %d/%d (#%d): %s%s, total %.0f ms; %s left\n", done, frames.count(), frame, timing,
+                     volume, wallMs, left ? ("about " + formatDuration(average * left / 1000)).c_str() : "nothing");
     }
 
     std::fprintf(stderr, "cindel: %d frame%s in %s (%.0f ms a frame", frames.count(), frames.count() == 1 ? "" : "s",
@@ -250,15 +323,20 @@ int runRender(const RenderOptions& options) {
     if (totals.hasRenderTimes)
         std::fprintf(stderr, "; simulation %s, render %s", formatDuration(totals.simulationMs / 1000).c_str(),
                      formatDuration(totals.renderMs / 1000).c_str());
-    const std::string firstPath = framePath(directory, scene.output.prefix, frames.first, format);
+    const char* extension = hasImages ? fileExtension(format) : "vdb";
+    const std::string& folder = hasImages ? directory : vdbDirectory;
+    const std::string firstPath = framePath(folder, scene.output.prefix, frames.first, extension);
     if (frames.count() == 1)
         std::fprintf(stderr, "): %s\n", firstPath.c_str());
     else
         std::fprintf(stderr, "): %s … %s\n", firstPath.c_str(),
-                     std::filesystem::path(framePath(directory, scene.output.prefix, frames.last, format))
+                     std::filesystem::path(framePath(folder, scene.output.prefix, frames.last, extension))
                          .filename()
                          .string()
                          .c_str());
+    if (hasImages && volumes)
+        std::fprintf(stderr, "cindel: volumes %s … %s\n", volumes->path(frames.first).c_str(),
+                     std::filesystem::path(volumes->path(frames.last)).filename().string().c_str());
 
     if (PF_Err err = session.shutDown())
         std::fprintf(stderr, "cindel: warning: the effect's set-down returned %s\n", describeEffectError(err).c_str());

@@ -30,6 +30,7 @@ struct RenderOptions {
     bool hasBackground = false;
     std::optional<minihost::Rgb> background;
     std::optional<std::string> video;
+    std::optional<std::string> vdbDirectory;
     std::string plugin;
     bool isVerbose = false;
 };

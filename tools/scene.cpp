@@ -32,7 +32,9 @@ OutputFormat parseOutputFormat(const std::string& text) {
     if (t == "png16") return OutputFormat::Png16;
     if (t == "exr") return OutputFormat::ExrHalf;
     if (t == "exr32") return OutputFormat::ExrFloat;
-    throw UsageError("unknown format \"" + text + "\"; expected png, png16, exr (half float) or exr32 (float)");
+    if (t == "none") return OutputFormat::None;
+    throw UsageError("unknown format \"" + text +
+                     "\"; expected png, png16, exr (half float), exr32 (float) or none (volumes only)");
 }
 
 const char* formatName(OutputFormat format) {
@@ -45,11 +47,14 @@ const char* formatName(OutputFormat format) {
             return "exr";
         case OutputFormat::ExrFloat:
             return "exr32";
+        case OutputFormat::None:
+            return "none";
     }
     return "?";
 }
 
 const char* fileExtension(OutputFormat format) {
+    if (format == OutputFormat::None) return "";
     return format == OutputFormat::Png8 || format == OutputFormat::Png16 ? "png" : "exr";
 }
 
@@ -59,6 +64,8 @@ int bitsPerChannel(OutputFormat format) {
             return 8;
         case OutputFormat::Png16:
             return 16;
+        case OutputFormat::None:  // nothing is drawn: the smallest world
+            return 8;
         default:
             return 32;
     }

@@ -21,9 +21,10 @@
 
 namespace cli {
 
-enum class OutputFormat { Png8, Png16, ExrHalf, ExrFloat };
+// None writes no images: with a volume folder, the frames are simulated and exported only.
+enum class OutputFormat { Png8, Png16, ExrHalf, ExrFloat, None };
 
-// "png", "png16", "exr", "exr32"; throws UsageError for anything else.
+// "png", "png16", "exr", "exr32", "none"; throws UsageError for anything else.
 OutputFormat parseOutputFormat(const std::string& text);
 const char* formatName(OutputFormat format);
 const char* fileExtension(OutputFormat format);
@@ -64,6 +65,7 @@ struct OutputSettings {
     bool hasBackground = false;  // false: the scene said nothing, the command's default applies
     std::optional<minihost::Rgb> background;
     std::string video;  // an MP4 to encode after the frames; empty for none
+    std::string vdbDirectory;  // a folder for each frame's OpenVDB volume; empty for none
 };
 
 struct Scene {

@@ -335,7 +335,7 @@ void parseComposition(const JsonField& field, Composition& comp) {
 }
 
 void parseOutput(const JsonField& field, OutputSettings& output) {
-    field.requireObject({"frames", "format", "directory", "prefix", "background", "video"});
+    field.requireObject({"frames", "format", "directory", "prefix", "background", "video", "vdb"});
     if (auto frames = field.find("frames")) {
         if (frames->isArray()) {
             std::vector<double> range = frames->numbers(2, 2);
@@ -366,6 +366,10 @@ void parseOutput(const JsonField& field, OutputSettings& output) {
                                                   : parseBackground(background->string(), background->where());
     }
     if (auto video = field.find("video")) output.video = video->string();
+    if (auto vdb = field.find("vdb")) {
+        output.vdbDirectory = vdb->string();
+        if (output.vdbDirectory.empty()) throw vdb->expected("a folder for the OpenVDB volumes");
+    }
 }
 
 }  // namespace
