@@ -6,6 +6,9 @@
 # and the Windows plug-in:
 #   make windows   cross-compile with MinGW-w64 into build-windows/: Cindel.aex (the plug-in users
 #                  install), cindel.exe and minihost
+# and the readers under fuzzing (not part of `make test`):
+#   make fuzz   build the libFuzzer targets of tests/fuzz with clang into build-fuzz/ and run each
+#               for FUZZ_SECONDS (default 60) from its seed corpus; crashes land in build-fuzz/findings/
 
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
@@ -16,7 +19,7 @@ WINDOWS_TEST_DIR ?= build-windows-cpu
 WINDOWS_CMAKE_FLAGS ?=
 WINDOWS_CONFIGURE = -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release -DCINDEL_WERROR=ON
 
-.PHONY: all deps configure build test demo warnings clean format windows windows-test-build windows-test
+.PHONY: all deps configure build test demo warnings clean format windows windows-test-build windows-test fuzz
 
 all: build
 
@@ -56,6 +59,26 @@ windows-test: windows windows-test-build
 warnings: deps
 	cmake -S . -B $(BUILD_DIR) -DCINDEL_WERROR=ON $(CMAKE_FLAGS)
 	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+# The scene, image and --set readers under libFuzzer with AddressSanitizer and UBSan. What a run
+# finds new goes to build-fuzz/corpus/, never into the seeds kept in the repository; a crash, a
+# hang over 10 s or an allocation over 2 GiB stops that target and fails the run.
+FUZZ_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS = scene_parse_fuzz image_read_fuzz param_value_fuzz
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCINDEL_FUZZ=ON \
+	  -DCINDEL_BUILD_TESTS=OFF -DCINDEL_BUILD_BENCH=OFF
+	cmake --build $(FUZZ_DIR) -j $(JOBS) --target $(FUZZ_TARGETS)
+	@mkdir -p $(FUZZ_DIR)/findings
+	@status=0; for t in $(FUZZ_TARGETS); do \
+	  mkdir -p $(FUZZ_DIR)/corpus/$$t; echo "== $$t ($(FUZZ_SECONDS) s)"; \
+	  $(FUZZ_DIR)/tests/fuzz/$$t $(FUZZ_DIR)/corpus/$$t tests/fuzz/corpus/$$t -max_total_time=$(FUZZ_SECONDS) \
+	    -rss_limit_mb=2048 -timeout=10 -print_final_stats=1 -artifact_prefix=$(FUZZ_DIR)/findings/$$t- \
+	    2>$(FUZZ_DIR)/$$t.log || status=1; \
+	  grep -E '^#[0-9]+ +(INITED|DONE)|^stat::number_of_executed_units|ERROR|SUMMARY' $(FUZZ_DIR)/$$t.log; \
+	done; \
+	if [ $$status -ne 0 ]; then echo; echo "== FUZZING FOUND A FAULT (see $(FUZZ_DIR)/*.log, $(FUZZ_DIR)/findings/) =="; exit 1; fi
 
 # The built-in default scene: 960 x 540 at 30 fps, Draft quality, Voxel Size Large, 90 frames.
 DEMO_DIR ?= out/demo
