@@ -76,7 +76,7 @@ fuzz: deps
 	  $(FUZZ_DIR)/tests/fuzz/$$t $(FUZZ_DIR)/corpus/$$t tests/fuzz/corpus/$$t -max_total_time=$(FUZZ_SECONDS) \
 	    -rss_limit_mb=2048 -timeout=10 -print_final_stats=1 -artifact_prefix=$(FUZZ_DIR)/findings/$$t- \
 	    2>$(FUZZ_DIR)/$$t.log || status=1; \
-	  grep -E '^#[0-9]+ +(INITED|DONE)|^stat::number_of_executed_units|ERROR|SUMMARY' $(FUZZ_DIR)/$$t.log; \
+	  grep -E '^#[0-9]+[[:space:]]+(INITED|DONE)|^stat::number_of_executed_units|ERROR|SUMMARY' $(FUZZ_DIR)/$$t.log; \
 	done; \
 	if [ $$status -ne 0 ]; then echo; echo "== FUZZING FOUND A FAULT (see $(FUZZ_DIR)/*.log, $(FUZZ_DIR)/findings/) =="; exit 1; fi
 

@@ -251,6 +251,10 @@ TEST(SceneErrors, NotJson) {
     std::string e = parseError("{\"composition\": {\"width\": 10,}}");
     EXPECT_CONTAINS(e, "test.json: not valid JSON");
     EXPECT_CONTAINS(e, "line 1");
+    // A number past the range of a double is refused as the file's fault, not thrown on as the
+    // JSON library's own exception.
+    EXPECT_EQ(parseError(R"({"composition": {"width": 3E355555555555}})"),
+              "test.json: not valid JSON: number overflow parsing '3E355555555555'");
 }
 
 TEST(SceneErrors, WrongShapeOfAValue) {

@@ -378,12 +378,14 @@ Scene parseScene(const std::string& text, const std::string& source, const std::
     Json root;
     try {
         root = Json::parse(text);
-    } catch (const nlohmann::json::parse_error& e) {
-        // The library's message carries the line and column of the fault.
+    } catch (const nlohmann::json::exception& e) {
+        // The library's message carries the line and column of the fault. A number too large for a
+        // double ("1e400") is reported as out_of_range rather than parse_error, and is as much a bad
+        // file: both are the scene's fault, exit status 2, not a failure while rendering.
         std::string message = e.what();
         std::size_t detail = message.find("parse error");
-        throw UsageError(source +
-                         ": not valid JSON: " + (detail == std::string::npos ? message : message.substr(detail)));
+        if (detail == std::string::npos) detail = message.find("] ") == std::string::npos ? 0 : message.find("] ") + 2;
+        throw UsageError(source + ": not valid JSON: " + message.substr(detail));
     }
     Scene scene;
     scene.source = source;
