@@ -10,6 +10,10 @@ enable_language(RC)
 # installed: libgcc, libstdc++ and winpthread are linked in. Only Windows system DLLs are imported.
 add_link_options(-static -static-libgcc -static-libstdc++)
 
+# Every file that needs <windows.h> wants it lean and without the min/max macros that break
+# std::min and std::max; said once here rather than before each include.
+add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX)
+
 # Header-only dependencies. Their headers are target-independent, but they sit in the build
 # machine's /usr/include beside glibc's, which must never be on a Windows include path; a folder of
 # links to just them is.

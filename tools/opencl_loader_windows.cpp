@@ -6,12 +6,6 @@
 #define CL_TARGET_OPENCL_VERSION 120
 #include <CL/cl.h>
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 namespace {
