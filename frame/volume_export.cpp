@@ -21,6 +21,11 @@ struct VolumeSinkState {
     CindelVolumeSink sink = nullptr;
     void* context = nullptr;
     uint32_t flags = 0;
+    // The host-side copy of the four fields (7 floats a cell), kept while the sink is installed and
+    // the grid keeps its side: a fresh allocation every frame costs more than the read itself at
+    // 256^3, where most of the time went to first touches of new pages.
+    std::unique_ptr<float[]> readBack;
+    size_t readBackCells = 0;
 };
 
 VolumeSinkState& sinkState() {
@@ -41,7 +46,13 @@ bool readField(GpuRuntime& rt, cl_mem buffer, void* into, size_t bytes) {
 }  // namespace
 
 void setVolumeSink(CindelVolumeSink sink, void* context, uint32_t flags) {
-    sinkState() = sink ? VolumeSinkState{sink, context, flags} : VolumeSinkState{};
+    VolumeSinkState& state = sinkState();
+    state = VolumeSinkState{};
+    if (sink) {
+        state.sink = sink;
+        state.context = context;
+        state.flags = flags;
+    }
 }
 
 bool hasVolumeSink() { return sinkState().sink != nullptr; }
@@ -65,25 +76,30 @@ GridPlacement gridPlacement(const FrameSettings& s, int N) {
 }
 
 bool exportHeldFields(GpuRuntime& rt, const FrameSettings& s, int requestedFrame) {
-    const VolumeSinkState state = sinkState();
+    VolumeSinkState& state = sinkState();
     const SimGrid& g = rt.grid;
     if (!state.sink || !rt.ready || g.N <= 0 || g.heldFrame < 0) return false;
 
     const double start = nowMilliseconds();
     const size_t cells = size_t(g.N) * size_t(g.N) * size_t(g.N);
-    std::unique_ptr<float[]> scalars(new (std::nothrow) float[cells * 3]);
-    std::unique_ptr<float[]> velocity(new (std::nothrow) float[cells * 4]);
-    if (!scalars || !velocity) {
-        logLine("[VOLUME] no memory for the read-back of %zu cells\n", cells);
-        return false;
+    if (state.readBackCells != cells) {
+        state.readBack.reset();
+        state.readBackCells = 0;
+        state.readBack.reset(new (std::nothrow) float[cells * 7]);
+        if (!state.readBack) {
+            logLine("[VOLUME] no memory for the read-back of %zu cells\n", cells);
+            return false;
+        }
+        state.readBackCells = cells;
     }
-    float* density = scalars.get();
+    float* density = state.readBack.get();
     float* temperature = density + cells;
     float* fuel = temperature + cells;
+    float* velocity = fuel + cells;
     if (!readField(rt, g.density, density, cells * sizeof(float)) ||
         !readField(rt, g.temperature, temperature, cells * sizeof(float)) ||
         !readField(rt, g.fuel, fuel, cells * sizeof(float)) ||
-        !readField(rt, g.velocity, velocity.get(), cells * 4 * sizeof(float))) {
+        !readField(rt, g.velocity, velocity, cells * 4 * sizeof(float))) {
         logLine("[VOLUME] read-back failed at N=%d\n", g.N);
         return false;
     }
@@ -106,7 +122,7 @@ bool exportHeldFields(GpuRuntime& rt, const FrameSettings& s, int requestedFrame
     fields.density = density;
     fields.temperatureKelvin = temperature;
     fields.fuel = fuel;
-    fields.velocityCellsPerSecond = velocity.get();
+    fields.velocityCellsPerSecond = velocity;
     state.sink(&fields, state.context);
     return true;
 }

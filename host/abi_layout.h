@@ -419,7 +419,7 @@ CINDEL_ABI_SIZE(AEGP_LTimeMode, 2);
 
 // The property resource claims the interface version these declarations publish.
 static_assert(CINDEL_SPEC_VERSION_MAJOR == PF_PLUG_IN_VERSION && CINDEL_SPEC_VERSION_MINOR == PF_PLUG_IN_SUBVERS,
-              "the spec version in the property resource is the published interface version");
+              "the property resource must claim the interface version these declarations publish");
 
 #undef CINDEL_ABI_SIZE
 #undef CINDEL_ABI_AT
