@@ -1,12 +1,15 @@
 // Shared fixture of the simulation tests: the effect's own GPU runtime started once per test
-// process (PoCL's kernel build is the slow part), the grid resized to a small side, and helpers
-// to upload and read fields. Tests skip, with the reason, when the machine offers no OpenCL
-// device; CI installs PoCL, so they run there.
+// process (PoCL's kernel build is the slow part), the grid resized to a small side, helpers to
+// upload and read fields, and the references several stages share (the trilinear sampler, the
+// clamped divergence). Tests skip, with the reason, when the machine offers no OpenCL device; CI
+// installs PoCL, so they run there.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <vector>
@@ -15,6 +18,7 @@
 #include "gpu/buffers.h"
 #include "gpu/cl_api.h"
 #include "gpu/gpu_runtime.h"
+#include "gpu/launch.h"
 #include "sim/sim_grid.h"
 
 namespace simtest {
@@ -33,51 +37,15 @@ inline cindel::GpuRuntime& runtime() {
 inline cindel::FrameSettings defaultSimSettings() {
     cindel::FrameSettings s;
     cindel::resetFrameSettings(s);
-    s.compWidth = 1920;
-    s.compHeight = 1080;
-    s.outputWidth = 1920;
-    s.outputHeight = 1080;
-    s.preset = 1;
-    s.sourcePosition = {960.0f, 540.0f, 0.0f};
-    s.emitterRadius = 12;
-    s.sourceSizeX = 1;
-    s.sourceSizeY = 1;
-    s.sourceSizeZ = 12;
-    s.sourceTemperature = 3500;
-    s.fuelAmount = 120;
-    s.life = 3;
-    s.lifeSoftness = 0;
-    s.fade = 0;
-    s.fadeSoftness = 0;
-    s.opacity = 1;
-    s.trail = 100;
-    s.patternType = 3;
-    s.maskScale = 1;
-    s.maskContrast = 50;
-    s.maskThreshold = 15;
-    s.burnThreshold = 600;
-    s.burnRate = 3;
-    s.heatOutput = 150;
-    s.smokeOutput = 0.3f;
-    s.heatDecay = 1.5f;
-    s.smokeDecay = 0.5f;
-    s.buoyancy = 1;
-    s.gravity = 0;
-    s.drag = 1.0f - 20.0f * 0.01f * 0.05f;
-    s.windX = s.windY = s.windZ = 0;
-    s.speed = 1;
-    s.randomSeed = 0;
-    s.vorticity = 10;
-    s.turbulence = 25;
-    s.turbulenceScale = 1;
-    s.turbulenceSpeed = 1;
-    s.flameAggression = 0.15f;
-    s.fbmFlow = 0.3f;
-    s.flameTear = 0;
-    s.voxelSize = 3;
-    s.simMode = 5;
-    s.quality = 4;
-    s.debugView = 1;
+    s.compWidth = 1920; s.compHeight = 1080; s.outputWidth = 1920; s.outputHeight = 1080; s.preset = 1;
+    s.sourcePosition = {960.0f, 540.0f, 0.0f}; s.emitterRadius = 12; s.sourceSizeX = 1; s.sourceSizeY = 1;
+    s.sourceSizeZ = 12; s.sourceTemperature = 3500; s.fuelAmount = 120; s.life = 3; s.lifeSoftness = 0; s.fade = 0;
+    s.fadeSoftness = 0; s.opacity = 1; s.trail = 100; s.patternType = 3; s.maskScale = 1; s.maskContrast = 50;
+    s.maskThreshold = 15; s.burnThreshold = 600; s.burnRate = 3; s.heatOutput = 150; s.smokeOutput = 0.3f;
+    s.heatDecay = 1.5f; s.smokeDecay = 0.5f; s.buoyancy = 1; s.gravity = 0; s.drag = 1.0f - 20.0f * 0.01f * 0.05f;
+    s.windX = s.windY = s.windZ = 0; s.speed = 1; s.randomSeed = 0; s.vorticity = 10; s.turbulence = 25;
+    s.turbulenceScale = 1; s.turbulenceSpeed = 1; s.flameAggression = 0.15f; s.fbmFlow = 0.3f; s.flameTear = 0;
+    s.voxelSize = 3; s.simMode = 5; s.quality = 4; s.debugView = 1;
     return s;
 }
 
@@ -97,6 +65,59 @@ inline void writeBuffer(cl_mem m, const std::vector<float>& data) {
 }
 
 inline void fillBuffer(cl_mem m, size_t floats, float value) { writeBuffer(m, std::vector<float>(floats, value)); }
+
+inline double maxAbs(const std::vector<float>& v) {
+    double m = 0;
+    for (float x : v) m = std::max(m, std::fabs(static_cast<double>(x)));
+    return m;
+}
+
+// Floats whose bits differ (every one when the sizes differ): NaN and -0 count as values.
+inline size_t differingBits(const std::vector<float>& a, const std::vector<float>& b) {
+    if (a.size() != b.size()) return a.size() + b.size();
+    size_t n = 0;
+    for (size_t i = 0; i < a.size(); ++i) n += std::memcmp(&a[i], &b[i], sizeof(float)) != 0;
+    return n;
+}
+
+// Trilinear sample in double of component `comp` of a field with `stride` floats per cell: cell
+// centres at i + 0.5, positions clamped to the outermost centres.
+inline double sampleRef(const std::vector<float>& f, int n, int stride, int comp, double px, double py, double pz) {
+    const double p[3] = {px, py, pz};
+    int i0[3], i1[3];
+    double t[3];
+    for (int a = 0; a < 3; ++a) {
+        const double g = std::clamp(p[a] - 0.5, 0.0, n - 1.0);
+        i0[a] = static_cast<int>(std::floor(g));
+        i1[a] = std::min(i0[a] + 1, n - 1);
+        t[a] = g - i0[a];
+    }
+    double sum = 0.0;
+    for (int k = 0; k < 8; ++k) {
+        const int dx = k & 1, dy = (k >> 1) & 1, dz = k >> 2;
+        const double w = (dx ? t[0] : 1 - t[0]) * (dy ? t[1] : 1 - t[1]) * (dz ? t[2] : 1 - t[2]);
+        const size_t c = (static_cast<size_t>(dz ? i1[2] : i0[2]) * n + (dy ? i1[1] : i0[1])) * n + (dx ? i1[0] : i0[0]);
+        sum += w * f[c * stride + comp];
+    }
+    return sum;
+}
+
+// 0.5 × the sum of clamped central differences of a float4 velocity: the operator the projection
+// removes, at unit cell spacing.
+inline std::vector<double> divergenceOf(const std::vector<float>& vel, int n) {
+    std::vector<double> d(cellCount(n));
+    auto v = [&](int x, int y, int z, int c) {
+        x = std::clamp(x, 0, n - 1), y = std::clamp(y, 0, n - 1), z = std::clamp(z, 0, n - 1);
+        return static_cast<double>(vel[4 * ((static_cast<size_t>(z) * n + y) * n + x) + c]);
+    };
+    for (int z = 0; z < n; ++z)
+        for (int y = 0; y < n; ++y)
+            for (int x = 0; x < n; ++x)
+                d[(static_cast<size_t>(z) * n + y) * n + x] =
+                    0.5 * ((v(x + 1, y, z, 0) - v(x - 1, y, z, 0)) + (v(x, y + 1, z, 1) - v(x, y - 1, z, 1)) +
+                           (v(x, y, z + 1, 2) - v(x, y, z - 1, 2)));
+    return d;
+}
 
 class SimTest : public ::testing::Test {
 protected:
@@ -127,6 +148,7 @@ protected:
     std::vector<float> read(cl_mem m) { return readBuffer(m, cells()); }
     std::vector<float> readVec(cl_mem m) { return readBuffer(m, cells() * 4); }
     void write(cl_mem m, const std::vector<float>& v) { writeBuffer(m, v); }
+    void writeVel(const std::vector<float>& v) { writeBuffer(grid().velocity, v); }
     void finish() { cindel::cl().clFinish(rt().queue); }
 
     size_t idx(int x, int y, int z) const {
@@ -141,6 +163,44 @@ protected:
                 for (int x = 0; x < N(); ++x) v[idx(x, y, z)] = f(x, y, z);
         return v;
     }
+
+    // A float4 field from f(x, y, z, component), w = 0.
+    std::vector<float> vectorField(const std::function<float(int, int, int, int)>& f) const {
+        std::vector<float> v(cells() * 4, 0.0f);
+        for (int z = 0; z < N(); ++z)
+            for (int y = 0; y < N(); ++y)
+                for (int x = 0; x < N(); ++x)
+                    for (int c = 0; c < 3; ++c) v[4 * idx(x, y, z) + c] = f(x, y, z, c);
+        return v;
+    }
+
+    // The step driver's memory emptied, as after a resize: no held frame, no snapshot.
+    void forgetSimulation() {
+        cindel::SimGrid& g = grid();
+        for (cindel::SimSnapshot& s : g.slots) s.frame = -1;
+        g.nextSlot = 0;
+        g.lastFrame = g.heldFrame = -1;
+        g.lastInstanceId = g.settingsHash = 0;
+        g.liveEdited = false;
+    }
+};
+
+// Kernel tests also fail when a launch was refused for binding other arguments than the
+// kernel table lists.
+class SimKernelTest : public SimTest {
+protected:
+    void SetUp() override {
+        SimTest::SetUp();
+        violationsBefore_ = cindel::kernelContractViolations();
+    }
+    void TearDown() override {
+        if (!IsSkipped()) {
+            EXPECT_EQ(cindel::kernelContractViolations(), violationsBefore_) << "a launch was refused";
+        }
+    }
+
+private:
+    int violationsBefore_ = 0;
 };
 
 }  // namespace simtest
