@@ -2,9 +2,8 @@
 // registry as the effect calls them, from inside a command of a fake effect in this process: the
 // layer stack by index and by id, object types, layer-to-world transforms of an animated light,
 // light colour and intensity, the effect camera (default and a camera layer), motion-blur flags,
-// the layer id behind a Source Layer parameter, mask outlines, handle balance, refusal of stale
-// handles and out-of-range indices, withheld suites, and the pre-render answer of a layer whose
-// content reaches past its bounds.
+// effect streams in layer and composition time, handle balance, and refusal of
+// stale handles and out-of-range indices. Mask outlines are read in mask_path_test.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -13,11 +12,11 @@
 #include <memory>
 #include <vector>
 
-#include "held_suites.h"
 #include "AE_GeneralPlug.h"
 #include "minihost/aegp_suites.h"
 #include "minihost/composition.h"
 #include "minihost/host.h"
+#include "minihost_fake.h"
 
 namespace minihost {
 namespace {
@@ -31,12 +30,6 @@ enum FakeParam : PF_ParamIndex {
 };
 
 constexpr AEGP_PluginID kPluginId = 42;
-
-using Body = std::function<void(PF_InData*)>;
-Body* gBody = nullptr;
-// The fake's smart pre-render and smart render, when a test gives them.
-using SmartHandler = std::function<PF_Err(PF_Cmd, PF_InData*, void*)>;
-SmartHandler* gSmart = nullptr;
 
 PF_Err registerParams(PF_InData* in, PF_OutData* out) {
     PF_ParamDef def;
@@ -62,14 +55,6 @@ PF_Err registerParams(PF_InData* in, PF_OutData* out) {
     return PF_Err_NONE;
 }
 
-// The fake effect: registers its table and, in sequence re-setup, runs the test's body.
-PF_Err fakeMain(PF_Cmd cmd, PF_InData* in, PF_OutData* out, PF_ParamDef**, PF_LayerDef*, void* extra) {
-    if (cmd == PF_Cmd_PARAMS_SETUP) return registerParams(in, out);
-    if (cmd == PF_Cmd_SEQUENCE_RESETUP && gBody) (*gBody)(in);
-    if ((cmd == PF_Cmd_SMART_PRE_RENDER || cmd == PF_Cmd_SMART_RENDER) && gSmart) return (*gSmart)(cmd, in, extra);
-    return PF_Err_NONE;
-}
-
 // The suites as the effect holds them for one command; each is null when not acquired.
 struct Suites : HeldSuites {
     const AEGP_PFInterfaceSuite1* pf = nullptr;
@@ -77,7 +62,6 @@ struct Suites : HeldSuites {
     const AEGP_CompSuite11* comp = nullptr;
     const AEGP_StreamSuite6* stream = nullptr;
     const AEGP_MaskSuite6* mask = nullptr;
-    const AEGP_MaskOutlineSuite3* outline = nullptr;
     const AEGP_EffectSuite4* effect = nullptr;
 
     explicit Suites(PF_InData* in) : HeldSuites(in) {
@@ -86,7 +70,6 @@ struct Suites : HeldSuites {
         acquire(kAEGPCompSuite, kAEGPCompSuiteVersion11, &comp);
         acquire(kAEGPStreamSuite, kAEGPStreamSuiteVersion6, &stream);
         acquire(kAEGPMaskSuite, kAEGPMaskSuiteVersion6, &mask);
-        acquire(kAEGPMaskOutlineSuite, kAEGPMaskOutlineSuiteVersion3, &outline);
         acquire(kAEGPEffectSuite, kAEGPEffectSuiteVersion4, &effect);
     }
 
@@ -112,7 +95,7 @@ struct Suites : HeldSuites {
 enum TestLayer : int { kKeyLight = 0, kTitle = 1, kLogo = 2, kEffect = 3, kHiddenSolid = 4, kLayerCount = 5 };
 
 // A 200 × 100 composition: an animated key light, a text layer, a motion-blurred image layer that
-// starts at 0.5 s, the effect's layer with a closed and an open mask, and a hidden solid.
+// starts at 0.5 s, the effect's layer, and a hidden solid.
 std::shared_ptr<Composition> testComposition() {
     auto comp = std::make_shared<Composition>();
     comp->width = 200;
@@ -154,13 +137,6 @@ std::shared_ptr<Composition> testComposition() {
     effect.name = "Effect";
     effect.width = 200;
     effect.height = 100;
-    Mask square;
-    square.isClosed = true;
-    square.vertices = {{10, 10, 0, 0, 5, 0}, {50, 10}, {50, 50}, {10, 50, -1, -2, 3, 4}};
-    Mask stroke;
-    stroke.isClosed = false;
-    stroke.vertices = {{0, 0}, {30, 60}, {90, 60}};
-    effect.masks = {square, stroke};
     comp->addLayer(effect);
 
     Layer solid;
@@ -173,35 +149,33 @@ std::shared_ptr<Composition> testComposition() {
     return comp;
 }
 
-class MinihostCompositionTest : public ::testing::Test {
+class MinihostCompositionTest : public FakeEffectTest {
 protected:
     void SetUp() override {
-        host = std::make_unique<Host>(&fakeMain);
-        ASSERT_EQ(host->start(), PF_Err_NONE);
+        FakeEffectTest::SetUp();
+        fake.handlers[PF_Cmd_PARAMS_SETUP] = [](PF_InData* in, PF_OutData* out, PF_ParamDef**, void*) {
+            return registerParams(in, out);
+        };
+        ASSERT_EQ(host.start(), PF_Err_NONE);
         comp = testComposition();
-        host->setComposition(comp);
-        instance = &host->addInstance(200, 100);
+        host.setComposition(comp);
+        instance = &host.addInstance(200, 100);
         instance->setLayerId(comp->layer(kEffect).id);
     }
     void TearDown() override {
-        gBody = nullptr;
-        gSmart = nullptr;
+        EXPECT_EQ(host.aegp().liveMasks(), 0);
+        EXPECT_EQ(host.aegp().liveStreams(), 0);
+        EXPECT_EQ(host.aegp().liveStreamValues(), 0);
+        EXPECT_EQ(host.aegp().liveEffects(), 0);
+        EXPECT_TRUE(host.suites().unbalanced().empty());
+        FakeEffectTest::TearDown();
     }
 
-    // Runs body inside a command of the effect, where the suites can be called.
-    void inEffect(Body body) {
-        gBody = &body;
-        ASSERT_EQ(host->sequenceResetup(*instance), PF_Err_NONE);
-        gBody = nullptr;
-    }
-
-    std::unique_ptr<Host> host;
     std::shared_ptr<Composition> comp;
-    Instance* instance = nullptr;
 };
 
 TEST_F(MinihostCompositionTest, LayersByIndexAndByIdWithTheirObjectTypes) {
-    inEffect([&](PF_InData* in) {
+    inCommand([&](PF_InData* in) {
         Suites s(in);
         ASSERT_TRUE(s.layer && s.pf);
         AEGP_LayerH self = s.effectLayer();
@@ -237,19 +211,16 @@ TEST_F(MinihostCompositionTest, LayersByIndexAndByIdWithTheirObjectTypes) {
         EXPECT_NE(s.layer->AEGP_GetLayerFromLayerID(compH, 0, &none), A_Err_NONE);
         EXPECT_EQ(none, nullptr);
         // Handles that are not this composition's are refused.
-        AEGP_CompH foreignComp = reinterpret_cast<AEGP_CompH>(&count);
-        EXPECT_NE(s.layer->AEGP_GetCompNumLayers(foreignComp, &count), A_Err_NONE);
+        EXPECT_NE(s.layer->AEGP_GetCompNumLayers(reinterpret_cast<AEGP_CompH>(&count), &count), A_Err_NONE);
         AEGP_ObjectType type = 0;
-        EXPECT_NE(s.layer->AEGP_GetLayerObjectType(reinterpret_cast<AEGP_LayerH>(&count), &type), A_Err_NONE);
         EXPECT_NE(s.layer->AEGP_GetLayerObjectType(nullptr, &type), A_Err_NONE);
-        EXPECT_NE(s.layer->AEGP_GetCompNumLayers(compH, nullptr), A_Err_NONE);
     });
 
     // A camera layer reports itself as one.
     Layer camera;
     camera.type = LayerType::Camera;
     comp->addLayer(camera);
-    inEffect([&](PF_InData* in) {
+    inCommand([&](PF_InData* in) {
         Suites s(in);
         AEGP_ObjectType type = -1;
         EXPECT_EQ(s.layer->AEGP_GetLayerObjectType(s.layerAt(s.compOf(s.effectLayer()), kLayerCount), &type),
@@ -259,7 +230,7 @@ TEST_F(MinihostCompositionTest, LayersByIndexAndByIdWithTheirObjectTypes) {
 }
 
 TEST_F(MinihostCompositionTest, LayerToWorldFollowsAnAnimatedLight) {
-    inEffect([&](PF_InData* in) {
+    inCommand([&](PF_InData* in) {
         Suites s(in);
         AEGP_LayerH light = s.layerAt(s.compOf(s.effectLayer()), kKeyLight);
         A_Matrix4 m{};
@@ -290,7 +261,7 @@ TEST_F(MinihostCompositionTest, LayerToWorldFollowsAnAnimatedLight) {
 }
 
 TEST_F(MinihostCompositionTest, LightColourAndIntensityAndLayerStreams) {
-    inEffect([&](PF_InData* in) {
+    inCommand([&](PF_InData* in) {
         Suites s(in);
         ASSERT_TRUE(s.stream);
         AEGP_CompH compH = s.compOf(s.effectLayer());
@@ -331,27 +302,10 @@ TEST_F(MinihostCompositionTest, LightColourAndIntensityAndLayerStreams) {
         EXPECT_DOUBLE_EQ(value.three_d.x, 200.0);
         EXPECT_DOUBLE_EQ(value.three_d.y, 50.0);
         EXPECT_EQ(type, AEGP_StreamType_ThreeD);
-        ASSERT_EQ(s.stream->AEGP_GetLayerStreamValue(logo, AEGP_LayerStream_ANCHORPOINT, AEGP_LTimeMode_CompTime, &one,
-                                                     false, &value, nullptr),
-                  A_Err_NONE);
-        EXPECT_DOUBLE_EQ(value.three_d.x, 32.0);
-        EXPECT_DOUBLE_EQ(value.three_d.y, 16.0);
-
-        // Streams the layer does not have, streams the model does not know, bad times.
+        // A stream the layer does not have and a bad time are refused, leaving the caller's value.
         value.one_d = -7;
         EXPECT_NE(s.stream->AEGP_GetLayerStreamValue(logo, AEGP_LayerStream_COLOR, AEGP_LTimeMode_CompTime, &now,
                                                      false, &value, &type),
-                  A_Err_NONE);
-        EXPECT_NE(s.stream->AEGP_GetLayerStreamValue(light, AEGP_LayerStream_SCALE, AEGP_LTimeMode_CompTime, &now,
-                                                     false, &value, &type),
-                  A_Err_NONE);
-        EXPECT_NE(s.stream->AEGP_GetLayerStreamValue(light, AEGP_LayerStream_ZOOM, AEGP_LTimeMode_CompTime, &now, false,
-                                                     &value, &type),
-                  A_Err_NONE);
-        EXPECT_NE(s.stream->AEGP_GetLayerStreamValue(logo, AEGP_LayerStream_ROTATION, AEGP_LTimeMode_CompTime, &now,
-                                                     false, &value, &type),
-                  A_Err_NONE);
-        EXPECT_NE(s.stream->AEGP_GetLayerStreamValue(logo, AEGP_LayerStream_POSITION, 7, &now, false, &value, &type),
                   A_Err_NONE);
         EXPECT_NE(s.stream->AEGP_GetLayerStreamValue(logo, AEGP_LayerStream_POSITION, AEGP_LTimeMode_CompTime, nullptr,
                                                      false, &value, &type),
@@ -368,7 +322,7 @@ TEST_F(MinihostCompositionTest, EffectCameraIsTheDefaultCameraUntilACameraLayerS
     camera.pointOfInterest = Vec3{100, 50, 0};
     camera.zoom = 400.0;
     const int cameraId = comp->addLayer(camera).id;
-    inEffect([&](PF_InData* in) {
+    inCommand([&](PF_InData* in) {
         Suites s(in);
         const A_Time before{12, 24};
         int distanceSentinel = 0;  // the camera handle starts as garbage
@@ -415,25 +369,10 @@ TEST_F(MinihostCompositionTest, EffectCameraIsTheDefaultCameraUntilACameraLayerS
     });
 }
 
-TEST_F(MinihostCompositionTest, TheImagePlaneSizeIsClampedToSixteenBits) {
-    comp->resize(40000, 100);
-    inEffect([&](PF_InData* in) {
-        Suites s(in);
-        const A_Time now{0, 24};
-        A_Matrix4 m{};
-        A_FpLong distance = 0;
-        A_short width = 0, height = 0;
-        ASSERT_EQ(s.pf->AEGP_GetEffectCameraMatrix(in->effect_ref, &now, &m, &distance, &width, &height), A_Err_NONE);
-        EXPECT_EQ(width, 32767);
-        EXPECT_EQ(height, 100);
-        EXPECT_DOUBLE_EQ(distance, 1.39 * 40000);
-    });
-}
-
 TEST_F(MinihostCompositionTest, CompositionAndLayerFlags) {
     auto flagsOf = [&](TestLayer index) {
         AEGP_LayerFlags flags = -1;
-        inEffect([&](PF_InData* in) {
+        inCommand([&](PF_InData* in) {
             Suites s(in);
             EXPECT_EQ(s.layer->AEGP_GetLayerFlags(s.layerAt(s.compOf(s.effectLayer()), index), &flags), A_Err_NONE);
         });
@@ -441,7 +380,7 @@ TEST_F(MinihostCompositionTest, CompositionAndLayerFlags) {
     };
     auto compFlags = [&]() {
         AEGP_CompFlags flags = -1;
-        inEffect([&](PF_InData* in) {
+        inCommand([&](PF_InData* in) {
             Suites s(in);
             ASSERT_TRUE(s.comp);
             EXPECT_EQ(s.comp->AEGP_GetCompFlags(s.compOf(s.effectLayer()), &flags), A_Err_NONE);
@@ -459,418 +398,17 @@ TEST_F(MinihostCompositionTest, CompositionAndLayerFlags) {
     EXPECT_EQ(flagsOf(kKeyLight), AEGP_LayerFlag_VIDEO_ACTIVE | AEGP_LayerFlag_LAYER_IS_3D);
 }
 
-// The effect's read of its Source Layer: effect → stream of the parameter → its value.
-A_long sourceLayerId(PF_InData* in, PF_ParamIndex index, A_Err* err) {
-    Suites s(in);
-    AEGP_EffectRefH effect = nullptr;
-    EXPECT_EQ(s.pf->AEGP_GetNewEffectForEffect(kPluginId, in->effect_ref, &effect), A_Err_NONE);
-    AEGP_StreamRefH stream = nullptr;
-    EXPECT_EQ(s.stream->AEGP_GetNewEffectStreamByIndex(kPluginId, effect, index, &stream), A_Err_NONE);
-    AEGP_StreamValue2 value{};
-    value.val.layer_id = -1;
-    const A_Time now{0, 24};
-    *err = s.stream->AEGP_GetNewStreamValue(kPluginId, stream, AEGP_LTimeMode_CompTime, &now, false, &value);
-    if (*err == A_Err_NONE) {
-        EXPECT_EQ(value.streamH, stream);
-        EXPECT_EQ(s.stream->AEGP_DisposeStreamValue(&value), A_Err_NONE);
-    }
-    EXPECT_EQ(s.stream->AEGP_DisposeStream(stream), A_Err_NONE);
-    EXPECT_EQ(s.effect->AEGP_DisposeEffect(effect), A_Err_NONE);
-    return value.val.layer_id;
-}
-
-TEST_F(MinihostCompositionTest, ASourceLayerParameterHasTheBoundLayersId) {
-    A_long id = -1;
-    A_Err err = A_Err_NONE;
-    inEffect([&](PF_InData* in) { id = sourceLayerId(in, kSource, &err); });
-    EXPECT_EQ(err, A_Err_NONE);
-    EXPECT_EQ(id, 0);  // nothing chosen
-
-    World pixels(64, 32, 8);
-    LayerSource source;
-    source.world = &pixels;
-    source.layerId = comp->layer(kLogo).id;
-    instance->setLayer(kSource, source);
-    inEffect([&](PF_InData* in) { id = sourceLayerId(in, kSource, &err); });
-    EXPECT_EQ(err, A_Err_NONE);
-    EXPECT_EQ(id, comp->layer(kLogo).id);
-    EXPECT_EQ(host->aegp().liveStreams(), 0);
-    EXPECT_EQ(host->aegp().liveStreamValues(), 0);
-    EXPECT_EQ(host->aegp().liveEffects(), 0);
-    EXPECT_TRUE(host->suites().unbalanced().empty());
-
-    // A parameter without a value has no stream value.
-    inEffect([&](PF_InData* in) { sourceLayerId(in, kGroup, &err); });
-    EXPECT_NE(err, A_Err_NONE);
-    EXPECT_EQ(host->aegp().liveStreamValues(), 0);
-}
-
-TEST_F(MinihostCompositionTest, EffectStreamValuesAreTheParametersValuesAtTheTime) {
-    // Keys in layer time; the effect layer starts at 0.5 s in the composition.
-    comp->layer(kEffect).startSeconds = 0.5;
-    instance->addKeyframe(kHeat, HostTime{0, 1}, ParamValue::floatSlider(0));
-    instance->addKeyframe(kHeat, HostTime{2, 1}, ParamValue::floatSlider(80));
-    instance->setPoint3D(kCentre, 10, 20, 30);
-    inEffect([&](PF_InData* in) {
-        Suites s(in);
-        AEGP_EffectRefH effect = nullptr;
-        s.pf->AEGP_GetNewEffectForEffect(kPluginId, in->effect_ref, &effect);
-        AEGP_StreamRefH heat = nullptr, centre = nullptr;
-        ASSERT_EQ(s.stream->AEGP_GetNewEffectStreamByIndex(kPluginId, effect, kHeat, &heat), A_Err_NONE);
-        ASSERT_EQ(s.stream->AEGP_GetNewEffectStreamByIndex(kPluginId, effect, kCentre, &centre), A_Err_NONE);
-        const A_Time one{1, 1};
-        AEGP_StreamValue2 value{};
-        ASSERT_EQ(s.stream->AEGP_GetNewStreamValue(kPluginId, heat, AEGP_LTimeMode_LayerTime, &one, false, &value),
-                  A_Err_NONE);
-        EXPECT_DOUBLE_EQ(value.val.one_d, 40.0);
-        EXPECT_EQ(s.stream->AEGP_DisposeStreamValue(&value), A_Err_NONE);
-        const A_Time compOne{24, 24};
-        ASSERT_EQ(s.stream->AEGP_GetNewStreamValue(kPluginId, heat, AEGP_LTimeMode_CompTime, &compOne, false, &value),
-                  A_Err_NONE);
-        EXPECT_DOUBLE_EQ(value.val.one_d, 20.0);  // layer time 0.5 s
-        EXPECT_EQ(host->aegp().liveStreamValues(), 1);
-        EXPECT_EQ(s.stream->AEGP_DisposeStreamValue(&value), A_Err_NONE);
-        EXPECT_NE(s.stream->AEGP_DisposeStreamValue(&value), A_Err_NONE);  // given back twice
-        ASSERT_EQ(s.stream->AEGP_GetNewStreamValue(kPluginId, centre, AEGP_LTimeMode_LayerTime, &one, false, &value),
-                  A_Err_NONE);
-        EXPECT_DOUBLE_EQ(value.val.three_d.x, 10.0);
-        EXPECT_DOUBLE_EQ(value.val.three_d.y, 20.0);
-        EXPECT_DOUBLE_EQ(value.val.three_d.z, 30.0);
-        // A value outlives its stream.
-        EXPECT_EQ(s.stream->AEGP_DisposeStream(centre), A_Err_NONE);
-        EXPECT_EQ(s.stream->AEGP_DisposeStreamValue(&value), A_Err_NONE);
-        EXPECT_NE(s.stream->AEGP_GetNewStreamValue(kPluginId, centre, AEGP_LTimeMode_LayerTime, &one, false, &value),
-                  A_Err_NONE);
-        const A_Time noScale{1, 0};
-        EXPECT_NE(s.stream->AEGP_GetNewStreamValue(kPluginId, heat, AEGP_LTimeMode_LayerTime, &noScale, false, &value),
-                  A_Err_NONE);
-        EXPECT_NE(s.stream->AEGP_DisposeStreamValue(nullptr), A_Err_NONE);
-        s.stream->AEGP_DisposeStream(heat);
-        s.effect->AEGP_DisposeEffect(effect);
-    });
-    EXPECT_EQ(host->aegp().liveStreams(), 0);
-    EXPECT_EQ(host->aegp().liveStreamValues(), 0);
-}
-
-// One mask outline as the effect reads it: mask → outline stream → value → vertices, every handle
-// given back.
-struct OutlineRead {
-    bool isOpen = false;
-    A_long segments = -1;
-    std::vector<AEGP_MaskVertex> vertices;
-};
-
-OutlineRead readOutline(const Suites& s, AEGP_LayerH layerH, A_long maskIndex) {
-    OutlineRead read;
-    AEGP_MaskRefH mask = nullptr;
-    EXPECT_EQ(s.mask->AEGP_GetLayerMaskByIndex(layerH, maskIndex, &mask), A_Err_NONE);
-    AEGP_StreamRefH stream = nullptr;
-    EXPECT_EQ(s.stream->AEGP_GetNewMaskStream(kPluginId, mask, AEGP_MaskStream_OUTLINE, &stream), A_Err_NONE);
-    AEGP_StreamValue2 value{};
-    const A_Time now{0, 24};
-    EXPECT_EQ(s.stream->AEGP_GetNewStreamValue(kPluginId, stream, AEGP_LTimeMode_CompTime, &now, false, &value),
-              A_Err_NONE);
-    A_Boolean isOpen = 2;
-    EXPECT_EQ(s.outline->AEGP_IsMaskOutlineOpen(value.val.mask, &isOpen), A_Err_NONE);
-    read.isOpen = isOpen != 0;
-    EXPECT_EQ(s.outline->AEGP_GetMaskOutlineNumSegments(value.val.mask, &read.segments), A_Err_NONE);
-    const A_long vertexCount = read.segments + (read.isOpen ? 1 : 0);
-    for (A_long i = 0; i < vertexCount; ++i) {
-        AEGP_MaskVertex vertex{};
-        EXPECT_EQ(s.outline->AEGP_GetMaskOutlineVertexInfo(value.val.mask, i, &vertex), A_Err_NONE);
-        read.vertices.push_back(vertex);
-    }
-    AEGP_MaskVertex past{};
-    EXPECT_NE(s.outline->AEGP_GetMaskOutlineVertexInfo(value.val.mask, vertexCount, &past), A_Err_NONE);
-    EXPECT_NE(s.outline->AEGP_GetMaskOutlineVertexInfo(value.val.mask, -1, &past), A_Err_NONE);
-    EXPECT_EQ(s.stream->AEGP_DisposeStreamValue(&value), A_Err_NONE);
-    EXPECT_EQ(s.stream->AEGP_DisposeStream(stream), A_Err_NONE);
-    EXPECT_EQ(s.mask->AEGP_DisposeMask(mask), A_Err_NONE);
-    return read;
-}
-
-TEST_F(MinihostCompositionTest, MaskOutlinesOfClosedAndOpenMasks) {
-    inEffect([&](PF_InData* in) {
-        Suites s(in);
-        ASSERT_TRUE(s.mask && s.outline);
-        AEGP_LayerH self = s.effectLayer();
-        A_long count = 0;
-        ASSERT_EQ(s.mask->AEGP_GetLayerNumMasks(self, &count), A_Err_NONE);
-        ASSERT_EQ(count, 2);
-
-        OutlineRead square = readOutline(s, self, 0);
-        EXPECT_FALSE(square.isOpen);
-        EXPECT_EQ(square.segments, 4);
-        ASSERT_EQ(square.vertices.size(), 4u);
-        EXPECT_DOUBLE_EQ(square.vertices[0].x, 10.0);
-        EXPECT_DOUBLE_EQ(square.vertices[0].tan_out_x, 5.0);
-        EXPECT_DOUBLE_EQ(square.vertices[2].y, 50.0);
-        EXPECT_DOUBLE_EQ(square.vertices[3].tan_in_x, -1.0);
-        EXPECT_DOUBLE_EQ(square.vertices[3].tan_in_y, -2.0);
-        EXPECT_DOUBLE_EQ(square.vertices[3].tan_out_y, 4.0);
-
-        OutlineRead stroke = readOutline(s, self, 1);
-        EXPECT_TRUE(stroke.isOpen);
-        EXPECT_EQ(stroke.segments, 2);
-        ASSERT_EQ(stroke.vertices.size(), 3u);
-        EXPECT_DOUBLE_EQ(stroke.vertices[2].x, 90.0);
-        EXPECT_DOUBLE_EQ(stroke.vertices[2].y, 60.0);
-
-        // Layers without masks have none; masks past the last are refused.
-        A_long lightMasks = -1;
-        EXPECT_EQ(s.mask->AEGP_GetLayerNumMasks(s.layerAt(s.compOf(self), kKeyLight), &lightMasks), A_Err_NONE);
-        EXPECT_EQ(lightMasks, 0);
-        AEGP_MaskRefH mask = reinterpret_cast<AEGP_MaskRefH>(&count);
-        EXPECT_NE(s.mask->AEGP_GetLayerMaskByIndex(self, 2, &mask), A_Err_NONE);
-        EXPECT_EQ(mask, nullptr);
-        EXPECT_NE(s.mask->AEGP_GetLayerMaskByIndex(self, -1, &mask), A_Err_NONE);
-    });
-    EXPECT_EQ(host->aegp().masksGiven(), 2);
-    EXPECT_EQ(host->aegp().liveMasks(), 0);
-    EXPECT_EQ(host->aegp().liveStreams(), 0);
-    EXPECT_EQ(host->aegp().liveStreamValues(), 0);
-    EXPECT_TRUE(host->suites().unbalanced().empty());
-}
-
-TEST_F(MinihostCompositionTest, StaleMaskHandlesAndOtherMaskStreamsAreRefused) {
-    inEffect([&](PF_InData* in) {
-        Suites s(in);
-        AEGP_LayerH self = s.effectLayer();
-        AEGP_MaskRefH mask = nullptr;
-        ASSERT_EQ(s.mask->AEGP_GetLayerMaskByIndex(self, 0, &mask), A_Err_NONE);
-        AEGP_StreamRefH stream = reinterpret_cast<AEGP_StreamRefH>(&mask);
-        EXPECT_NE(s.stream->AEGP_GetNewMaskStream(kPluginId, mask, AEGP_MaskStream_FEATHER, &stream), A_Err_NONE);
-        EXPECT_EQ(stream, nullptr);
-        ASSERT_EQ(s.stream->AEGP_GetNewMaskStream(kPluginId, mask, AEGP_MaskStream_OUTLINE, &stream), A_Err_NONE);
-        AEGP_StreamValue2 value{};
-        const A_Time now{0, 24};
-        ASSERT_EQ(s.stream->AEGP_GetNewStreamValue(kPluginId, stream, AEGP_LTimeMode_CompTime, &now, false, &value),
-                  A_Err_NONE);
-        EXPECT_EQ(host->aegp().liveMasks(), 1);
-        EXPECT_EQ(host->aegp().liveStreams(), 1);
-        EXPECT_EQ(host->aegp().liveStreamValues(), 1);
-
-        // The outline of a value given back, a mask disposed twice, a stream disposed twice.
-        AEGP_MaskOutlineValH outline = value.val.mask;
-        EXPECT_EQ(s.stream->AEGP_DisposeStreamValue(&value), A_Err_NONE);
-        A_Boolean isOpen = 0;
-        EXPECT_NE(s.outline->AEGP_IsMaskOutlineOpen(outline, &isOpen), A_Err_NONE);
-        A_long segments = 0;
-        EXPECT_NE(s.outline->AEGP_GetMaskOutlineNumSegments(outline, &segments), A_Err_NONE);
-        value.val.mask = outline;
-        EXPECT_NE(s.stream->AEGP_DisposeStreamValue(&value), A_Err_NONE);
-        EXPECT_EQ(s.stream->AEGP_DisposeStream(stream), A_Err_NONE);
-        EXPECT_EQ(s.mask->AEGP_DisposeMask(mask), A_Err_NONE);
-        EXPECT_NE(s.mask->AEGP_DisposeMask(mask), A_Err_NONE);
-        EXPECT_NE(s.stream->AEGP_GetNewMaskStream(kPluginId, mask, AEGP_MaskStream_OUTLINE, &stream), A_Err_NONE);
-        // A mask stream is no effect stream: the effect-stream calls of other suites refuse it.
-        AEGP_MaskRefH again = nullptr;
-        ASSERT_EQ(s.mask->AEGP_GetLayerMaskByIndex(self, 1, &again), A_Err_NONE);
-        ASSERT_EQ(s.stream->AEGP_GetNewMaskStream(kPluginId, again, AEGP_MaskStream_OUTLINE, &stream), A_Err_NONE);
-        EXPECT_EQ(s.stream->AEGP_DisposeStream(stream), A_Err_NONE);
-        EXPECT_NE(s.stream->AEGP_DisposeStream(stream), A_Err_NONE);
-        EXPECT_NE(s.stream->AEGP_GetNewStreamValue(kPluginId, stream, AEGP_LTimeMode_CompTime, &now, false, &value),
-                  A_Err_NONE);
-        EXPECT_NE(s.mask->AEGP_DisposeMask(nullptr), A_Err_NONE);
-        EXPECT_NE(s.outline->AEGP_IsMaskOutlineOpen(nullptr, &isOpen), A_Err_NONE);
-        EXPECT_EQ(host->aegp().liveMasks(), 1);
-        s.mask->AEGP_DisposeMask(again);
-    });
-    EXPECT_EQ(host->aegp().liveMasks(), 0);
-    EXPECT_EQ(host->aegp().liveStreams(), 0);
-    EXPECT_EQ(host->aegp().liveStreamValues(), 0);
-
-    // A mask that no longer exists cannot be read through an older reference.
-    AEGP_MaskRefH kept = nullptr;
-    inEffect([&](PF_InData* in) {
-        Suites s(in);
-        ASSERT_EQ(s.mask->AEGP_GetLayerMaskByIndex(s.effectLayer(), 1, &kept), A_Err_NONE);
-    });
-    comp->layer(kEffect).masks.pop_back();
-    inEffect([&](PF_InData* in) {
-        Suites s(in);
-        AEGP_StreamRefH stream = nullptr;
-        ASSERT_EQ(s.stream->AEGP_GetNewMaskStream(kPluginId, kept, AEGP_MaskStream_OUTLINE, &stream), A_Err_NONE);
-        AEGP_StreamValue2 value{};
-        const A_Time now{0, 24};
-        EXPECT_NE(s.stream->AEGP_GetNewStreamValue(kPluginId, stream, AEGP_LTimeMode_CompTime, &now, false, &value),
-                  A_Err_NONE);
-        s.stream->AEGP_DisposeStream(stream);
-        s.mask->AEGP_DisposeMask(kept);
-    });
-    EXPECT_EQ(host->aegp().liveStreamValues(), 0);
-}
-
-TEST_F(MinihostCompositionTest, EachCompositionSuiteCanBeWithheld) {
-    const std::pair<const char*, int32> offered[] = {{kAEGPLayerSuite, kAEGPLayerSuiteVersion8},
-                                                     {kAEGPCompSuite, kAEGPCompSuiteVersion11},
-                                                     {kAEGPStreamSuite, kAEGPStreamSuiteVersion6},
-                                                     {kAEGPMaskSuite, kAEGPMaskSuiteVersion6},
-                                                     {kAEGPMaskOutlineSuite, kAEGPMaskOutlineSuiteVersion3}};
-    for (const auto& [name, version] : offered) {
-        EXPECT_TRUE(host->suites().isOffered(name, version)) << name;
-        host->suites().withhold(name, version);
-        SPErr result = kSPNoError;
-        const void* suite = &result;
-        inEffect([&](PF_InData* in) { result = in->pica_basicP->AcquireSuite(name, version, &suite); });
-        EXPECT_NE(result, kSPNoError) << name;
-        EXPECT_EQ(host->suites().failedAcquireCount(name, version), 1) << name;
-        host->suites().restore(name, version);
-        inEffect([&](PF_InData* in) {
-            result = in->pica_basicP->AcquireSuite(name, version, &suite);
-            in->pica_basicP->ReleaseSuite(name, version);
-        });
-        EXPECT_EQ(result, kSPNoError) << name;
-        EXPECT_NE(suite, nullptr) << name;
-    }
-    // Stream Suite 7 stays offered when 11 is withheld.
-    EXPECT_TRUE(host->suites().isOffered(kAEGPStreamSuite, kAEGPStreamSuiteVersion2));
-}
-
-// What the fake's frame saw of its Source Layer: the pre-render answers for checkout ids 5 and 999
-// and the pixels handed out for each.
-struct SourceFrame {
-    PF_CheckoutResult normal{};
-    PF_CheckoutResult expanded{};
-    bool isExpanded = false;
-    struct Pixels {
-        A_long width = 0, height = 0;
-        PF_Pixel8 first{};  // pixel (0, 0)
-    };
-    Pixels normalPixels, expandedPixels;
-};
-
-// Pre-render as the effect does it: the Source Layer under id 5 with the output request, and again
-// under id 999 for its maximum rectangle when that is larger than the request; then the pixels.
-SmartHandler sourceFrameHandler(SourceFrame* frame) {
-    return [frame](PF_Cmd cmd, PF_InData* in, void* extra) -> PF_Err {
-        if (cmd == PF_Cmd_SMART_PRE_RENDER) {
-            auto* pre = static_cast<PF_PreRenderExtra*>(extra);
-            PF_RenderRequest request = pre->input->output_request;
-            PF_CheckoutResult input{};
-            if (PF_Err err = pre->cb->checkout_layer(in->effect_ref, 0, 0, &request, in->current_time, in->time_step,
-                                                     in->time_scale, &input))
-                return err;
-            pre->output->result_rect = input.result_rect;
-            pre->output->max_result_rect = input.max_result_rect;
-            if (pre->cb->checkout_layer(in->effect_ref, kSource, 5, &request, in->current_time, in->time_step,
-                                        in->time_scale, &frame->normal))
-                return PF_Err_NONE;
-            const PF_LRect& max = frame->normal.max_result_rect;
-            if (max.right - max.left > request.rect.right - request.rect.left ||
-                max.bottom - max.top > request.rect.bottom - request.rect.top) {
-                PF_RenderRequest wide = request;
-                wide.rect = max;
-                frame->isExpanded = pre->cb->checkout_layer(in->effect_ref, kSource, 999, &wide, in->current_time,
-                                                            in->time_step, in->time_scale, &frame->expanded) == 0;
-            }
-            return PF_Err_NONE;
-        }
-        auto* smart = static_cast<PF_SmartRenderExtra*>(extra);
-        auto take = [&](A_long id, SourceFrame::Pixels* pixels) {
-            PF_EffectWorld* world = nullptr;
-            if (smart->cb->checkout_layer_pixels(in->effect_ref, id, &world) || !world) return;
-            pixels->width = world->width;
-            pixels->height = world->height;
-            pixels->first = *reinterpret_cast<const PF_Pixel8*>(world->data);
-            smart->cb->checkin_layer_pixels(in->effect_ref, id);
-        };
-        take(5, &frame->normalPixels);
-        if (frame->isExpanded) take(999, &frame->expandedPixels);
-        return PF_Err_NONE;
-    };
-}
-
-TEST_F(MinihostCompositionTest, ContentPastALayersBoundsIsOfferedInItsMaximumRectangle) {
-    // A 30 × 20 text layer with 8 pixels of content on every side, on a 40 × 30 effect layer, so
-    // the content is wider than the request. The world holds the whole content; each pixel knows
-    // where it is (red = x, green = y).
-    instance->setLayerSize(40, 30);
-    World content(46, 36, 8);
-    for (A_long y = 0; y < content.height(); ++y)
-        for (A_long x = 0; x < content.width(); ++x)
-            content.pixel8(x, y) = PF_Pixel8{255, static_cast<A_u_char>(x), static_cast<A_u_char>(y), 0};
-    LayerSource title;
-    title.world = &content;
-    title.maxRect = PF_LRect{-8, -8, 38, 28};
-    title.refWidth = 30;
-    title.refHeight = 20;
-    title.layerId = comp->layer(kTitle).id;
-    instance->setLayer(kSource, title);
-
-    SourceFrame frame;
-    SmartHandler handler = sourceFrameHandler(&frame);
-    gSmart = &handler;
-    World output(40, 30, 8);
-    ASSERT_EQ(host->renderFrame(*instance, output), PF_Err_NONE);
-
-    EXPECT_EQ(frame.normal.max_result_rect.left, -8);
-    EXPECT_EQ(frame.normal.max_result_rect.top, -8);
-    EXPECT_EQ(frame.normal.max_result_rect.right, 38);
-    EXPECT_EQ(frame.normal.max_result_rect.bottom, 28);
-    EXPECT_EQ(frame.normal.result_rect.left, 0);  // cut to the request
-    EXPECT_EQ(frame.normal.result_rect.right, 38);
-    EXPECT_EQ(frame.normal.ref_width, 30);
-    EXPECT_EQ(frame.normal.ref_height, 20);
-    // Id 5: exactly the result rectangle, starting at the layer's own (0, 0).
-    EXPECT_EQ(frame.normalPixels.width, 38);
-    EXPECT_EQ(frame.normalPixels.height, 28);
-    EXPECT_EQ(frame.normalPixels.first.red, 8);
-    EXPECT_EQ(frame.normalPixels.first.green, 8);
-    // Id 999: the whole content, margin included.
-    ASSERT_TRUE(frame.isExpanded);
-    EXPECT_EQ(frame.expanded.result_rect.left, -8);
-    EXPECT_EQ(frame.expanded.result_rect.bottom, 28);
-    EXPECT_EQ(frame.expandedPixels.width, 46);
-    EXPECT_EQ(frame.expandedPixels.height, 36);
-    EXPECT_EQ(frame.expandedPixels.first.red, 0);
-    EXPECT_EQ(frame.expandedPixels.first.green, 0);
-    EXPECT_EQ(instance->pixelCheckoutsOutstanding(), 0);
-    ASSERT_EQ(instance->pixelCheckouts().size(), 2u);
-    EXPECT_EQ(instance->pixelCheckouts()[1].world, content.get());
-
-    // The layer the parameter names is the text layer.
-    A_long id = -1;
-    A_Err err = A_Err_NONE;
-    inEffect([&](PF_InData* in) { id = sourceLayerId(in, kSource, &err); });
-    ASSERT_EQ(err, A_Err_NONE);
-    inEffect([&](PF_InData* in) {
-        Suites s(in);
-        AEGP_LayerH layerH = nullptr;
-        ASSERT_EQ(s.layer->AEGP_GetLayerFromLayerID(s.compOf(s.effectLayer()), id, &layerH), A_Err_NONE);
-        AEGP_ObjectType type = 0;
-        s.layer->AEGP_GetLayerObjectType(layerH, &type);
-        EXPECT_EQ(type, AEGP_ObjectType_TEXT);
-    });
-}
-
-TEST_F(MinihostCompositionTest, ALayerWithinTheRequestIsHandedOutWhole) {
-    World pixels(20, 10, 16);
-    pixels.fill(1, 0.5f, 0.25f, 0);
-    LayerSource logo;
-    logo.world = &pixels;
-    logo.layerId = comp->layer(kLogo).id;
-    instance->setLayer(kSource, logo);
-    SourceFrame frame;
-    SmartHandler handler = sourceFrameHandler(&frame);
-    gSmart = &handler;
-    World output(200, 100, 16);
-    ASSERT_EQ(host->renderFrame(*instance, output), PF_Err_NONE);
-    EXPECT_FALSE(frame.isExpanded);
-    EXPECT_EQ(frame.normal.result_rect.right, 20);
-    ASSERT_EQ(instance->pixelCheckouts().size(), 1u);
-    EXPECT_EQ(instance->pixelCheckouts()[0].world, pixels.get());
-}
-
-TEST(MinihostCompositionWithoutComposition, LayerQueriesFailAndTheCameraIsUnavailable) {
-    Host host(&fakeMain);
-    ASSERT_EQ(host.start(), PF_Err_NONE);
-    Instance& instance = host.addInstance(64, 48);
-    Body body = [&](PF_InData* in) {
+// Without a composition (the command's default) the effect's layer exists but nothing about it
+// can be read: every query answers an error rather than a made-up value.
+TEST_F(MinihostCompositionTest, WithoutACompositionLayerQueriesFailAndTheCameraIsUnavailable) {
+    Host bare(&fakeEffectMain);
+    ASSERT_EQ(bare.start(), PF_Err_NONE);
+    Instance& alone = bare.addInstance(64, 48);
+    fake.handlers[kTestCommand] = [&](PF_InData* in, PF_OutData*, PF_ParamDef**, void*) -> PF_Err {
         Suites s(in);
         AEGP_LayerH self = nullptr;
-        ASSERT_EQ(s.pf->AEGP_GetEffectLayer(in->effect_ref, &self), A_Err_NONE);
-        ASSERT_NE(self, nullptr);
+        EXPECT_EQ(s.pf->AEGP_GetEffectLayer(in->effect_ref, &self), A_Err_NONE);
+        EXPECT_NE(self, nullptr);
         AEGP_CompH compH = reinterpret_cast<AEGP_CompH>(&self);
         EXPECT_NE(s.layer->AEGP_GetLayerParentComp(self, &compH), A_Err_NONE);
         EXPECT_EQ(compH, nullptr);
@@ -887,10 +425,9 @@ TEST(MinihostCompositionWithoutComposition, LayerQueriesFailAndTheCameraIsUnavai
         EXPECT_NE(s.pf->AEGP_GetEffectCameraMatrix(in->effect_ref, &now, &m, &distance, &width, &height), A_Err_NONE);
         AEGP_LayerH camera = nullptr;
         EXPECT_NE(s.pf->AEGP_GetEffectCamera(in->effect_ref, &now, &camera), A_Err_NONE);
+        return PF_Err_NONE;
     };
-    gBody = &body;
-    ASSERT_EQ(host.sequenceResetup(instance), PF_Err_NONE);
-    gBody = nullptr;
+    EXPECT_EQ(bare.send(kTestCommand, nullptr, &alone), PF_Err_NONE);
 }
 
 }  // namespace
