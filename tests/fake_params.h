@@ -1,11 +1,10 @@
-// A small in-test host for the frame driver's unit tests: a PF_InData whose checkout_param answers
-// from values set by index (optionally per host time) and counts every checkout and check-in, a
-// sequence-data handle holding an InstanceData, smart-render and pre-render callbacks that hand out
-// layers by checkout id and record what was asked, a world suite whose pixel-format answer is set
-// by the test, and worlds whose row padding and trailing guard hold a sentinel byte.
-//
-// An index the test did not set fails its checkout, so a test names exactly the parameters it
-// provides and every other field shows its fallback.
+// The one in-test host for the frame driver's unit tests: a PF_InData whose checkout_param answers
+// from values set by index (optionally per host time) and logs every checkout and check-in, a
+// sequence-data handle holding an InstanceData, smart-render callbacks that hand out layers by
+// checkout id, a world suite whose pixel-format answer the test sets, worlds whose row
+// padding and trailing guard hold a sentinel byte, and an FNV-1a written out independently of the
+// effect's digest helpers. An index the test did not set fails its checkout, so every other field
+// shows its fallback.
 #pragma once
 
 #include <algorithm>
@@ -14,9 +13,7 @@
 #include <cstring>
 #include <functional>
 #include <map>
-#include <optional>
 #include <type_traits>
-#include <utility>
 #include <vector>
 
 #include "AE_Effect.h"
@@ -26,13 +23,15 @@
 
 namespace cindel::test {
 
-// ---------------------------------------------------------------------------------------------
-// Parameters, handles and the basic PF_InData.
-
 class FakeHost {
 public:
     // Answers a checkout at a host time; returning false fails the checkout.
     using Source = std::function<bool(A_long time, PF_ParamDef& def)>;
+    struct Checkout {
+        int index;
+        A_long time, step;
+        A_u_long scale;
+    };
 
     FakeHost() {
         std::memset(&in, 0, sizeof(in));
@@ -40,17 +39,20 @@ public:
         std::memset(&utils_, 0, sizeof(utils_));
         in.effect_ref = reinterpret_cast<PF_ProgPtr>(this);
         in.inter.checkout_param = &checkoutParam;
-        in.inter.checkin_param = &checkinParam;
+        in.inter.checkin_param = [](PF_ProgPtr ref, PF_ParamDef*) -> PF_Err { return ++from(ref)->checkins_, 0; };
         in.utils = &utils_;
         utils_.host_lock_handle = &lockHandle;
-        utils_.host_unlock_handle = &unlockHandle;
-        utils_.host_get_handle_size = &handleSize;
+        utils_.host_unlock_handle = [](PF_Handle h) {
+            if (current() && h == &current()->master_) ++current()->unlocks_;
+        };
+        utils_.host_get_handle_size = [](PF_Handle h) -> A_u_longlong {
+            return current() && h == &current()->master_ ? current()->blockSize_ : 0;
+        };
         in.time_step = 1;
         in.time_scale = 30;
         in.width = 640;
         in.height = 360;
-        in.downsample_x = {1, 1};
-        in.downsample_y = {1, 1};
+        in.downsample_x = in.downsample_y = {1, 1};
         current() = this;
     }
     ~FakeHost() {
@@ -60,82 +62,43 @@ public:
     FakeHost& operator=(const FakeHost&) = delete;
 
     void set(int index, Source source) { sources_[index] = std::move(source); }
-    void setFloat(int index, double value) {
-        set(index, [=](A_long, PF_ParamDef& d) {
-            d.param_type = PF_Param_FLOAT_SLIDER;
-            d.u.fs_d.value = value;
-            return true;
-        });
+    template <typename Fill>
+    void setAs(int index, PF_ParamType type, Fill fill) {
+        set(index, [=](A_long, PF_ParamDef& d) { return d.param_type = type, fill(d.u), true; });
     }
-    void setPopup(int index, A_long value) {
-        set(index, [=](A_long, PF_ParamDef& d) {
-            d.param_type = PF_Param_POPUP;
-            d.u.pd.value = value;
-            return true;
-        });
+    void setFloat(int i, double v) { setAs(i, PF_Param_FLOAT_SLIDER, [=](auto& u) { u.fs_d.value = v; }); }
+    void setPopup(int i, A_long v) { setAs(i, PF_Param_POPUP, [=](auto& u) { u.pd.value = v; }); }
+    void setCheckbox(int i, A_long v) { setAs(i, PF_Param_CHECKBOX, [=](auto& u) { u.bd.value = v; }); }
+    void setAngle(int i, PF_Fixed v) { setAs(i, PF_Param_ANGLE, [=](auto& u) { u.ad.value = v; }); }
+    void setColor(int i, A_u_char r, A_u_char g, A_u_char b) {
+        setAs(i, PF_Param_COLOR, [=](auto& u) { u.cd.value = PF_Pixel{255, r, g, b}; });
     }
-    void setCheckbox(int index, A_long value) {
-        set(index, [=](A_long, PF_ParamDef& d) {
-            d.param_type = PF_Param_CHECKBOX;
-            d.u.bd.value = value;
-            return true;
-        });
+    void setPoint3D(int i, double x, double y, double z) {
+        setAs(i, PF_Param_POINT_3D, [=](auto& u) { u.point3d_d.x_value = x, u.point3d_d.y_value = y, u.point3d_d.z_value = z; });
     }
-    void setColor(int index, A_u_char r, A_u_char g, A_u_char b) {
-        set(index, [=](A_long, PF_ParamDef& d) {
-            d.param_type = PF_Param_COLOR;
-            d.u.cd.value = PF_Pixel{255, r, g, b};
-            return true;
-        });
-    }
-    void setAngle(int index, PF_Fixed value) {
-        set(index, [=](A_long, PF_ParamDef& d) {
-            d.param_type = PF_Param_ANGLE;
-            d.u.ad.value = value;
-            return true;
-        });
-    }
-    void setPoint3D(int index, double x, double y, double z) {
-        set(index, [=](A_long, PF_ParamDef& d) {
-            d.param_type = PF_Param_POINT_3D;
-            d.u.point3d_d.x_value = x;
-            d.u.point3d_d.y_value = y;
-            d.u.point3d_d.z_value = z;
-            return true;
-        });
-    }
-    // Every index 1 ... 136 answers with a zeroed definition of no particular type.
+    // Every index 1 ... 136 not set answers with a zeroed definition of no particular type.
     void answerEverything() {
-        for (int i = 1; i <= 136; ++i) {
+        for (int i = 1; i <= 136; ++i)
             if (!sources_.count(i)) set(i, [](A_long, PF_ParamDef&) { return true; });
-        }
     }
 
     int checkouts(int index) const {
-        auto it = checkoutCount_.find(index);
-        return it == checkoutCount_.end() ? 0 : it->second;
+        return int(std::count_if(log_.begin(), log_.end(), [=](const Checkout& c) { return c.index == index; }));
     }
-    int totalCheckouts() const { return totalCheckouts_; }
+    int totalCheckouts() const { return int(log_.size()); }
     int successfulCheckouts() const { return successfulCheckouts_; }
     int checkins() const { return checkins_; }
     // Host times at which `index` was checked out, in call order.
     std::vector<A_long> checkoutTimes(int index) const {
         std::vector<A_long> times;
-        for (const auto& c : log_) {
+        for (const Checkout& c : log_)
             if (c.index == index) times.push_back(c.time);
-        }
         return times;
     }
-    struct Checkout {
-        int index;
-        A_long time, step;
-        A_u_long scale;
-    };
     const std::vector<Checkout>& checkoutLog() const { return log_; }
     void clearCounts() {
-        checkoutCount_.clear();
         log_.clear();
-        totalCheckouts_ = successfulCheckouts_ = checkins_ = 0;
+        successfulCheckouts_ = checkins_ = 0;
     }
 
     // Sequence data: a handle of `size` bytes holding `data` at its start.
@@ -158,17 +121,15 @@ public:
     PF_OutData out;
 
 private:
+    // Handle callbacks carry no effect_ref: they reach the host constructed last.
     static FakeHost*& current() {
         static FakeHost* host = nullptr;
         return host;
     }
     static FakeHost* from(PF_ProgPtr ref) { return reinterpret_cast<FakeHost*>(ref); }
-
     static PF_Err checkoutParam(PF_ProgPtr ref, PF_ParamIndex index, A_long time, A_long step, A_u_long scale,
                                 PF_ParamDef* def) {
         FakeHost* h = from(ref);
-        ++h->totalCheckouts_;
-        ++h->checkoutCount_[index];
         h->log_.push_back({index, time, step, scale});
         auto it = h->sources_.find(index);
         if (it == h->sources_.end()) return PF_Err_INVALID_INDEX;
@@ -178,64 +139,42 @@ private:
         ++h->successfulCheckouts_;
         return PF_Err_NONE;
     }
-    static PF_Err checkinParam(PF_ProgPtr ref, PF_ParamDef*) {
-        ++from(ref)->checkins_;
-        return PF_Err_NONE;
-    }
-    // Handle callbacks carry no effect_ref: they reach the host constructed last.
     static void* lockHandle(PF_Handle handle) {
         FakeHost* h = current();
         if (!h || handle != &h->master_) return nullptr;
         ++h->locks_;
         return h->master_;
     }
-    static void unlockHandle(PF_Handle handle) {
-        FakeHost* h = current();
-        if (h && handle == &h->master_) ++h->unlocks_;
-    }
-    static A_u_longlong handleSize(PF_Handle handle) {
-        FakeHost* h = current();
-        return h && handle == &h->master_ ? h->blockSize_ : 0;
-    }
 
     PF_UtilCallbacks utils_;
     std::map<int, Source> sources_;
-    std::map<int, int> checkoutCount_;
     std::vector<Checkout> log_;
-    int totalCheckouts_ = 0, successfulCheckouts_ = 0, checkins_ = 0;
+    int successfulCheckouts_ = 0, checkins_ = 0;
     std::vector<uint8_t> block_;
     size_t blockSize_ = 0;
     void* master_ = nullptr;
     int locks_ = 0, unlocks_ = 0;
 };
 
-// ---------------------------------------------------------------------------------------------
-// Worlds with sentinel padding.
-
+// A world whose row padding and a trailing guard hold kSentinel, so a write outside the pixels shows.
 class FakeWorld {
 public:
     static constexpr uint8_t kSentinel = 0xA5;
-    static constexpr size_t kGuardBytes = 64;
-
-    // Row bytes of width x pixel size + padding unless `rowBytes` names others (even negative ones).
     static constexpr A_long kPaddedRows = INT32_MIN;
-    FakeWorld(A_long width, A_long height, int bits, A_long padding = 0, A_long rowBytes = kPaddedRows) : bits_(bits) {
+    // Row bytes of width x pixel size + padding unless `rowBytes` names others (even negative ones).
+    FakeWorld(A_long width, A_long height, int bits, A_long padding = 0, A_long rowBytes = kPaddedRows) {
         std::memset(&world_, 0, sizeof(world_));
-        const A_long pixelSize = bits == 8 ? 4 : (bits == 16 ? 8 : 16);
-        const A_long tight = width * pixelSize;
+        pixelSize_ = bits == 8 ? 4 : (bits == 16 ? 8 : 16);
+        const A_long tight = width * A_long(pixelSize_);
         world_.width = width;
         world_.height = height;
         world_.rowbytes = rowBytes != kPaddedRows ? rowBytes : tight + padding;
-        world_.world_flags = bits > 8 ? static_cast<PF_WorldFlags>(PF_WorldFlag_DEEP) : 0;
-        const size_t rows = size_t(std::max<A_long>(world_.rowbytes, tight)) * size_t(std::max<A_long>(height, 0));
-        storage_.assign(rows + kGuardBytes, kSentinel);
-        pixelSize_ = size_t(pixelSize);
+        world_.world_flags = bits > 8 ? PF_WorldFlags(PF_WorldFlag_DEEP) : 0;
+        storage_.assign(size_t(std::max(world_.rowbytes, tight)) * size_t(std::max<A_long>(height, 0)) + 64, kSentinel);
         world_.data = reinterpret_cast<PF_PixelPtr>(storage_.data());
     }
 
     PF_EffectWorld* get() { return &world_; }
-    int bits() const { return bits_; }
-
     template <typename Pixel>
     const Pixel& at(A_long x, A_long y) const {
         return *reinterpret_cast<const Pixel*>(storage_.data() + size_t(y) * size_t(world_.rowbytes) +
@@ -245,121 +184,84 @@ public:
     size_t paddingBytesChanged() const {
         size_t changed = 0;
         for (size_t i = 0; i < storage_.size(); ++i) {
-            if (!isPixelByte(i) && storage_[i] != kSentinel) ++changed;
+            const bool isPixel = world_.rowbytes > 0 && i / size_t(world_.rowbytes) < size_t(world_.height) &&
+                                 i % size_t(world_.rowbytes) < size_t(world_.width) * pixelSize_;
+            changed += !isPixel && storage_[i] != kSentinel;
         }
         return changed;
     }
-    size_t bytesChanged() const {
-        size_t changed = 0;
-        for (uint8_t b : storage_) changed += b != kSentinel;
-        return changed;
-    }
-    size_t paddingByteCount() const {
-        size_t n = 0;
-        for (size_t i = 0; i < storage_.size(); ++i) n += !isPixelByte(i);
-        return n;
-    }
+    size_t bytesChanged() const { return size_t(std::count_if(storage_.begin(), storage_.end(), [](uint8_t b) { return b != kSentinel; })); }
 
 private:
-    bool isPixelByte(size_t offset) const {
-        if (world_.rowbytes <= 0) return false;
-        const size_t row = offset / size_t(world_.rowbytes);
-        const size_t col = offset % size_t(world_.rowbytes);
-        return row < size_t(world_.height) && col < size_t(world_.width) * pixelSize_;
-    }
-
     PF_EffectWorld world_;
     std::vector<uint8_t> storage_;
-    size_t pixelSize_ = 4;
-    int bits_;
+    size_t pixelSize_;
 };
 
-// ---------------------------------------------------------------------------------------------
 // The world suite, reached through a basic suite. Plain function pointers carry no context, so the
 // suite's answers live in one process-wide record that each test sets.
-
 struct FakeWorldSuiteState {
     bool isAvailable = true;
     PF_Err queryError = PF_Err_NONE;
     PF_PixelFormat format = PF_PixelFormat_ARGB32;
-    bool answerByDepth = false;  // answer from the FakeWorld's flags and the registered depths
-    std::map<const void*, PF_PixelFormat> formatByPixels;
-    int acquires = 0, releases = 0, queries = 0;
+    int acquires = 0, releases = 0;
 };
-
 inline FakeWorldSuiteState& worldSuiteState() {
     static FakeWorldSuiteState state;
     return state;
 }
-
-inline PF_Err fakeGetPixelFormat(const PF_EffectWorld* world, PF_PixelFormat* format) {
-    FakeWorldSuiteState& s = worldSuiteState();
-    ++s.queries;
-    if (s.queryError != PF_Err_NONE) return s.queryError;
-    auto it = s.formatByPixels.find(world ? static_cast<const void*>(world->data) : nullptr);
-    *format = it != s.formatByPixels.end() ? it->second : s.format;
-    return PF_Err_NONE;
-}
-
-inline const PF_WorldSuite2& fakeWorldSuite() {
-    static const PF_WorldSuite2 suite = {nullptr, nullptr, &fakeGetPixelFormat};
-    return suite;
-}
-
-inline SPErr fakeAcquireSuite(const char* name, int32 version, const void** suite) {
-    FakeWorldSuiteState& s = worldSuiteState();
-    if (!s.isAvailable || std::strcmp(name, kPFWorldSuite) != 0 || version != kPFWorldSuiteVersion2) {
-        *suite = nullptr;
-        return 1;
-    }
-    ++s.acquires;
-    *suite = &fakeWorldSuite();
-    return kSPNoError;
-}
-
-inline SPErr fakeReleaseSuite(const char* name, int32 version) {
-    if (std::strcmp(name, kPFWorldSuite) == 0 && version == kPFWorldSuiteVersion2) ++worldSuiteState().releases;
-    return kSPNoError;
-}
-
+inline void resetWorldSuite() { worldSuiteState() = FakeWorldSuiteState{}; }
 inline SPBasicSuite* fakeBasicSuite() {
-    static SPBasicSuite basic = {&fakeAcquireSuite, &fakeReleaseSuite, nullptr, nullptr, nullptr, nullptr, nullptr};
+    static const PF_WorldSuite2 suite = {nullptr, nullptr, [](const PF_EffectWorld*, PF_PixelFormat* format) -> PF_Err {
+        return worldSuiteState().queryError ? worldSuiteState().queryError : (*format = worldSuiteState().format, 0);
+    }};
+    static SPBasicSuite basic = {
+        [](const char* name, int32 version, const void** out) -> SPErr {
+            const bool isWorld = std::strcmp(name, kPFWorldSuite) == 0 && version == kPFWorldSuiteVersion2;
+            *out = isWorld && worldSuiteState().isAvailable ? &suite : nullptr;
+            return *out ? (++worldSuiteState().acquires, kSPNoError) : 1;
+        },
+        [](const char* name, int32) -> SPErr { return worldSuiteState().releases += !std::strcmp(name, kPFWorldSuite), 0; },
+        nullptr, nullptr, nullptr, nullptr, nullptr};
     return &basic;
 }
 
-inline void resetWorldSuite() {
-    worldSuiteState() = FakeWorldSuiteState{};
-}
-
-// ---------------------------------------------------------------------------------------------
-// Smart render: layers by checkout id, the output, and the ids asked for.
-
+// Smart render: layers by checkout id, the output, and the ids asked for. The callbacks carry no
+// context and reach the record constructed last.
 class FakeSmartRender {
 public:
     explicit FakeSmartRender(FakeHost& host) : host_(host) {
+        self() = this;
         std::memset(&input_, 0, sizeof(input_));
-        cb_.checkout_layer_pixels = &checkoutLayerPixels;
-        cb_.checkin_layer_pixels = nullptr;
-        cb_.checkout_output = &checkoutOutput;
+        std::memset(&cb_, 0, sizeof(cb_));
+        cb_.checkout_layer_pixels = [](PF_ProgPtr ref, A_long id, PF_EffectWorld** pixels) -> PF_Err {
+            FakeSmartRender* s = self();
+            if (!s || ref != s->host_.in.effect_ref) return PF_Err_BAD_CALLBACK_PARAM;
+            s->layerIds_.push_back(id);
+            auto it = s->layers_.find(id);
+            *pixels = it == s->layers_.end() ? nullptr : it->second.first;
+            return it == s->layers_.end() ? PF_Err_INVALID_INDEX : it->second.second;
+        };
+        cb_.checkout_output = [](PF_ProgPtr ref, PF_EffectWorld** output) -> PF_Err {
+            FakeSmartRender* s = self();
+            if (!s || ref != s->host_.in.effect_ref) return PF_Err_BAD_CALLBACK_PARAM;
+            ++s->outputCheckouts_;
+            *output = s->outputError_ == PF_Err_NONE ? s->output_ : nullptr;
+            return s->outputError_;
+        };
         extra.input = &input_;
         extra.cb = &cb_;
-        self() = this;
     }
+    void setLayer(A_long id, PF_EffectWorld* world, PF_Err err = PF_Err_NONE) { layers_[id] = {world, err}; }
+    void setOutput(PF_EffectWorld* world, PF_Err err = PF_Err_NONE) { output_ = world, outputError_ = err; }
+    const std::vector<A_long>& layerCheckouts() const { return layerIds_; }
+    int outputCheckouts() const { return outputCheckouts_; }
+
     ~FakeSmartRender() {
         if (self() == this) self() = nullptr;
     }
     FakeSmartRender(const FakeSmartRender&) = delete;
     FakeSmartRender& operator=(const FakeSmartRender&) = delete;
-
-    void setLayer(A_long checkoutId, PF_EffectWorld* world, PF_Err err = PF_Err_NONE) {
-        layers_[checkoutId] = {world, err};
-    }
-    void setOutput(PF_EffectWorld* world, PF_Err err = PF_Err_NONE) {
-        output_ = world;
-        outputError_ = err;
-    }
-    const std::vector<A_long>& layerCheckouts() const { return layerIds_; }
-    int outputCheckouts() const { return outputCheckouts_; }
 
     PF_SmartRenderExtra extra;
 
@@ -368,26 +270,6 @@ private:
         static FakeSmartRender* s = nullptr;
         return s;
     }
-    static PF_Err checkoutLayerPixels(PF_ProgPtr ref, A_long id, PF_EffectWorld** pixels) {
-        FakeSmartRender* s = self();
-        if (!s || ref != s->host_.in.effect_ref) return PF_Err_BAD_CALLBACK_PARAM;
-        s->layerIds_.push_back(id);
-        auto it = s->layers_.find(id);
-        if (it == s->layers_.end()) {
-            *pixels = nullptr;
-            return PF_Err_INVALID_INDEX;
-        }
-        *pixels = it->second.first;
-        return it->second.second;
-    }
-    static PF_Err checkoutOutput(PF_ProgPtr ref, PF_EffectWorld** output) {
-        FakeSmartRender* s = self();
-        if (!s || ref != s->host_.in.effect_ref) return PF_Err_BAD_CALLBACK_PARAM;
-        ++s->outputCheckouts_;
-        *output = s->outputError_ == PF_Err_NONE ? s->output_ : nullptr;
-        return s->outputError_;
-    }
-
     FakeHost& host_;
     PF_SmartRenderInput input_;
     PF_SmartRenderCallbacks cb_;
@@ -398,110 +280,21 @@ private:
     int outputCheckouts_ = 0;
 };
 
-// ---------------------------------------------------------------------------------------------
-// Pre-render: checkout results by checkout id, the requests made, and the cache-identity bytes.
-
-class FakePreRender {
-public:
-    struct Request {
-        PF_ParamIndex index;
-        A_long checkoutId;
-        PF_RenderRequest request;
-        A_long time;
-    };
-
-    explicit FakePreRender(FakeHost& host, bool hasGuidMix = true) : host_(host) {
-        std::memset(&input_, 0, sizeof(input_));
-        std::memset(&output_, 0, sizeof(output_));
-        input_.output_request.rect = {0, 0, 200, 100};
-        cb_.checkout_layer = &checkoutLayer;
-        cb_.GuidMixInPtr = hasGuidMix ? &guidMix : nullptr;
-        extra.input = &input_;
-        extra.output = &output_;
-        extra.cb = &cb_;
-        self() = this;
-    }
-    ~FakePreRender() {
-        if (self() == this) self() = nullptr;
-    }
-    FakePreRender(const FakePreRender&) = delete;
-    FakePreRender& operator=(const FakePreRender&) = delete;
-
-    void setResult(A_long checkoutId, const PF_CheckoutResult& result, PF_Err err = PF_Err_NONE) {
-        results_[checkoutId] = {result, err};
-    }
-    const std::vector<Request>& requests() const { return requests_; }
-    std::optional<Request> request(A_long checkoutId) const {
-        for (const auto& r : requests_) {
-            if (r.checkoutId == checkoutId) return r;
-        }
-        return std::nullopt;
-    }
-    const std::vector<uint8_t>& mixedBytes() const { return mixed_; }
-    int mixCalls() const { return mixCalls_; }
-
-    PF_PreRenderInput& input() { return input_; }
-    PF_PreRenderOutput& output() { return output_; }
-    PF_PreRenderExtra extra;
-
-private:
-    static FakePreRender*& self() {
-        static FakePreRender* s = nullptr;
-        return s;
-    }
-    static PF_Err checkoutLayer(PF_ProgPtr ref, PF_ParamIndex index, A_long id, const PF_RenderRequest* req,
-                                A_long time, A_long, A_u_long, PF_CheckoutResult* result) {
-        FakePreRender* s = self();
-        if (!s || ref != s->host_.in.effect_ref) return PF_Err_BAD_CALLBACK_PARAM;
-        s->requests_.push_back({index, id, *req, time});
-        auto it = s->results_.find(id);
-        if (it == s->results_.end()) return PF_Err_INVALID_INDEX;
-        *result = it->second.first;
-        return it->second.second;
-    }
-    static PF_Err guidMix(PF_ProgPtr ref, A_u_long size, const void* buf) {
-        FakePreRender* s = self();
-        if (!s || ref != s->host_.in.effect_ref) return PF_Err_BAD_CALLBACK_PARAM;
-        ++s->mixCalls_;
-        const auto* bytes = static_cast<const uint8_t*>(buf);
-        s->mixed_.insert(s->mixed_.end(), bytes, bytes + size);
-        return PF_Err_NONE;
-    }
-
-    FakeHost& host_;
-    PF_PreRenderInput input_;
-    PF_PreRenderOutput output_;
-    PF_PreRenderCallbacks cb_;
-    std::map<A_long, std::pair<PF_CheckoutResult, PF_Err>> results_;
-    std::vector<Request> requests_;
-    std::vector<uint8_t> mixed_;
-    int mixCalls_ = 0;
-};
-
-// ---------------------------------------------------------------------------------------------
-// An FNV-1a written out independently of the effect's digest helpers, to check them against.
-
+// FNV-1a, written out independently of the effect's digest helpers, to check them against.
 inline uint32_t referenceFnv32(uint32_t h, const std::vector<uint8_t>& bytes) {
-    for (uint8_t b : bytes) {
-        h ^= b;
-        h *= 16777619u;
-    }
+    for (uint8_t b : bytes) h = (h ^ b) * 16777619u;
     return h;
 }
 inline uint64_t referenceFnv64(const std::vector<uint8_t>& bytes) {
     uint64_t h = 0xcbf29ce484222325ull;
-    for (uint8_t b : bytes) {
-        h ^= b;
-        h *= 0x100000001b3ull;
-    }
+    for (uint8_t b : bytes) h = (h ^ b) * 0x100000001b3ull;
     return h;
 }
 // Appends a scalar's bytes least significant first.
 template <typename T>
 void appendLittleEndian(std::vector<uint8_t>& bytes, T value) {
     static_assert(sizeof(T) == 4 || sizeof(T) == 8);
-    using Bits = std::conditional_t<sizeof(T) == 4, uint32_t, uint64_t>;
-    const Bits bits = std::bit_cast<Bits>(value);
+    const auto bits = std::bit_cast<std::conditional_t<sizeof(T) == 4, uint32_t, uint64_t>>(value);
     for (size_t i = 0; i < sizeof(T); ++i) bytes.push_back(uint8_t(bits >> (8 * i)));
 }
 

@@ -8,173 +8,72 @@
 
 #include "fake_params.h"
 #include "frame/digest.h"
-#include "frame/frame_settings.h"
 
 namespace cindel {
 namespace {
 
-TEST(FrameTiming, TimeZeroIsOneEntryAndFrameZero) {
-    const FrameTiming t = frameTiming(0, 100, 3000);
-    EXPECT_EQ(t.frameCount, 1);
-    EXPECT_EQ(t.targetFrame, 0);
-    EXPECT_EQ(t.simStep, 100);
-    EXPECT_FLOAT_EQ(t.frameDurationSeconds, 1.0f / 30.0f);
-}
-
-TEST(FrameTiming, RoundsToTheNearestFrame) {
-    // 250 / 100 + 0.5 = 3.0: frame 3, frames 0 ... 3.
-    FrameTiming t = frameTiming(250, 100, 3000);
-    EXPECT_EQ(t.targetFrame, 3);
-    EXPECT_EQ(t.frameCount, 4);
-    t = frameTiming(249, 100, 3000);
-    EXPECT_EQ(t.targetFrame, 2);
-    EXPECT_EQ(t.frameCount, 3);
-}
-
-TEST(FrameTiming, ZeroTimeStepCountsHostUnitsForTablesAndThirtiethsForTheSimulation) {
-    // time_scale 30: the tables step by 1 host unit, the simulation by 30 / 30 = 1.
-    FrameTiming t = frameTiming(90, 0, 30);
-    EXPECT_EQ(t.frameCount, 91);
-    EXPECT_EQ(t.simStep, 1);
-    EXPECT_EQ(t.targetFrame, 90);
-    EXPECT_FLOAT_EQ(t.frameDurationSeconds, 1.0f / 30.0f);
-
-    // time_scale 3000: tables still count units (capped), the simulation steps by 100.
-    t = frameTiming(250, 0, 3000);
-    EXPECT_EQ(t.frameCount, 251);
-    EXPECT_EQ(t.simStep, 100);
-    EXPECT_EQ(t.targetFrame, 3);
-    EXPECT_FLOAT_EQ(t.frameDurationSeconds, 1.0f / 30.0f);
-}
-
-TEST(FrameTiming, ZeroTimeScaleGivesASixtiethOfASecond) {
-    FrameTiming t = frameTiming(10, 0, 0);
-    EXPECT_EQ(t.simStep, 1);
-    EXPECT_FLOAT_EQ(t.frameDurationSeconds, 1.0f / 60.0f);
-    EXPECT_EQ(t.targetFrame, 10);
-    t = frameTiming(10, 5, 0);
-    EXPECT_EQ(t.simStep, 5);
-    EXPECT_FLOAT_EQ(t.frameDurationSeconds, 1.0f / 60.0f);
-    EXPECT_EQ(t.targetFrame, 2);
-    // Below a microsecond per step counts as no step length at all.
-    t = frameTiming(10, 1, 4000000000u);
-    EXPECT_FLOAT_EQ(t.frameDurationSeconds, 1.0f / 60.0f);
-}
-
-TEST(FrameTiming, BeyondFrame599TheTablesStopAt600) {
-    FrameTiming t = frameTiming(599 * 100, 100, 3000);
-    EXPECT_EQ(t.frameCount, 600);
-    EXPECT_EQ(t.targetFrame, 599);
-    t = frameTiming(598 * 100, 100, 3000);
-    EXPECT_EQ(t.frameCount, 599);
-    t = frameTiming(1000 * 100, 100, 3000);
-    EXPECT_EQ(t.frameCount, 600);
-    EXPECT_EQ(t.targetFrame, 1000);
-}
-
-TEST(FrameTiming, NegativeTimeIsFrameZero) {
-    FrameTiming t = frameTiming(-1000, 100, 3000);
-    EXPECT_EQ(t.frameCount, 1);
-    EXPECT_EQ(t.targetFrame, 0);
-    t = frameTiming(INT_MIN, 0, 30);
-    EXPECT_EQ(t.frameCount, 1);
-    EXPECT_EQ(t.targetFrame, 0);
-}
-
-TEST(FrameTiming, ExtremeHostTimesSaturate) {
-    FrameTiming t = frameTiming(INT_MAX, 1, 30);
-    EXPECT_EQ(t.frameCount, 600);
-    EXPECT_EQ(t.targetFrame, INT_MAX);
-    t = frameTiming(INT_MAX, INT_MIN, 30);  // |INT_MIN| does not fit 32 bits
-    EXPECT_EQ(t.simStep, INT_MAX);
-    EXPECT_EQ(t.targetFrame, 1);
-}
-
-TEST(FrameTiming, NegativeStepIsTakenByItsLength) {
-    const FrameTiming back = frameTiming(500, -100, 3000);
-    const FrameTiming forward = frameTiming(500, 100, 3000);
-    EXPECT_EQ(back.frameCount, forward.frameCount);
-    EXPECT_EQ(back.targetFrame, 5);
-    EXPECT_EQ(back.simStep, 100);
-    EXPECT_EQ(historyFrameTime(3, -100), 300);
-}
-
-TEST(FrameTiming, HistoryFrameTimeSaturates) {
-    EXPECT_EQ(historyFrameTime(0, 100), 0);
+TEST(FrameTiming, FromHostTime) {
+    struct Case {
+        A_long time, step;
+        A_u_long scale;
+        int32_t count, target, simStep;
+        float seconds;
+    };
+    const Case cases[] = {
+        {0, 100, 3000, 1, 0, 100, 1 / 30.0f},
+        {250, 100, 3000, 4, 3, 100, 1 / 30.0f},  // 2.5 + 0.5 rounds up to frame 3
+        {249, 100, 3000, 3, 2, 100, 1 / 30.0f},
+        // No step: the tables count host units, the simulation steps a thirtieth of a second.
+        {90, 0, 30, 91, 90, 1, 1 / 30.0f},
+        {250, 0, 3000, 251, 3, 100, 1 / 30.0f},
+        // No scale, or a step under a microsecond: a sixtieth of a second.
+        {10, 0, 0, 11, 10, 1, 1 / 60.0f},
+        {10, 5, 0, 3, 2, 5, 1 / 60.0f},
+        {10, 1, 4000000000u, 11, 10, 1, 1 / 60.0f},
+        // The tables stop at 600 entries, the target does not.
+        {59800, 100, 3000, 599, 598, 100, 1 / 30.0f},
+        {59900, 100, 3000, 600, 599, 100, 1 / 30.0f},
+        {100000, 100, 3000, 600, 1000, 100, 1 / 30.0f},
+        // Negative time is frame 0; a negative step is taken by its length; extremes saturate.
+        {-1000, 100, 3000, 1, 0, 100, 1 / 30.0f},
+        {INT_MIN, 0, 30, 1, 0, 1, 1 / 30.0f},
+        {500, -100, 3000, 6, 5, 100, 1 / 30.0f},
+        {INT_MAX, 1, 30, 600, INT_MAX, 1, 1 / 30.0f},
+        {INT_MAX, INT_MIN, 30, 2, 1, INT_MAX, float(INT_MAX / 30.0)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.time << " step " << c.step << " scale " << c.scale);
+        const FrameTiming t = frameTiming(c.time, c.step, c.scale);
+        EXPECT_EQ(t.frameCount, c.count);
+        EXPECT_EQ(t.targetFrame, c.target);
+        EXPECT_EQ(t.simStep, c.simStep);
+        EXPECT_FLOAT_EQ(t.frameDurationSeconds, c.seconds);
+    }
     EXPECT_EQ(historyFrameTime(599, 100), 59900);
+    EXPECT_EQ(historyFrameTime(3, -100), 300);
     EXPECT_EQ(historyFrameTime(599, INT_MAX), INT_MAX);
-    EXPECT_EQ(historyFrameTime(7, 0), 0);
 }
 
-// ---------------------------------------------------------------------------------------------
-// hashTrajectory against a digest built here from the index rule j * (n - 1) / 63.
-
-uint32_t referenceTrajectoryHash(uint32_t seed, const std::vector<float>& x, const std::vector<float>& y,
-                                 const std::vector<float>& z, const std::vector<int>& indices) {
-    std::vector<uint8_t> bytes;
-    for (int i : indices) {
-        test::appendLittleEndian(bytes, x[i]);
-        test::appendLittleEndian(bytes, y[i]);
-        test::appendLittleEndian(bytes, z[i]);
-    }
-    return test::referenceFnv32(seed, bytes);
-}
-
-struct Tables {
-    std::vector<float> x, y, z;
-    explicit Tables(int n) : x(n), y(n), z(n) {
-        for (int i = 0; i < n; ++i) {
-            x[i] = 0.5f * i + 1.0f;
-            y[i] = -3.25f * i;
-            z[i] = 1000.0f + i;
+// hashTrajectory against FNV-1a over x, y, z of the 64 entries j (n - 1) / 63.
+TEST(HashTrajectory, SamplesSixtyFourEntriesEvenly) {
+    std::vector<float> x(600), y(600), z(600);
+    for (int i = 0; i < 600; ++i) x[i] = 0.5f * i + 1.0f, y[i] = -3.25f * i, z[i] = 1000.0f + i;
+    for (int n : {1, 64, 600}) {
+        std::vector<uint8_t> bytes;
+        for (int j = 0; j < 64; ++j) {
+            const int i = j * (n - 1) / 63;
+            for (float v : {x[i], y[i], z[i]}) test::appendLittleEndian(bytes, v);
         }
+        EXPECT_EQ(hashTrajectory(12345u, x.data(), y.data(), z.data(), n), test::referenceFnv32(12345u, bytes)) << n;
     }
-};
-
-TEST(HashTrajectory, OneEntryIsFedSixtyFourTimes) {
-    const Tables t(1);
-    const std::vector<int> indices(64, 0);
-    EXPECT_EQ(hashTrajectory(kFnv32Basis, t.x.data(), t.y.data(), t.z.data(), 1),
-              referenceTrajectoryHash(kFnv32Basis, t.x, t.y, t.z, indices));
-}
-
-TEST(HashTrajectory, SixtyFourEntriesAreEachFedOnce) {
-    const Tables t(64);
-    std::vector<int> indices;
-    for (int i = 0; i < 64; ++i) indices.push_back(i);
-    EXPECT_EQ(hashTrajectory(12345u, t.x.data(), t.y.data(), t.z.data(), 64),
-              referenceTrajectoryHash(12345u, t.x, t.y, t.z, indices));
-}
-
-TEST(HashTrajectory, SixHundredEntriesAreSampledEvenly) {
-    Tables t(600);
-    // 599 j / 63: 0, 9, 19, 28, ... 599.
-    std::vector<int> indices;
-    for (int j = 0; j < 64; ++j) indices.push_back(j * 599 / 63);
-    ASSERT_EQ(indices[1], 9);
-    ASSERT_EQ(indices[2], 19);
-    ASSERT_EQ(indices[63], 599);
-    const uint32_t h = hashTrajectory(kFnv32Basis, t.x.data(), t.y.data(), t.z.data(), 600);
-    EXPECT_EQ(h, referenceTrajectoryHash(kFnv32Basis, t.x, t.y, t.z, indices));
-
-    t.z[10] = 7.0f;  // not sampled
-    EXPECT_EQ(hashTrajectory(kFnv32Basis, t.x.data(), t.y.data(), t.z.data(), 600), h);
-    t.z[9] = 7.0f;  // sampled
-    EXPECT_NE(hashTrajectory(kFnv32Basis, t.x.data(), t.y.data(), t.z.data(), 600), h);
-}
-
-TEST(HashTrajectory, ReturnsTheSeedWithoutEntriesOrTables) {
-    const Tables t(4);
-    EXPECT_EQ(hashTrajectory(99u, t.x.data(), t.y.data(), t.z.data(), 0), 99u);
-    EXPECT_EQ(hashTrajectory(99u, t.x.data(), t.y.data(), t.z.data(), -5), 99u);
-    EXPECT_EQ(hashTrajectory(99u, nullptr, t.y.data(), t.z.data(), 4), 99u);
-    EXPECT_EQ(hashTrajectory(99u, t.x.data(), t.y.data(), nullptr, 4), 99u);
-}
-
-TEST(HashTrajectory, CountsBeyondTheTableAreTakenAs600) {
-    const Tables t(600);
-    EXPECT_EQ(hashTrajectory(1u, t.x.data(), t.y.data(), t.z.data(), 5000),
-              hashTrajectory(1u, t.x.data(), t.y.data(), t.z.data(), 600));
+    const uint32_t h = hashTrajectory(kFnv32Basis, x.data(), y.data(), z.data(), 600);
+    EXPECT_EQ(hashTrajectory(kFnv32Basis, x.data(), y.data(), z.data(), 5000), h);  // taken as 600
+    z[10] = 7.0f;  // not sampled: 599 j / 63 gives 0, 9, 19, ...
+    EXPECT_EQ(hashTrajectory(kFnv32Basis, x.data(), y.data(), z.data(), 600), h);
+    z[9] = 7.0f;
+    EXPECT_NE(hashTrajectory(kFnv32Basis, x.data(), y.data(), z.data(), 600), h);
+    for (int n : {0, -5}) EXPECT_EQ(hashTrajectory(99u, x.data(), y.data(), z.data(), n), 99u);
+    EXPECT_EQ(hashTrajectory(99u, nullptr, y.data(), z.data(), 4), 99u);
 }
 
 }  // namespace

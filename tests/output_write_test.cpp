@@ -1,10 +1,10 @@
-// The output write: depth detection through the host's world suite and its fallbacks, and the
-// float-to-host conversion at 8, 16 and 32 bits (truncation, full scales, opacity, channel order,
-// row padding, refused worlds).
+// The output write: the float-to-host conversion at 8, 16 and 32 bits (truncation, full scales,
+// opacity, row padding, refused worlds), and the depth read through the host's world suite.
 #include "frame/output_write.h"
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -14,116 +14,80 @@
 namespace cindel {
 namespace {
 
-using test::FakeHost;
 using test::FakeWorld;
 
-// One pixel written at `bits`, returning the world for inspection.
-FakeWorld writeOne(float r, float g, float b, float a, int bits, float opacity = 1.0f) {
-    FakeWorld world(1, 1, bits);
-    const float rgba[4] = {r, g, b, a};
-    PF_EffectWorld* w = world.get();
-    EXPECT_TRUE(writeOutput(rgba, w->data, w->width, w->height, w->rowbytes, bits, opacity));
-    return world;
+// A pixel as A, R, G, B in the world's own units.
+std::array<double, 4> pixelAt(const FakeWorld& w, int bits) {
+    if (bits == 8) {
+        const PF_Pixel& p = w.at<PF_Pixel>(0, 0);
+        return {double(p.alpha), double(p.red), double(p.green), double(p.blue)};
+    }
+    if (bits == 16) {
+        const PF_Pixel16& p = w.at<PF_Pixel16>(0, 0);
+        return {double(p.alpha), double(p.red), double(p.green), double(p.blue)};
+    }
+    const PF_PixelFloat& p = w.at<PF_PixelFloat>(0, 0);
+    return {p.alpha, p.red, p.green, p.blue};
 }
 
-TEST(WriteOutput, FullScaleAndTruncationAtIntegerDepths) {
-    const FakeWorld w8 = writeOne(1.0f, 0.999f, 0.5f, 1.0f, 8);
-    const PF_Pixel& p8 = w8.at<PF_Pixel>(0, 0);
-    EXPECT_EQ(p8.alpha, 255);
-    EXPECT_EQ(p8.red, 255);
-    EXPECT_EQ(p8.green, 254);  // 254.745 truncates
-    EXPECT_EQ(p8.blue, 127);   // 127.5 truncates
-
-    const FakeWorld w16 = writeOne(1.0f, 0.999f, 0.5f, 1.0f, 16);
-    const PF_Pixel16& p16 = w16.at<PF_Pixel16>(0, 0);
-    EXPECT_EQ(p16.alpha, 32768);  // full scale is 32768, not 65535
-    EXPECT_EQ(p16.red, 32768);
-    EXPECT_EQ(p16.green, 32735);
-    EXPECT_EQ(p16.blue, 16384);
-}
-
-TEST(WriteOutput, NegativeAndOverbrightValues) {
-    const FakeWorld w8 = writeOne(-0.5f, 3.0f, std::nanf(""), std::numeric_limits<float>::infinity(), 8);
-    const PF_Pixel& p8 = w8.at<PF_Pixel>(0, 0);
-    EXPECT_EQ(p8.red, 0);
-    EXPECT_EQ(p8.green, 255);
-    EXPECT_EQ(p8.blue, 0);  // NaN
-    EXPECT_EQ(p8.alpha, 255);
-
-    const FakeWorld w16 = writeOne(-0.5f, 3.0f, std::nanf(""), 0.0f, 16);
-    const PF_Pixel16& p16 = w16.at<PF_Pixel16>(0, 0);
-    EXPECT_EQ(p16.red, 0);
-    EXPECT_EQ(p16.green, 32768);
-    EXPECT_EQ(p16.blue, 0);
-    EXPECT_EQ(p16.alpha, 0);
-
-    const FakeWorld w32 = writeOne(-0.5f, 3.0f, 0.25f, 1.0f, 32);
-    const PF_PixelFloat& p32 = w32.at<PF_PixelFloat>(0, 0);
-    EXPECT_EQ(p32.red, -0.5f);  // float worlds are not clamped
-    EXPECT_EQ(p32.green, 3.0f);
-    EXPECT_EQ(p32.blue, 0.25f);
-    EXPECT_EQ(p32.alpha, 1.0f);
-}
-
-TEST(WriteOutput, OpacityScalesAllFourChannels) {
-    const FakeWorld w8 = writeOne(1.0f, 0.5f, 0.0f, 1.0f, 8, 0.5f);
-    const PF_Pixel& p8 = w8.at<PF_Pixel>(0, 0);
-    EXPECT_EQ(p8.alpha, 127);
-    EXPECT_EQ(p8.red, 127);
-    EXPECT_EQ(p8.green, 63);
-    EXPECT_EQ(p8.blue, 0);
-
-    const FakeWorld w16 = writeOne(1.0f, 0.5f, 0.0f, 1.0f, 16, 0.5f);
-    EXPECT_EQ(w16.at<PF_Pixel16>(0, 0).alpha, 16384);
-    EXPECT_EQ(w16.at<PF_Pixel16>(0, 0).green, 8192);
-
-    const FakeWorld w32 = writeOne(1.0f, 0.5f, 0.0f, 1.0f, 32, 0.5f);
-    EXPECT_EQ(w32.at<PF_PixelFloat>(0, 0).alpha, 0.5f);
-    EXPECT_EQ(w32.at<PF_PixelFloat>(0, 0).green, 0.25f);
-
-    const FakeWorld zero = writeOne(1.0f, 1.0f, 1.0f, 1.0f, 8, 0.0f);
-    EXPECT_EQ(zero.at<PF_Pixel>(0, 0).alpha, 0);
-}
-
-TEST(WriteOutput, OpacityOutsideZeroToOneActsAsFull) {
-    for (float opacity : {1.5f, -0.1f, std::nanf(""), std::numeric_limits<float>::infinity()}) {
-        const FakeWorld w8 = writeOne(1.0f, 0.5f, 0.25f, 1.0f, 8, opacity);
-        const PF_Pixel& p = w8.at<PF_Pixel>(0, 0);
-        EXPECT_EQ(p.alpha, 255) << opacity;
-        EXPECT_EQ(p.red, 255) << opacity;
-        EXPECT_EQ(p.green, 127) << opacity;
-        EXPECT_EQ(p.blue, 63) << opacity;
+// Integer depths truncate and clamp (16 bits' full scale is 32768, not 65535); float worlds keep
+// the value; opacity scales all four channels, and outside 0 ... 1 acts as full.
+TEST(WriteOutput, ConvertsAtEveryDepth) {
+    const float nan = std::nanf(""), inf = std::numeric_limits<float>::infinity();
+    struct Case {
+        int bits;
+        std::array<float, 4> rgba;
+        float opacity;
+        std::array<double, 4> argb;
+    };
+    const Case cases[] = {
+        {8, {1.0f, 0.999f, 0.5f, 1.0f}, 1.0f, {255, 255, 254, 127}},
+        {16, {1.0f, 0.999f, 0.5f, 1.0f}, 1.0f, {32768, 32768, 32735, 16384}},
+        {8, {-0.5f, 3.0f, nan, inf}, 1.0f, {255, 0, 255, 0}},
+        {16, {-0.5f, 3.0f, nan, 0.0f}, 1.0f, {0, 0, 32768, 0}},
+        {32, {-0.5f, 3.0f, 0.25f, 1.0f}, 1.0f, {1.0, -0.5, 3.0, 0.25}},
+        {8, {1.0f, 0.5f, 0.0f, 1.0f}, 0.5f, {127, 127, 63, 0}},
+        {16, {1.0f, 0.5f, 0.0f, 1.0f}, 0.5f, {16384, 16384, 8192, 0}},
+        {32, {1.0f, 0.5f, 0.0f, 1.0f}, 0.5f, {0.5, 0.5, 0.25, 0}},
+        {8, {1.0f, 1.0f, 1.0f, 1.0f}, 0.0f, {0, 0, 0, 0}},
+        {8, {1.0f, 0.5f, 0.25f, 1.0f}, 1.5f, {255, 255, 127, 63}},
+        {8, {1.0f, 0.5f, 0.25f, 1.0f}, -0.1f, {255, 255, 127, 63}},
+        {8, {1.0f, 0.5f, 0.25f, 1.0f}, nan, {255, 255, 127, 63}},
+    };
+    for (const Case& c : cases) {
+        FakeWorld world(1, 1, c.bits);
+        PF_EffectWorld* w = world.get();
+        ASSERT_TRUE(writeOutput(c.rgba.data(), w->data, 1, 1, w->rowbytes, c.bits, c.opacity));
+        EXPECT_EQ(pixelAt(world, c.bits), c.argb) << c.bits << " bits, opacity " << c.opacity << ", red " << c.rgba[0];
+    }
+    // The slice view clamps too, but knows no opacity.
+    const float slice[4] = {0.999f, 1.0f, -1.0f, 5.0f};
+    for (auto [bits, argb] : {std::pair{8, std::array<double, 4>{255, 254, 255, 0}},
+                              {16, std::array<double, 4>{32768, 32735, 32768, 0}},
+                              {32, std::array<double, 4>{5, 0.999f, 1, -1}}}) {
+        FakeWorld world(1, 1, bits);
+        ASSERT_TRUE(writeSliceOutput(slice, world.get()->data, 1, 1, world.get()->rowbytes, bits));
+        EXPECT_EQ(pixelAt(world, bits), argb) << bits;
     }
 }
 
-TEST(WriteOutput, RowsAreWalkedWithRowBytesAndPaddingIsUntouched) {
+TEST(WriteOutput, WalksRowsWithRowBytesAndKeepsPadding) {
     constexpr int kW = 5, kH = 3;
-    std::vector<float> image(kW * kH * 4);
-    for (int i = 0; i < kW * kH; ++i) {
-        image[i * 4 + 0] = float(i) / 100.0f;  // red tells the pixel apart
-        image[i * 4 + 1] = 0.5f;
-        image[i * 4 + 2] = 0.25f;
-        image[i * 4 + 3] = 1.0f;
-    }
+    std::vector<float> image(kW * kH * 4, 1.0f);
+    for (int i = 0; i < kW * kH; ++i) image[i * 4] = float(i) / 100.0f;  // red tells the pixel apart
     for (int bits : {8, 16, 32}) {
         FakeWorld world(kW, kH, bits, /*padding=*/12);
         PF_EffectWorld* w = world.get();
         ASSERT_TRUE(writeOutput(image.data(), w->data, kW, kH, w->rowbytes, bits, 1.0f));
-        EXPECT_GT(world.paddingByteCount(), 0u);
-        EXPECT_EQ(world.paddingBytesChanged(), 0u) << bits << " bits";
+        EXPECT_EQ(world.paddingBytesChanged(), 0u) << bits;
         for (int y = 0; y < kH; ++y) {
             for (int x = 0; x < kW; ++x) {
                 const float red = float(y * kW + x) / 100.0f;
-                if (bits == 8) {
-                    EXPECT_EQ(world.at<PF_Pixel>(x, y).red, uint8_t(red * 255.0f));
-                    EXPECT_EQ(world.at<PF_Pixel>(x, y).alpha, 255);
-                } else if (bits == 16) {
-                    EXPECT_EQ(world.at<PF_Pixel16>(x, y).red, uint16_t(red * 32768.0f));
-                    EXPECT_EQ(world.at<PF_Pixel16>(x, y).blue, 8192);
-                } else {
-                    EXPECT_EQ(world.at<PF_PixelFloat>(x, y).red, red);
-                    EXPECT_EQ(world.at<PF_PixelFloat>(x, y).green, 0.5f);
-                }
+                const double got = bits == 8    ? world.at<PF_Pixel>(x, y).red
+                                   : bits == 16 ? world.at<PF_Pixel16>(x, y).red
+                                                : world.at<PF_PixelFloat>(x, y).red;
+                EXPECT_EQ(got, bits == 8 ? double(uint8_t(red * 255.0f))
+                               : bits == 16 ? double(uint16_t(red * 32768.0f)) : double(red)) << x << "," << y;
             }
         }
     }
@@ -131,99 +95,47 @@ TEST(WriteOutput, RowsAreWalkedWithRowBytesAndPaddingIsUntouched) {
 
 TEST(WriteOutput, RefusedWorldsAreLeftUntouched) {
     const std::vector<float> image(4 * 4 * 4, 0.5f);
-    {
-        // Rows one byte short of their pixels.
-        FakeWorld world(4, 4, 8, 0, 4 * 4 - 1);
-        PF_EffectWorld* w = world.get();
-        EXPECT_FALSE(writeOutput(image.data(), w->data, 4, 4, w->rowbytes, 8, 1.0f));
-        EXPECT_EQ(world.bytesChanged(), 0u);
-    }
-    {
-        FakeWorld world(4, 4, 16, 0, -32);
-        PF_EffectWorld* w = world.get();
-        EXPECT_FALSE(writeOutput(image.data(), w->data, 4, 4, w->rowbytes, 16, 1.0f));
-        EXPECT_EQ(world.bytesChanged(), 0u);
-    }
-    {
-        FakeWorld world(4, 4, 8);
-        PF_EffectWorld* w = world.get();
-        EXPECT_FALSE(writeOutput(image.data(), w->data, 4, 4, w->rowbytes, 24, 1.0f));  // not a depth we write
-        EXPECT_FALSE(writeOutput(nullptr, w->data, 4, 4, w->rowbytes, 8, 1.0f));
-        EXPECT_FALSE(writeOutput(image.data(), w->data, 0, 4, w->rowbytes, 8, 1.0f));
-        EXPECT_FALSE(writeOutput(image.data(), w->data, 4, -1, w->rowbytes, 8, 1.0f));
-        EXPECT_FALSE(writeSliceOutput(image.data(), w->data, 4, 4, 15, 8));
-        EXPECT_EQ(world.bytesChanged(), 0u);
-        EXPECT_FALSE(writeOutput(image.data(), nullptr, 4, 4, 16, 8, 1.0f));
-    }
-    {
-        FakeWorld world(0, 0, 8);
-        PF_EffectWorld* w = world.get();
-        EXPECT_FALSE(writeOutput(image.data(), w->data, 0, 0, w->rowbytes, 8, 1.0f));
-        EXPECT_EQ(world.bytesChanged(), 0u);
-    }
+    FakeWorld shortRows(4, 4, 8, 0, 4 * 4 - 1), negativeRows(4, 4, 16, 0, -32), ok(4, 4, 8);
+    EXPECT_FALSE(writeOutput(image.data(), shortRows.get()->data, 4, 4, shortRows.get()->rowbytes, 8, 1.0f));
+    EXPECT_FALSE(writeOutput(image.data(), negativeRows.get()->data, 4, 4, -32, 16, 1.0f));
+    void* px = ok.get()->data;
+    EXPECT_FALSE(writeOutput(image.data(), px, 4, 4, 16, 24, 1.0f));  // not a depth we write
+    EXPECT_FALSE(writeOutput(nullptr, px, 4, 4, 16, 8, 1.0f));
+    EXPECT_FALSE(writeOutput(image.data(), px, 0, 4, 16, 8, 1.0f));
+    EXPECT_FALSE(writeOutput(image.data(), px, 4, -1, 16, 8, 1.0f));
+    EXPECT_FALSE(writeSliceOutput(image.data(), px, 4, 4, 15, 8));
+    EXPECT_FALSE(writeOutput(image.data(), nullptr, 4, 4, 16, 8, 1.0f));
+    for (const FakeWorld* w : {&shortRows, &negativeRows, &ok}) EXPECT_EQ(w->bytesChanged(), 0u);
 }
 
-TEST(WriteSliceOutput, ClampsInDoubleWithoutOpacity) {
-    const float rgba[4] = {0.999f, 1.0f, -1.0f, 5.0f};
-    FakeWorld w8(1, 1, 8), w16(1, 1, 16), w32(1, 1, 32);
-    ASSERT_TRUE(writeSliceOutput(rgba, w8.get()->data, 1, 1, w8.get()->rowbytes, 8));
-    ASSERT_TRUE(writeSliceOutput(rgba, w16.get()->data, 1, 1, w16.get()->rowbytes, 16));
-    ASSERT_TRUE(writeSliceOutput(rgba, w32.get()->data, 1, 1, w32.get()->rowbytes, 32));
-    EXPECT_EQ(w8.at<PF_Pixel>(0, 0).red, 254);
-    EXPECT_EQ(w8.at<PF_Pixel>(0, 0).green, 255);
-    EXPECT_EQ(w8.at<PF_Pixel>(0, 0).blue, 0);
-    EXPECT_EQ(w8.at<PF_Pixel>(0, 0).alpha, 255);
-    EXPECT_EQ(w16.at<PF_Pixel16>(0, 0).red, 32735);
-    EXPECT_EQ(w16.at<PF_Pixel16>(0, 0).alpha, 32768);
-    EXPECT_EQ(w32.at<PF_PixelFloat>(0, 0).blue, -1.0f);
-    EXPECT_EQ(w32.at<PF_PixelFloat>(0, 0).alpha, 5.0f);
-}
-
-class WorldBits : public ::testing::Test {
-protected:
-    void SetUp() override {
-        test::resetWorldSuite();
-        host.in.pica_basicP = test::fakeBasicSuite();
+// The pixel format decides; a format that is none of the three, a failed query or a missing suite
+// fall back to the deep flag (a float world is flagged deep like a 16-bit one).
+TEST(WorldBits, PixelFormatOrTheDeepFlag) {
+    test::FakeHost host;
+    host.in.pica_basicP = test::fakeBasicSuite();
+    test::resetWorldSuite();
+    test::FakeWorldSuiteState& suite = test::worldSuiteState();
+    FakeWorld deep(2, 2, 32), shallow(2, 2, 8);
+    const std::pair<PF_PixelFormat, int> formats[] = {
+        {PF_PixelFormat_ARGB128, 32}, {PF_PixelFormat_ARGB64, 16}, {PF_PixelFormat_ARGB32, 8}, {PF_PixelFormat_BGRA32, 16}};
+    for (auto [format, bits] : formats) {
+        suite.format = format;
+        EXPECT_EQ(worldBitsPerChannel(&host.in, &host.out, deep.get()), bits) << format;
     }
-    void TearDown() override { test::resetWorldSuite(); }
-    FakeHost host;
-};
-
-TEST_F(WorldBits, PixelFormatDecidesTheDepth) {
-    FakeWorld deep(2, 2, 16), shallow(2, 2, 8);
-    test::worldSuiteState().format = PF_PixelFormat_ARGB128;
-    EXPECT_EQ(worldBitsPerChannel(&host.in, &host.out, deep.get()), 32);
-    test::worldSuiteState().format = PF_PixelFormat_ARGB64;
-    EXPECT_EQ(worldBitsPerChannel(&host.in, &host.out, deep.get()), 16);
-    test::worldSuiteState().format = PF_PixelFormat_ARGB32;
-    EXPECT_EQ(worldBitsPerChannel(&host.in, &host.out, deep.get()), 8);
-    // A format that is none of the three falls back to the world's flags.
-    test::worldSuiteState().format = PF_PixelFormat_BGRA32;
-    EXPECT_EQ(worldBitsPerChannel(&host.in, &host.out, deep.get()), 16);
     EXPECT_EQ(worldBitsPerChannel(&host.in, &host.out, shallow.get()), 8);
-    EXPECT_EQ(test::worldSuiteState().acquires, 5);
-    EXPECT_EQ(test::worldSuiteState().releases, 5);
-}
-
-TEST_F(WorldBits, FailedQueryFallsBackToTheDeepFlag) {
-    FakeWorld deep(2, 2, 32), shallow(2, 2, 8);  // a 32-bit world is flagged deep like a 16-bit one
-    test::worldSuiteState().queryError = PF_Err_INTERNAL_STRUCT_DAMAGED;
+    suite.queryError = PF_Err_INTERNAL_STRUCT_DAMAGED;
     EXPECT_EQ(worldBitsPerChannel(&host.in, &host.out, deep.get()), 16);
-    EXPECT_EQ(worldBitsPerChannel(&host.in, &host.out, shallow.get()), 8);
-    EXPECT_EQ(test::worldSuiteState().releases, 2);
-}
-
-TEST_F(WorldBits, MissingSuiteFallsBackAndIsReported) {
-    FakeWorld deep(2, 2, 16);
-    test::worldSuiteState().isAvailable = false;
+    EXPECT_EQ(suite.acquires, 6);
+    EXPECT_EQ(suite.releases, 6);
+    suite.isAvailable = false;
     EXPECT_EQ(worldBitsPerChannel(&host.in, &host.out, deep.get()), 16);
-    EXPECT_TRUE(host.out.out_flags & PF_OutFlag_DISPLAY_ERROR_MESSAGE);
     EXPECT_STREQ(host.out.return_msg, "Not able to acquire AEFX Suite.");
-    EXPECT_EQ(test::worldSuiteState().releases, 0);  // nothing acquired, nothing released
-
+    EXPECT_TRUE(host.out.out_flags & PF_OutFlag_DISPLAY_ERROR_MESSAGE);
+    EXPECT_EQ(suite.releases, 6);  // nothing acquired, nothing released
     host.in.pica_basicP = nullptr;
-    EXPECT_EQ(worldBitsPerChannel(&host.in, &host.out, deep.get()), 16);
+    EXPECT_EQ(worldBitsPerChannel(&host.in, &host.out, shallow.get()), 8);
     EXPECT_EQ(worldBitsPerChannel(&host.in, &host.out, nullptr), 8);
+    test::resetWorldSuite();
 }
 
 }  // namespace

@@ -1,254 +1,138 @@
-// The smart pre-render answer: the rectangles handed back, the layer requests and their ids, the
-// Source Layer's delivery written into the instance data, the cache identity and the parameter
-// sweep.
+// The smart pre-render answer, through minihost's callbacks: the rectangles handed back, the layer
+// requests and their ids, the Source Layer's delivery written into the instance data, and the
+// parameter sweep. The camera's part of the cache identity is camera_lights_test's.
 #include "frame/pre_render.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 
-#include "AE_GeneralPlug.h"
-#include "fake_params.h"
-#include "host/entry_point.h"
+#include "host/effect_main.h"
+#include "host/instance_data.h"
+#include "minihost/host.h"
 #include "params/param_index.h"
 
 namespace cindel {
 namespace {
 
-using test::FakeHost;
-using test::FakePreRender;
+using minihost::LayerSource;
 
-PF_CheckoutResult checkoutResult(PF_LRect result, PF_LRect max, A_long refW = 0, A_long refH = 0) {
-    PF_CheckoutResult r;
-    std::memset(&r, 0, sizeof(r));
-    r.result_rect = result;
-    r.max_result_rect = max;
-    r.ref_width = refW;
-    r.ref_height = refH;
-    return r;
-}
+constexpr A_long kTime = 0x01020304;
 
 class PreRender : public ::testing::Test {
 protected:
     void SetUp() override {
-        host.in.current_time = 0x01020304;
-        InstanceData d{};
-        d.instanceId = 9;
-        d.sourceOriginX = 111;
-        d.sourceOriginY = 222;
-        d.sourceRefWidth = 333;
-        d.sourceRefHeight = 444;
-        d.sourceExpanded = 1;
-        host.setInstanceData(d);
-        pr.setResult(0, checkoutResult({0, 0, 200, 100}, {-10, -5, 210, 105}));
+        ASSERT_EQ(host.paramsSetup(), PF_Err_NONE);
+        instance = &host.addInstance(200, 100);
+        host.settings().currentTime = kTime;
     }
-    PF_Err run() { return preRenderFrame(&host.in, &host.out, &pr.extra); }
+    InstanceData instanceData() const {
+        InstanceData d{};
+        const std::vector<std::uint8_t> bytes = instance->sequenceBytes();
+        EXPECT_EQ(bytes.size(), sizeof d);
+        std::memcpy(&d, bytes.data(), std::min(bytes.size(), sizeof d));
+        return d;
+    }
+    const minihost::LayerCheckout* checkout(const minihost::PreRenderResult& r, A_long id) const {
+        for (const auto& c : r.layerCheckouts)
+            if (c.checkoutId == id) return &c;
+        return nullptr;
+    }
 
-    FakeHost host;
-    FakePreRender pr{host};
+    minihost::Host host{&effectMain};
+    minihost::Instance* instance = nullptr;
+    minihost::World layer{200, 100, 8}, source{200, 100, 8};
 };
 
-TEST_F(PreRender, OutputCoversTheInputLayer) {
-    pr.output().solid = true;
-    ASSERT_EQ(run(), PF_Err_NONE);
-    EXPECT_EQ(pr.output().result_rect.right, 200);
-    EXPECT_EQ(pr.output().max_result_rect.left, -10);
-    EXPECT_EQ(pr.output().max_result_rect.bottom, 105);
-    EXPECT_FALSE(pr.output().solid);
-    auto in = pr.request(0);
-    ASSERT_TRUE(in);
-    EXPECT_EQ(in->index, kParamInputLayer);
-    EXPECT_EQ(in->time, 0x01020304);
-    EXPECT_TRUE(in->request.preserve_rgb_of_zero_alpha);
-    EXPECT_FALSE(pr.input().output_request.preserve_rgb_of_zero_alpha);  // the host's request is not edited
-    auto map = pr.request(12);
-    ASSERT_TRUE(map);
-    EXPECT_EQ(map->index, kParamCustomMap);
-    EXPECT_TRUE(map->request.preserve_rgb_of_zero_alpha);
+TEST_F(PreRender, OutputCoversTheInputLayerAndTheTimeIsTheCacheIdentity) {
+    instance->setLayer(kParamInputLayer, LayerSource{&layer, {-10, -5, 210, 105}});
+    const minihost::PreRenderResult r = host.preRender(*instance);
+    ASSERT_EQ(r.result, PF_Err_NONE);
+    const PF_LRect& result = r.output.result_rect;
+    const PF_LRect& max = r.output.max_result_rect;
+    EXPECT_EQ(std::tuple(result.left, result.top, result.right, result.bottom), std::tuple(0, 0, 200, 100));
+    EXPECT_EQ(std::tuple(max.left, max.top, max.right, max.bottom), std::tuple(-10, -5, 210, 105));
+    EXPECT_FALSE(r.output.solid);
+    // The input under id 0 and the Custom Map under id 12, keeping the colour of clear pixels.
+    for (auto [id, index] : {std::pair{0, kParamInputLayer}, {12, kParamCustomMap}}) {
+        const minihost::LayerCheckout* c = checkout(r, id);
+        ASSERT_NE(c, nullptr) << id;
+        EXPECT_EQ(c->index, index);
+        EXPECT_EQ(c->whatTime, kTime);
+        EXPECT_TRUE(c->request.preserve_rgb_of_zero_alpha) << id;
+    }
+    // Without a camera, only the current time, least significant byte first.
+    EXPECT_EQ(r.guidMixes, (std::vector<std::vector<std::uint8_t>>{{0x04, 0x03, 0x02, 0x01}}));
+    minihost::PreRenderCall older;
+    older.offerGuidMixIn = false;
+    EXPECT_EQ(host.preRender(*instance, older).result, PF_Err_NONE);
 }
 
 TEST_F(PreRender, FailedInputCheckoutIsReturnedAndNothingElseHappens) {
-    pr.setResult(0, checkoutResult({}, {}), PF_Err_OUT_OF_MEMORY);
-    EXPECT_EQ(run(), PF_Err_OUT_OF_MEMORY);
-    EXPECT_EQ(pr.requests().size(), 1u);
-    EXPECT_EQ(host.totalCheckouts(), 0);
-    EXPECT_EQ(pr.mixCalls(), 0);
-    EXPECT_EQ(host.instanceData().sourceOriginX, 111);
+    host.faults().layerCheckout[kParamInputLayer] = PF_Err_OUT_OF_MEMORY;
+    const minihost::PreRenderResult r = host.preRender(*instance);
+    EXPECT_EQ(r.result, PF_Err_OUT_OF_MEMORY);
+    EXPECT_EQ(r.layerCheckouts.size(), 1u);
+    EXPECT_TRUE(r.guidMixes.empty());
+    EXPECT_EQ(instance->checkouts().totalCheckouts(), 0);
 }
 
-TEST_F(PreRender, SourceThatFitsIsNotExpanded) {
-    // The maximum rectangle equals the request (200 x 100).
-    pr.setResult(5, checkoutResult({3, 4, 50, 60}, {0, 0, 200, 100}, 640, 480));
-    ASSERT_EQ(run(), PF_Err_NONE);
-    EXPECT_FALSE(pr.request(999));
-    const InstanceData d = host.instanceData();
-    EXPECT_EQ(d.sourceExpanded, 0);
-    EXPECT_EQ(d.sourceOriginX, 3);
-    EXPECT_EQ(d.sourceOriginY, 4);
-    EXPECT_EQ(d.sourceRefWidth, 640);
-    EXPECT_EQ(d.sourceRefHeight, 480);
-    EXPECT_EQ(d.instanceId, 9u);
-    EXPECT_EQ(host.locks(), host.unlocks());
-}
+// A Source Layer reaching past the request on either axis is checked out again, under id 999, at
+// its full extent; its origin and size before effects go into the instance data for the render.
+TEST_F(PreRender, SourceLayerDeliveryIsRecordedInTheInstanceData) {
+    instance->setLayer(kParamSourceLayer, LayerSource{&source, {3, 4, 50, 60}, 640, 480});
+    ASSERT_EQ(host.preRender(*instance).result, PF_Err_NONE);
+    InstanceData d = instanceData();
+    EXPECT_EQ(std::tuple(d.sourceExpanded, d.sourceOriginX, d.sourceOriginY, d.sourceRefWidth, d.sourceRefHeight),
+              std::tuple(0, 3, 4, 640, 480));
+    const std::uint64_t id = d.instanceId;
+    EXPECT_NE(id, 0u);
 
-TEST_F(PreRender, LargerSourceIsCheckedOutAgainAtItsFullExtent) {
-    // Taller only: the width fits, the height does not.
-    pr.setResult(5, checkoutResult({0, 0, 200, 100}, {-40, -30, 160, 170}, 1920, 1080));
-    pr.setResult(999, checkoutResult({-40, -30, 160, 170}, {-40, -30, 160, 170}));
-    ASSERT_EQ(run(), PF_Err_NONE);
-    auto wide = pr.request(999);
-    ASSERT_TRUE(wide);
+    instance->setLayer(kParamSourceLayer, LayerSource{&source, {-40, -30, 160, 170}, 1920, 1080});  // taller only
+    const minihost::PreRenderResult r = host.preRender(*instance);
+    const minihost::LayerCheckout* wide = checkout(r, 999);
+    ASSERT_NE(wide, nullptr);
     EXPECT_EQ(wide->index, kParamSourceLayer);
-    EXPECT_EQ(wide->request.rect.top, -30);
-    EXPECT_EQ(wide->request.rect.bottom, 170);
+    const PF_LRect& rect = wide->request.rect;
+    EXPECT_EQ(std::tuple(rect.left, rect.top, rect.right, rect.bottom), std::tuple(-40, -30, 160, 170));
     EXPECT_TRUE(wide->request.preserve_rgb_of_zero_alpha);
-    const InstanceData d = host.instanceData();
-    EXPECT_EQ(d.sourceExpanded, 1);
-    EXPECT_EQ(d.sourceOriginX, -40);
-    EXPECT_EQ(d.sourceOriginY, -30);
-    EXPECT_EQ(d.sourceRefWidth, 1920);
+    d = instanceData();
+    EXPECT_EQ(std::tuple(d.sourceExpanded, d.sourceOriginX, d.sourceOriginY, d.sourceRefWidth),
+              std::tuple(1, -40, -30, 1920));
+    EXPECT_EQ(d.instanceId, id);
+
+    // A failed Source Layer checkout leaves the last delivery standing.
+    host.faults().layerCheckout[kParamSourceLayer] = PF_Err_INTERNAL_STRUCT_DAMAGED;
+    ASSERT_EQ(host.preRender(*instance).result, PF_Err_NONE);
+    EXPECT_EQ(std::tuple(instanceData().sourceExpanded, instanceData().sourceOriginX), std::tuple(1, -40));
 }
 
-TEST_F(PreRender, FailedExpandedCheckoutFallsBackToTheResultRectangle) {
-    pr.setResult(5, checkoutResult({7, 8, 90, 95}, {-40, 0, 400, 100}, 10, 20));
-    pr.setResult(999, checkoutResult({}, {}), PF_Err_OUT_OF_MEMORY);
-    ASSERT_EQ(run(), PF_Err_NONE);
-    EXPECT_TRUE(pr.request(999));
-    const InstanceData d = host.instanceData();
-    EXPECT_EQ(d.sourceExpanded, 0);
-    EXPECT_EQ(d.sourceOriginX, 7);
-    EXPECT_EQ(d.sourceOriginY, 8);
-}
-
-TEST_F(PreRender, WithoutASourceLayerTheInstanceDataIsUnchanged) {
-    ASSERT_EQ(run(), PF_Err_NONE);  // no result for id 5: the checkout fails
-    EXPECT_TRUE(pr.request(5));
-    const InstanceData d = host.instanceData();
-    EXPECT_EQ(d.sourceExpanded, 1);
-    EXPECT_EQ(d.sourceOriginX, 111);
-    EXPECT_EQ(d.sourceRefHeight, 444);
-    EXPECT_EQ(host.locks(), 0);
-}
-
-TEST_F(PreRender, ShortInstanceDataIsNeverWritten) {
-    InstanceData d{};
-    d.sourceOriginX = 111;
-    host.setInstanceData(d, 20);
-    pr.setResult(5, checkoutResult({1, 2, 3, 4}, {0, 0, 10, 10}, 5, 5));
-    ASSERT_EQ(run(), PF_Err_NONE);
-    EXPECT_EQ(host.instanceData().sourceOriginX, 111);
-    EXPECT_EQ(host.locks(), 0);
-}
-
-TEST_F(PreRender, CurrentTimeIsMixedIntoTheCacheIdentity) {
-    ASSERT_EQ(run(), PF_Err_NONE);
-    const std::vector<uint8_t> expected = {0x04, 0x03, 0x02, 0x01};
-    EXPECT_EQ(pr.mixedBytes(), expected);
-}
-
-// A PF Interface Suite whose effect layer starts 5 host units into the composition, and whose camera
-// matrix holds 1 ... 16 scaled by the composition time it was asked for, so the mixed bytes show
-// both the values and the time conversion.
-struct FakeCamera {
-    static inline A_Err cameraError = A_Err_NONE;
-    static inline std::vector<A_Time> askedTimes;
-
-    static A_Err convertToComp(PF_ProgPtr, A_long time, A_u_long scale, A_Time* comp) {
-        *comp = {time + 5, scale};
-        return A_Err_NONE;
-    }
-    static A_Err cameraMatrix(PF_ProgPtr, const A_Time* time, A_Matrix4* m, A_FpLong* distance, A_short* w,
-                              A_short* h) {
-        askedTimes.push_back(*time);
-        if (cameraError != A_Err_NONE) return cameraError;
-        for (int i = 0; i < 16; ++i) m->mat[i / 4][i % 4] = (i + 1) * 0.5;
-        *distance = 1234.5;
-        *w = 640;
-        *h = 360;
-        return A_Err_NONE;
-    }
-    static SPErr acquire(const char* name, int32 version, const void** suite) {
-        static const AEGP_PFInterfaceSuite1 pf = [] {
-            AEGP_PFInterfaceSuite1 suite{};
-            suite.AEGP_ConvertEffectToCompTime = &convertToComp;
-            suite.AEGP_GetEffectCameraMatrix = &cameraMatrix;
-            return suite;
-        }();
-        if (std::strcmp(name, kAEGPPFInterfaceSuite) != 0 || version != kAEGPPFInterfaceSuiteVersion1) return 1;
-        *suite = &pf;
-        return kSPNoError;
-    }
-    static SPErr release(const char*, int32) { return kSPNoError; }
-    static SPBasicSuite* basic() {
-        static SPBasicSuite b = {&acquire, &release, nullptr, nullptr, nullptr, nullptr, nullptr};
-        cameraError = A_Err_NONE;
-        askedTimes.clear();
-        return &b;
-    }
-};
-
-TEST_F(PreRender, CameraMatrixThenDistanceFollowTheTime) {
-    host.in.pica_basicP = FakeCamera::basic();
-    ASSERT_EQ(run(), PF_Err_NONE);
-    std::vector<uint8_t> expected = {0x04, 0x03, 0x02, 0x01};
-    for (int i = 0; i < 16; ++i) test::appendLittleEndian(expected, float((i + 1) * 0.5));
-    test::appendLittleEndian(expected, 1234.5f);
-    EXPECT_EQ(pr.mixedBytes(), expected);
-    EXPECT_EQ(pr.mixCalls(), 3);
-    ASSERT_EQ(FakeCamera::askedTimes.size(), 1u);
-    EXPECT_EQ(FakeCamera::askedTimes[0].value, 0x01020304 + 5);  // composition time, converted
-    EXPECT_EQ(FakeCamera::askedTimes[0].scale, 30u);
-}
-
-TEST_F(PreRender, CameraThatCannotBeReadLeavesOnlyTheTime) {
-    const std::vector<uint8_t> timeOnly = {0x04, 0x03, 0x02, 0x01};
-    host.in.pica_basicP = FakeCamera::basic();
-    FakeCamera::cameraError = A_Err_GENERIC;
-    ASSERT_EQ(run(), PF_Err_NONE);
-    EXPECT_EQ(pr.mixedBytes(), timeOnly);
-    EXPECT_EQ(FakeCamera::askedTimes.size(), 1u);  // it was asked, and refused
-
-    // No camera in Premiere Pro: the host is not even asked.
-    FakePreRender premiere(host);
-    premiere.setResult(0, checkoutResult({0, 0, 20, 10}, {0, 0, 20, 10}));
-    host.in.pica_basicP = FakeCamera::basic();
-    host.in.appl_id = cindel::fourCharCode('P', 'r', 'M', 'r');
-    ASSERT_EQ(preRenderFrame(&host.in, &host.out, &premiere.extra), PF_Err_NONE);
-    EXPECT_EQ(premiere.mixedBytes(), timeOnly);
-    EXPECT_TRUE(FakeCamera::askedTimes.empty());
-}
-
-TEST_F(PreRender, OlderHostsWithoutGuidMixStillGetAnAnswer) {
-    FakePreRender old(host, /*hasGuidMix=*/false);
-    old.setResult(0, checkoutResult({0, 0, 20, 10}, {0, 0, 20, 10}));
-    ASSERT_EQ(preRenderFrame(&host.in, &host.out, &old.extra), PF_Err_NONE);
-    EXPECT_EQ(old.output().result_rect.right, 20);
-    EXPECT_EQ(old.mixCalls(), 0);
-}
-
+// Pre-render touches every parameter but the layers once, so the host's cache sees them all.
 TEST_F(PreRender, EveryParameterButTheLayersIsTouchedOnce) {
-    host.answerEverything();
-    host.set(40, [](A_long, PF_ParamDef&) { return false; });  // a failing one is skipped
-    ASSERT_EQ(run(), PF_Err_NONE);
-    for (int index = 1; index <= kRegisteredParamCount; ++index) {
-        const int expected = (index == kParamSourceLayer || index == kParamCustomMap) ? 0 : 1;
-        EXPECT_EQ(host.checkouts(index), expected) << "index " << index;
+    host.faults().paramCheckout[40] = PF_Err_INTERNAL_STRUCT_DAMAGED;  // a failing one is skipped
+    ASSERT_EQ(host.preRender(*instance).result, PF_Err_NONE);
+    minihost::CheckoutLog& log = instance->checkouts();
+    for (int index = 0; index <= kRegisteredParamCount; ++index) {
+        const bool isLayer = index == kParamInputLayer || index == kParamSourceLayer || index == kParamCustomMap;
+        EXPECT_EQ(log.checkouts(index), isLayer ? 0 : 1) << index;
     }
-    EXPECT_EQ(host.checkouts(0), 0);
-    EXPECT_EQ(host.checkins(), kRegisteredParamCount - 3);
-    for (const auto& c : host.checkoutLog()) EXPECT_EQ(c.time, 0x01020304);
+    EXPECT_EQ(log.totalCheckins(), kRegisteredParamCount - 3);
+    EXPECT_EQ(log.outstanding(), 0);
+    for (const auto& c : log.calls()) EXPECT_EQ(c.whatTime, kTime);
 }
 
-TEST_F(PreRender, MissingRecordsAreRefused) {
-    EXPECT_EQ(preRenderFrame(&host.in, &host.out, nullptr), PF_Err_BAD_CALLBACK_PARAM);
-    EXPECT_EQ(preRenderFrame(nullptr, &host.out, &pr.extra), PF_Err_BAD_CALLBACK_PARAM);
-    PF_PreRenderExtra noOutput = pr.extra;
-    noOutput.output = nullptr;
-    EXPECT_EQ(preRenderFrame(&host.in, &host.out, &noOutput), PF_Err_BAD_CALLBACK_PARAM);
-    PF_PreRenderExtra noCb = pr.extra;
-    noCb.cb = nullptr;
-    EXPECT_EQ(preRenderFrame(&host.in, &host.out, &noCb), PF_Err_BAD_CALLBACK_PARAM);
-    EXPECT_TRUE(pr.requests().empty());
+TEST(PreRenderRecords, MissingRecordsAreRefused) {
+    PF_InData in{};
+    PF_OutData out{};
+    PF_PreRenderInput input{};
+    PF_PreRenderOutput output{};
+    PF_PreRenderCallbacks cb{};
+    EXPECT_EQ(preRenderFrame(&in, &out, nullptr), PF_Err_BAD_CALLBACK_PARAM);
+    PF_PreRenderExtra extra{&input, &output, &cb};
+    EXPECT_EQ(preRenderFrame(nullptr, &out, &extra), PF_Err_BAD_CALLBACK_PARAM);
+    for (auto bad : {PF_PreRenderExtra{&input, nullptr, &cb}, PF_PreRenderExtra{&input, &output, nullptr}}) {
+        EXPECT_EQ(preRenderFrame(&in, &out, &bad), PF_Err_BAD_CALLBACK_PARAM);
+    }
 }
 
 }  // namespace
