@@ -1,20 +1,18 @@
-// Source Layer and Custom Map capture: the alpha read at every depth and with bad worlds, the box
-// and digest of a map against a reference written from their definition, the composition resample
-// (sub-sample means, truncation, scale, anchor, negative positions, nothing written outside), the
-// placement and its failure tags against a scripted AEGP host, the composition-map cache, and the
-// capture through minihost's composition (placement, text and expanded layers, Premiere, withheld
-// suites, digests that follow the content).
+// Source Layer and Custom Map capture: the alpha read at every depth, the box and digest of a map
+// and the composition resample against references written from their definitions, and the capture
+// as minihost drives the effect: placement at the frame's time, text and expanded layers, every
+// unusable placement keeping the centred layer map, digests and the composition-map cache that
+// follow the content, the uploaded maps, and mask strokes at full and preview resolutions.
 #include "emit/layer_capture.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <functional>
 #include <cstdarg>
 #include <cstdio>
-#include <cstring>
 #include <limits>
-#include <map>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -39,7 +37,6 @@ namespace {
 
 using minihost::World;
 
-// ---------------------------------------------------------------------------------------------
 // Reference digest, written from its definition: FNV-1a over whole 32-bit words, seeded with the
 // width and the height, then x, y and int(v × 255) of every value above 0.005 in row order.
 
@@ -60,9 +57,6 @@ uint32_t referenceMapHash(const std::vector<float>& map, int width, int height) 
     }
     return h;
 }
-
-// ---------------------------------------------------------------------------------------------
-// readWorldAlpha
 
 // Each depth's alpha on the host's scale, read row by row through padding: 8 bits ÷ 255, 16 bits
 // × 1/32768, floats clamped to [0, 1] with NaN read as 0.
@@ -92,9 +86,6 @@ TEST(ReadWorldAlpha, EachDepthOnTheHostsScale) {
         for (size_t i = 0; i < map.size(); ++i) EXPECT_FLOAT_EQ(map[i], c.expected[i]) << c.bits << " bits, " << i;
     }
 }
-
-// ---------------------------------------------------------------------------------------------
-// summarizeMap
 
 TEST(SummarizeMap, BoxIsInclusiveAndDigestMatchesItsDefinition) {
     const int w = 7, h = 6;
@@ -127,9 +118,6 @@ TEST(SummarizeMap, BoxIsInclusiveAndDigestMatchesItsDefinition) {
     EXPECT_EQ(none.hash, referenceMapHash(faint, 5, 3));
     EXPECT_NE(none.hash, summarizeMap(faint.data(), 3, 5).hash);
 }
-
-// ---------------------------------------------------------------------------------------------
-// resampleToComposition
 
 // The resample written from its definition: 16 sub-samples at quarter offsets, truncation toward
 // zero, the mean over those that land inside the layer, 0 when none does.
@@ -198,37 +186,6 @@ World disc(int w, int h, float radius) {
             world.pixel8(x, y) = PF_Pixel8{A_u_char(dx * dx + dy * dy < radius * radius ? 255 : 0), 0, 0, 0};
         }
     return world;
-}
-
-// A custom map asks the host nothing: its digest follows its content above the 0.005 threshold,
-// and an unreadable world is absent.
-TEST(CaptureCustomMap, DigestFollowsTheContentAboveTheThreshold) {
-    PF_InData in{};
-    FrameSettings fs;
-    resetFrameSettings(fs);
-    World custom = disc(32, 16, 6);
-    captureCustomMap(&in, *custom.get(), fs);
-    EXPECT_EQ(fs.customMapPresent, 1);
-    EXPECT_EQ(fs.customMapWidth, 32);
-    EXPECT_EQ(fs.customMapHeight, 16);
-    std::vector<float> map(32 * 16);
-    ASSERT_TRUE(readWorldAlpha(*custom.get(), 8, map.data()));
-    const uint32_t first = fs.customMapHash;
-    EXPECT_EQ(first, referenceMapHash(map, 32, 16));
-    custom.pixel8(1, 1).alpha = 1;  // 1 / 255 is below the threshold: no change
-    captureCustomMap(&in, *custom.get(), fs);
-    EXPECT_EQ(fs.customMapHash, first);
-    custom.pixel8(1, 1).alpha = 2;  // 2 / 255 is above it
-    captureCustomMap(&in, *custom.get(), fs);
-    EXPECT_NE(fs.customMapHash, first);
-
-    resetFrameSettings(fs);
-    World shortRows = World::withRowBytes(8, 8, 8, 8);
-    captureCustomMap(&in, *shortRows.get(), fs);
-    EXPECT_EQ(fs.customMapPresent, 0);
-    EXPECT_EQ(fs.customMapHash, 0u);
-    captureSourceLayerMap(&in, *shortRows.get(), InstanceData{}, fs);
-    EXPECT_EQ(fs.sourceLayerPresent, 0);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -354,28 +311,40 @@ TEST_F(HostCapture, PlacementFollowsTheLayerAtTheFramesTime) {
 
 // Placements that cannot be used leave the layer map itself, centred by the kernel: a mirrored or
 // vanishing layer, a position no float holds, a Source Layer naming no layer of the composition or
-// none at all. The scale limits themselves are accepted.
+// none, Premiere, no plugin id, a withheld suite. The scale limits themselves are accepted.
 TEST_F(HostCapture, UnusablePlacementsKeepTheCentredLayerMap) {
     struct Case {
         minihost::Vec3 scale, position;
         int layerId;
+        std::function<void()> setUp;
         std::string tag;
     };
+    const auto none = [] {};
     const Case cases[] = {
-        {{-100, 100, 100}, {200, 150, 0}, logoId, "useLT=0 expanded=0 fail=scale_pathological"},
-        {{0.001, 0.001, 100}, {200, 150, 0}, logoId, "useLT=0 expanded=0 fail=scale_pathological"},
-        {{100, 10001, 100}, {200, 150, 0}, logoId, "useLT=0 expanded=0 fail=scale_pathological"},
-        {{100, 100, 100}, {200, 1e300, 0}, logoId, "useLT=0 expanded=0 fail=stream_read_fail"},
-        {{100, 100, 100}, {200, 150, 0}, 999, "useLT=0 expanded=0 fail=no_layer_from_id"},
-        {{100, 100, 100}, {200, 150, 0}, 0, "useLT=0 expanded=0 fail=layer_id_zero"},
-        {{0.01, 10000, 100}, {200, 150, 0}, logoId, "useLT=1 expanded=0 fail=none"},
+        {{-100, 100, 100}, {200, 150, 0}, logoId, none, "useLT=0 expanded=0 fail=scale_pathological"},
+        {{0.001, 0.001, 100}, {200, 150, 0}, logoId, none, "useLT=0 expanded=0 fail=scale_pathological"},
+        {{100, 10001, 100}, {200, 150, 0}, logoId, none, "useLT=0 expanded=0 fail=scale_pathological"},
+        {{100, 100, 100}, {200, 1e300, 0}, logoId, none, "useLT=0 expanded=0 fail=stream_read_fail"},
+        {{100, 100, 100}, {200, 150, 0}, 999, none, "useLT=0 expanded=0 fail=no_layer_from_id"},
+        {{100, 100, 100}, {200, 150, 0}, 0, none, "useLT=0 expanded=0 fail=layer_id_zero"},
+        {{100, 100, 100}, {200, 150, 0}, logoId, [&] { host.settings().poseAsPremierePro(); },
+         "useLT=0 expanded=0 fail=prmr pickedID=0"},
+        {{100, 100, 100}, {200, 150, 0}, logoId, [&] { processState().aegpPluginId = 0; },
+         "useLT=0 expanded=0 fail=no_aegp_id"},
+        {{100, 100, 100}, {200, 150, 0}, logoId, [&] { host.suites().withhold("AEGP Layer Suite", 14); },
+         "useLT=0 expanded=0 fail=exception"},
+        {{100, 100, 100}, {200, 150, 0}, logoId, [&] { host.suites().withhold("AEGP Stream Suite", 11); },
+         "useLT=0 expanded=0 fail=exception"},
+        {{0.01, 10000, 100}, {200, 150, 0}, logoId, none, "useLT=1 expanded=0 fail=none"},
     };
+    const AEGP_PluginID pluginId = processState().aegpPluginId;
     for (const Case& c : cases) {
         logo().scale = c.scale;
         logo().position = c.position;
         minihost::LayerSource source = LayerSourceOf(sourcePixels);
         source.layerId = c.layerId;
         chooseSource(source);
+        c.setUp();
         const std::string line = frame();
         EXPECT_TRUE(has(line, c.tag)) << line;
         EXPECT_EQ(fs.sourceLayerPresent, 1) << c.tag;
@@ -384,7 +353,18 @@ TEST_F(HostCapture, UnusablePlacementsKeepTheCentredLayerMap) {
             EXPECT_EQ(fs.emissionBoxX0, 31) << c.tag;  // the disc's own columns 31 … 69
             EXPECT_EQ(fs.emissionBoxX1, 69) << c.tag;
         }
+        host.settings().poseAsPremierePro(false);
+        processState().aegpPluginId = pluginId;
+        host.suites().restoreAll();
     }
+
+    // The effect itself, not the probe: with a suite withheld the frame still renders.
+    gProbe = nullptr;
+    host.suites().withhold("AEGP Layer Suite", 14);
+    World output(640, 360, 8);
+    EXPECT_EQ(host.renderFrame(*instance, output), PF_Err_NONE);
+    EXPECT_EQ(output.pixel8(10, 10).alpha, 255);
+    host.suites().restoreAll();
 }
 
 TEST_F(HostCapture, TextLayerIsPlacedAtTheSourceOrigin) {
@@ -415,34 +395,9 @@ TEST_F(HostCapture, ExpandedLayerIsPlacedAtItsMaximumRectangle) {
     EXPECT_EQ(fs.emissionBoxX1, 320 + 49);
 }
 
-TEST_F(HostCapture, PremiereAndMissingPluginIdKeepTheCentredMap) {
-    host.settings().poseAsPremierePro();
-    EXPECT_TRUE(has(frame(), "useLT=0 expanded=0 fail=prmr pickedID=0")) << log.size();
-    EXPECT_EQ(fs.sourceLayerPresent, 1);
-    host.settings().poseAsPremierePro(false);
-    processState().aegpPluginId = 0;
-    EXPECT_TRUE(has(frame(), "fail=no_aegp_id")) << log.size();
-    EXPECT_EQ(host.aegp().effectsGiven(), 0);
-}
-
-TEST_F(HostCapture, WithheldSuiteIsAnExceptionAndTheFrameStillRenders) {
-    for (auto [name, version] : {std::pair{"AEGP Layer Suite", 14}, {"AEGP Stream Suite", 11}}) {
-        host.suites().withhold(name, version);
-        EXPECT_TRUE(has(frame(), "useLT=0 expanded=0 fail=exception")) << name;
-        EXPECT_EQ(fs.sourceLayerPresent, 1);
-        EXPECT_NE(fs.emissionHash, 0u);
-        host.suites().restoreAll();
-    }
-    // The effect itself, not the probe: the frame succeeds and gets the no-GPU fill.
-    gProbe = nullptr;
-    host.suites().withhold("AEGP Layer Suite", 14);
-    World output(640, 360, 8);
-    EXPECT_EQ(host.renderFrame(*instance, output), PF_Err_NONE);
-    EXPECT_EQ(output.pixel8(10, 10).red, 60);
-    EXPECT_EQ(output.pixel8(10, 10).alpha, 255);
-    host.suites().restoreAll();
-}
-
+// The digests (and with them the simulation key) follow the maps' content above the 0.005
+// threshold and nothing else; the composition map is rebuilt when the layer moves or changes and
+// reused otherwise. Absent or unreadable layers leave no digest behind.
 TEST_F(HostCapture, DigestsFollowTheContentAndNothingElse) {
     World custom = disc(64, 32, 10);
     instance->setLayer(kParamCustomMap, custom);
@@ -450,11 +405,14 @@ TEST_F(HostCapture, DigestsFollowTheContentAndNothingElse) {
     const uint32_t emission = fs.emissionHash, customHash = fs.customMapHash;
     EXPECT_EQ(fs.customMapPresent, 1);
     EXPECT_EQ(fs.customMapWidth, 64);
-    EXPECT_NE(emission, 0u);
-    EXPECT_NE(customHash, 0u);
+    std::vector<float> customMap(64 * 32), layerMap(100 * 50);
+    ASSERT_TRUE(readWorldAlpha(*custom.get(), 8, customMap.data()));
+    ASSERT_TRUE(readWorldAlpha(*sourcePixels.get(), 8, layerMap.data()));
+    EXPECT_EQ(customHash, referenceMapHash(customMap, 64, 32));
+    EXPECT_EQ(emission, referenceMapHash(layerMap, 100, 50));  // the layer map's, not the placed one's
 
-    // The layer moves: the placement changes, the layer map's digest does not.
     logo().position = minihost::Vec3{260, 150, 0};
+    custom.pixel8(1, 1).alpha = 1;  // 1 / 255 is below the threshold
     frame();
     EXPECT_EQ(fs.emissionHash, emission);
     EXPECT_EQ(fs.customMapHash, customHash);
@@ -463,16 +421,14 @@ TEST_F(HostCapture, DigestsFollowTheContentAndNothingElse) {
     EXPECT_EQ(compositionMapCacheStats().reuses, 1);
 
     sourcePixels.pixel8(2, 2).alpha = 128;
+    custom.pixel8(1, 1).alpha = 2;  // 2 / 255 is above it
     frame();
     EXPECT_NE(fs.emissionHash, emission);
-    EXPECT_EQ(fs.customMapHash, customHash);
-
-    custom.pixel8(0, 0).alpha = 255;
-    frame();
     EXPECT_NE(fs.customMapHash, customHash);
+    EXPECT_EQ(compositionMapCacheStats().builds, 3);
 
-    // Absent layers leave no digest behind.
-    instance->clearLayer(kParamCustomMap);
+    World shortRows = World::withRowBytes(8, 8, 8, 8);
+    instance->setLayer(kParamCustomMap, shortRows);
     instance->clearLayer(kParamSourceLayer);
     frame();
     EXPECT_EQ(fs.sourceLayerPresent, 0);
@@ -537,73 +493,52 @@ TEST_F(HostCaptureUpload, ThePlacedLayerMapOrTheLayerMapItselfIsUploaded) {
     EXPECT_EQ(readBack(gpuRuntime().emissionMap), layerMap);
 }
 
-TEST_F(HostCaptureUpload, LayerMasksReplaceTheSourceLayersMap) {
-    minihost::Mask mask;
-    mask.vertices = {minihost::MaskVertex{100, 100, 0, 0, 0, 0}, minihost::MaskVertex{300, 100, 0, 0, 0, 0}};
-    mask.isClosed = false;
-    composition->layerById(effectLayerId)->masks.push_back(mask);
-    instance->setPopup(kParamPathEmitter, 2);  // "Layer Masks"
-    logo().position = minihost::Vec3{200, 150, 0};
-    frame();
-    EXPECT_EQ(fs.sourceLayerPresent, 1);
-    EXPECT_EQ(fs.emissionWidth, 640);
-    EXPECT_EQ(fs.emissionHeight, 360);
-    EXPECT_EQ(fs.useLayerTransform, 0);
-    const std::vector<float> strokes = readBack(gpuRuntime().emissionMap);
-    ASSERT_EQ(strokes.size(), size_t(640 * 360));
-    const MapSummary summary = summarizeMap(strokes.data(), 640, 360);
-    EXPECT_EQ(fs.emissionHash, summary.hash);
-    // The line from (100, 100) to 15/16 of the way to (300, 100); the ridge reaches 0 at five
-    // pixels, so four pixels either side hold content.
-    EXPECT_EQ(fs.emissionBoxX0, 96);
-    EXPECT_EQ(fs.emissionBoxY0, 96);
-    EXPECT_EQ(fs.emissionBoxY1, 104);
-    EXPECT_EQ(strokes[size_t(100 * 640 + 100)], 1.0f);
-    EXPECT_EQ(strokes[size_t(150 * 640 + 200)], 0.0f);  // where the source layer's disc is
-
-    // Back to no path emitter: the source layer's map is uploaded again.
-    instance->setPopup(kParamPathEmitter, 1);
-    frame();
-    EXPECT_EQ(fs.emissionBoxX0, 200 - 19);
-    EXPECT_EQ(readBack(gpuRuntime().emissionMap)[size_t(150 * 640 + 200)], 1.0f);
-}
-
-TEST_F(HostCaptureUpload, LayerMasksAtPreviewResolutionEmitAsAtFullResolution) {
-    // A closed mask and the effect rendered as the host previews at 1/2 and 1/4: a smaller output
-    // world and smaller checkouts, PF_InData's size unchanged. The strokes, their box and their
-    // digest (and with it the simulation key) must be those of the full-resolution frame.
+// Masks on the effect's layer replace the Source Layer's map: strokes of half-width 5 on
+// full-resolution composition pixels, boxed and digested like any map. At 1/2 and 1/4 the host's
+// smaller output and checkouts change none of it, nor the simulation key. Back to no path emitter,
+// the layer's map returns.
+TEST_F(HostCaptureUpload, LayerMasksReplaceTheLayerMapAtEveryPreviewResolution) {
     minihost::Mask mask;
     mask.vertices = {minihost::MaskVertex{100, 100, 0, 0, 0, 0}, minihost::MaskVertex{300, 100, 0, 0, 0, 0},
                      minihost::MaskVertex{300, 250, 0, 0, 0, 0}};
     mask.isClosed = true;
     composition->layerById(effectLayerId)->masks.push_back(mask);
     instance->setPopup(kParamPathEmitter, 2);  // "Layer Masks"
-
     frame();
-    ASSERT_EQ(fs.sourceLayerPresent, 1);
+    EXPECT_EQ(fs.sourceLayerPresent, 1);
+    EXPECT_EQ(fs.useLayerTransform, 0);
     const std::vector<float> full = readBack(gpuRuntime().emissionMap);
     ASSERT_EQ(full.size(), size_t(640 * 360));
-    ASSERT_EQ(full[size_t(250 * 640 + 300)], 1.0f);  // a vertex, in full-resolution pixels
+    EXPECT_EQ(fs.emissionHash, referenceMapHash(full, 640, 360));
+    // Vertices are samples; the ridge reaches 0 at five pixels, so four either side hold content.
+    EXPECT_EQ(full[size_t(250 * 640 + 300)], 1.0f);
+    EXPECT_EQ(full[size_t(150 * 640 + 200)], 0.0f);  // inside the triangle, where the disc is
+    EXPECT_EQ(fs.emissionBoxX0, 96);
+    EXPECT_EQ(fs.emissionBoxY0, 96);
+    EXPECT_EQ(fs.emissionBoxX1, 304);
+    EXPECT_EQ(fs.emissionBoxY1, 254);
     const FrameSettings atFull = fs;
 
     for (const int factor : {2, 4}) {
         SCOPED_TRACE("preview at 1/" + std::to_string(factor));
         host.settings().setPreviewResolution(factor);
         World output(640 / factor, 360 / factor, 8);
-        ASSERT_EQ(minihost::atPreviewScale(640, host.settings().downsampleX), output.width());
         ASSERT_EQ(host.renderFrame(*instance, output), PF_Err_NONE);
         EXPECT_EQ(fs.compWidth, 640);
-        EXPECT_EQ(fs.compHeight, 360);
         EXPECT_EQ(fs.emissionWidth, 640);
         EXPECT_EQ(fs.emissionHeight, 360);
         EXPECT_EQ(fs.emissionHash, atFull.emissionHash);
         EXPECT_EQ(fs.emissionBoxX0, atFull.emissionBoxX0);
-        EXPECT_EQ(fs.emissionBoxY0, atFull.emissionBoxY0);
-        EXPECT_EQ(fs.emissionBoxX1, atFull.emissionBoxX1);
         EXPECT_EQ(fs.emissionBoxY1, atFull.emissionBoxY1);
         EXPECT_EQ(readBack(gpuRuntime().emissionMap), full);
         EXPECT_EQ(simulationKey(fs), simulationKey(atFull));
     }
+
+    host.settings().setPreviewResolution(1);
+    instance->setPopup(kParamPathEmitter, 1);
+    frame();
+    EXPECT_EQ(fs.emissionBoxX0, 200 - 19);
+    EXPECT_EQ(readBack(gpuRuntime().emissionMap)[size_t(150 * 640 + 200)], 1.0f);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -67,29 +68,6 @@ struct StrokeMap {
     float max() const { return *std::max_element(data.begin(), data.begin() + width * height); }
 };
 
-TEST(PaintStroke, ClosedRectangleIsASoftFrameOfHalfWidthFive) {
-    StrokeMap m(60, 50);
-    m.paint({10, 40, 40, 10}, {10, 10, 30, 30}, true);
-    // Vertices are stepped exactly: 1 there.
-    EXPECT_EQ(m.at(10, 10), 1.0f);
-    EXPECT_EQ(m.at(40, 30), 1.0f);
-    // Along the top edge the steps are under a pixel apart: close to 1 on the outline, then the
-    // linear fall to 0 at 5 pixels, on both sides.
-    for (int x = 16; x <= 34; x += 2) {  // at least 6 pixels from the side edges
-        EXPECT_GT(m.at(x, 10), 0.9f) << x;
-        for (int d = 1; d <= 4; ++d) {
-            EXPECT_NEAR(m.at(x, 10 + d), 1.0f - d / 5.0f, 0.03f) << x << " " << d;
-            EXPECT_NEAR(m.at(x, 10 - d), 1.0f - d / 5.0f, 0.03f) << x << " " << d;
-        }
-        EXPECT_EQ(m.at(x, 15), 0.0f);
-        EXPECT_EQ(m.at(x, 4), 0.0f);
-    }
-    // The closing edge (10, 30) -> (10, 10) is there, and the inside stays empty.
-    EXPECT_GT(m.at(10, 20), 0.9f);
-    EXPECT_EQ(m.at(25, 20), 0.0f);
-    EXPECT_TRUE(m.isGuardIntact());
-}
-
 TEST(PaintStroke, MatchesItsDefinitionIncludingStrokesLeavingTheMap) {
     std::mt19937 rng(1234);
     std::uniform_real_distribution<float> coord(-40.0f, 90.0f);
@@ -112,13 +90,24 @@ TEST(PaintStroke, MatchesItsDefinitionIncludingStrokesLeavingTheMap) {
     }
 }
 
-TEST(PaintStroke, FarAndNonFinitePointsWriteNothingOutsideAndReturnQuickly) {
+// Far, non-finite and degenerate input paints nothing, and nothing outside the map; lines far
+// longer than the map are painted where they cross it.
+TEST(PaintStroke, BadInputPaintsNothingOutsideTheMap) {
     const float inf = std::numeric_limits<float>::infinity();
     StrokeMap m(40, 30);
     m.paint({-1e6f, -2e6f}, {-1e6f, 5e6f}, true);    // far outside, both points
     m.paint({1e30f, 2e30f}, {-1e30f, 1e30f}, true);  // far outside, huge lengths
     m.paint({std::nanf(""), 20}, {15, 15}, false);
     m.paint({inf, 20}, {15, inf}, false);
+    m.paint({10}, {10}, true);
+    m.paint({}, {}, false);
+    m.paint({5, 15}, {5, 15}, false, 0.0f);
+    m.paint({5, 15}, {5, 15}, false, -2.0f);
+    m.paint({5, 15}, {5, 15}, false, std::nanf(""));
+    const float xs[2] = {5, 15}, ys[2] = {5, 15};
+    paintStroke(xs, ys, 2, false, m.data.data(), 0, 30, 5.0f);
+    paintStroke(xs, ys, 2, false, nullptr, 40, 30, 5.0f);
+    paintStroke(nullptr, ys, 2, false, m.data.data(), 40, 30, 5.0f);
     EXPECT_EQ(m.max(), 0.0f);
     // Lines from far left to far right are painted across the whole map: one of 2e9 pixels, and
     // one of 2e13, too long to step exactly, which is stepped over its part near the map.
@@ -133,66 +122,40 @@ TEST(PaintStroke, FarAndNonFinitePointsWriteNothingOutsideAndReturnQuickly) {
     EXPECT_TRUE(m.isGuardIntact());
 }
 
-TEST(PaintStroke, DegenerateInputsPaintNothing) {
-    StrokeMap m(20, 20);
-    m.paint({10}, {10}, true);
-    m.paint({}, {}, false);
-    m.paint({5, 15}, {5, 15}, false, 0.0f);
-    m.paint({5, 15}, {5, 15}, false, -2.0f);
-    m.paint({5, 15}, {5, 15}, false, std::nanf(""));
-    const float xs[2] = {5, 15}, ys[2] = {5, 15};
-    paintStroke(xs, ys, 2, false, m.data.data(), 0, 20, 5.0f);
-    paintStroke(xs, ys, 2, false, nullptr, 20, 20, 5.0f);
-    paintStroke(nullptr, ys, 2, false, m.data.data(), 20, 20, 5.0f);
-    EXPECT_EQ(m.max(), 0.0f);
-    EXPECT_TRUE(m.isGuardIntact());
-}
 
-TEST(SampleBezierSegment, StraightTangentsStayOnTheChordFromTheStartVertex) {
-    double xs[16], ys[16];
-    // No tangents: the curve is the chord, its samples run from the start towards the end.
-    sampleBezierSegment(2, 3, 0, 0, 0, 0, 34, 19, xs, ys);
-    EXPECT_EQ(xs[0], 2.0);
-    EXPECT_EQ(ys[0], 3.0);
-    for (int k = 0; k < 16; ++k) {
-        const double cross = (xs[k] - 2) * (19 - 3) - (ys[k] - 3) * (34 - 2);
-        EXPECT_NEAR(cross, 0.0, 1e-9) << k;
-        if (k > 0) {
-            EXPECT_GT(xs[k], xs[k - 1]) << k;
+// B(t) = (1−t)³P0 + 3(1−t)²t P1 + 3(1−t)t² P2 + t³P3 with P1 = P0 + out tangent, P2 = P3 + in
+// tangent, at t = k / 16 for k = 0 … 15: the end vertex is the next segment's first sample.
+TEST(SampleBezierSegment, SamplesTheCubicAtSixteenthsFromTheStartVertex) {
+    std::mt19937 rng(99);
+    std::uniform_real_distribution<double> v(-50.0, 50.0);
+    for (int trial = 0; trial < 8; ++trial) {
+        const double p0x = v(rng), p0y = v(rng), ox = v(rng), oy = v(rng), ix = v(rng), iy = v(rng);
+        const double p3x = v(rng), p3y = v(rng);
+        double xs[16], ys[16];
+        sampleBezierSegment(p0x, p0y, ox, oy, ix, iy, p3x, p3y, xs, ys);
+        for (int k = 0; k < 16; ++k) {
+            const double t = k / 16.0, u = 1.0 - t;
+            const double bx = u * u * u * p0x + 3 * u * u * t * (p0x + ox) + 3 * u * t * t * (p3x + ix) + t * t * t * p3x;
+            const double by = u * u * u * p0y + 3 * u * u * t * (p0y + oy) + 3 * u * t * t * (p3y + iy) + t * t * t * p3y;
+            EXPECT_NEAR(xs[k], bx, 1e-9) << trial << " " << k;
+            EXPECT_NEAR(ys[k], by, 1e-9) << trial << " " << k;
         }
     }
-    EXPECT_LT(xs[15], 34.0);  // t = 15/16: the end vertex belongs to the next segment
-    // Tangents of a third of the chord along it: uniform speed, B(t) = P0 + t (P3 - P0).
-    sampleBezierSegment(0, 0, 16, 8, -16, -8, 48, 24, xs, ys);
-    for (int k = 0; k < 16; ++k) {
-        EXPECT_NEAR(xs[k], 3.0 * k, 1e-9);
-        EXPECT_NEAR(ys[k], 1.5 * k, 1e-9);
-    }
-    // A bent out tangent leaves the chord.
-    sampleBezierSegment(0, 0, 0, 30, 0, 0, 48, 0, xs, ys);
-    EXPECT_GT(ys[8], 5.0);
 }
 
+// Without inputs, a host to ask or its basic suite, no map and nothing written.
 TEST(BuildMaskPathMap, RefusesWithoutAHostToAsk) {
     float stale = 0.0f;
     float* map = &stale;  // must come back null
     int w = -1, h = -1;
     PF_InData in{};
-    in.width = 20;
-    in.height = 10;
     const AEGP_PluginID saved = processState().aegpPluginId;
     processState().aegpPluginId = 42;
-    // No basic suite: the suite handler throws, the build says no.
-    EXPECT_FALSE(buildMaskPathMap(&in, 20, 10, &map, &w, &h));
+    EXPECT_FALSE(buildMaskPathMap(&in, 20, 10, &map, &w, &h));  // no basic suite: the handler throws
     EXPECT_EQ(map, nullptr);
     EXPECT_FALSE(buildMaskPathMap(nullptr, 20, 10, &map, &w, &h));
     EXPECT_FALSE(buildMaskPathMap(&in, 0, 10, &map, &w, &h));
     EXPECT_FALSE(buildMaskPathMap(&in, 20, 10, nullptr, &w, &h));
-    in.appl_id = cindel::fourCharCode('P', 'r', 'M', 'r');
-    EXPECT_FALSE(buildMaskPathMap(&in, 20, 10, &map, &w, &h));
-    in.appl_id = 0;
-    processState().aegpPluginId = 0;
-    EXPECT_FALSE(buildMaskPathMap(&in, 20, 10, &map, &w, &h));
     EXPECT_EQ(map, nullptr);
     EXPECT_EQ(w, -1);
     processState().aegpPluginId = saved;
@@ -335,49 +298,37 @@ TEST_F(MaskHost, CurvedSegmentsFollowTheirTangents) {
     EXPECT_EQ(at(320, 180), 0.0f);
 }
 
-TEST_F(MaskHost, NoMasksOrOnlyDegenerateOutlinesGiveNoMap) {
-    EXPECT_FALSE(run());
-    EXPECT_TRUE(build.map.empty());
-    addMask({corner(50, 50)}, true);
-    addMask({}, false);
-    EXPECT_FALSE(run());
-    EXPECT_TRUE(build.map.empty());
-}
-
-TEST_F(MaskHost, PremiereAndMissingPluginIdAskNothing) {
-    addMask({corner(20, 20), corner(180, 20)}, false);
-    host.settings().poseAsPremierePro();
-    EXPECT_FALSE(run());
-    host.settings().poseAsPremierePro(false);
-    processState().aegpPluginId = 0;
-    EXPECT_FALSE(run());
-    EXPECT_EQ(host.aegp().masksGiven(), 0);
-    EXPECT_EQ(host.suites().acquireCount("AEGP Layer Mask Suite", 7), 0);
-}
-
-TEST_F(MaskHost, WithheldSuitesEndTheBuildWithNothingLeaked) {
-    addMask({corner(20, 20), corner(180, 20), corner(180, 80)}, true);
-    for (auto [name, version] : {std::pair{"AEGP Layer Mask Suite", 7},
-                                 {"AEGP Mask Outline Suite", 5},
-                                 {"AEGP Stream Suite", 11},
-                                 {"AEGP Layer Suite", 14}}) {
-        host.suites().withhold(name, version);
+// Each of these ends the build with no map and every handle given back: no masks or only
+// degenerate outlines, Premiere, no plugin id, an effect layer the composition does not know, and
+// each suite the build needs withheld. The same build then succeeds.
+TEST_F(MaskHost, RefusalsGiveNoMapAndLeakNothing) {
+    const auto withhold = [&](const char* name, int32 version) {
+        return [=, this] { host.suites().withhold(name, version); };
+    };
+    const std::pair<const char*, std::function<void()>> cases[] = {
+        {"degenerate outlines", [&] { layer().masks = {}; addMask({corner(50, 50)}, true); addMask({}, false); }},
+        {"premiere", [&] { host.settings().poseAsPremierePro(); }},
+        {"no plugin id", [&] { processState().aegpPluginId = 0; }},
+        {"unknown layer", [&] { instance->setLayerId(999); }},
+        {"mask suite", withhold("AEGP Layer Mask Suite", 7)},
+        {"outline suite", withhold("AEGP Mask Outline Suite", 5)},
+        {"stream suite", withhold("AEGP Stream Suite", 11)},
+        {"layer suite", withhold("AEGP Layer Suite", 14)},
+    };
+    EXPECT_FALSE(run());  // no masks at all
+    for (const auto& [name, refuse] : cases) {
+        addMask({corner(20, 20), corner(180, 20), corner(180, 80)}, true);
+        refuse();
         EXPECT_FALSE(run()) << name;
         EXPECT_TRUE(build.map.empty()) << name;
+        layer().masks.clear();
         host.suites().restoreAll();
+        host.settings().poseAsPremierePro(false);
+        processState().aegpPluginId = host.builtinSuites().pluginIdToGive;
+        instance->setLayerId(layerId);
     }
-    EXPECT_TRUE(run());  // and nothing was left behind to spoil the next build
-}
-
-TEST_F(MaskHost, EffectLayerOutsideTheCompositionGivesNoMap) {
-    addMask({corner(20, 20), corner(180, 20), corner(180, 80)}, true);
     addMask({corner(20, 20), corner(180, 20)}, false);
-    // The layer's id is unknown to the composition: its lookup fails, before any mask is taken.
-    instance->setLayerId(999);
-    EXPECT_FALSE(run());
-    instance->setLayerId(layerId);
-    ASSERT_TRUE(run());
-    EXPECT_EQ(host.aegp().masksGiven(), 2);
+    EXPECT_TRUE(run());
 }
 
 }  // namespace

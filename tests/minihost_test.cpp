@@ -148,50 +148,9 @@ TEST_F(MinihostTest, ParameterDefinitionsAreCollectedWithTheirStringsCopied) {
     ParamDefinition copy = mode;
     EXPECT_NE(copy.def.u.pd.u.namesptr, mode.def.u.pd.u.namesptr);
     EXPECT_STREQ(copy.def.u.pd.u.namesptr, "Soft|Hard|Wild");
-
-    // Outside parameter set-up add_param is refused.
-    PF_Err err = PF_Err_NONE;
-    inCommand([&](PF_InData* in) {
-        PF_ParamDef def{};
-        def.param_type = PF_Param_FLOAT_SLIDER;
-        err = PF_ADD_PARAM(in, -1, &def);
-    });
-    EXPECT_EQ(err, PF_Err_BAD_CALLBACK_PARAM);
-    EXPECT_EQ(host.definitions().size(), static_cast<std::size_t>(kFakeParamCount));
 }
 
-// Keys set by the host: linear between keys, the end values held outside them, hold keys and
-// popups stepping, the same instant at any time scale. Expectations are worked by hand.
-TEST_F(MinihostTest, KeyedValuesAtHostTimes) {
-    instance->addKeyframe(kScale, HostTime{24, 24}, ParamValue::floatSlider(1.0));
-    instance->addKeyframe(kScale, HostTime{72, 24}, ParamValue::floatSlider(3.0), Interpolation::Hold);
-    instance->addKeyframe(kScale, HostTime{96, 24}, ParamValue::floatSlider(5.0));
-    instance->addKeyframe(kMode, HostTime{0, 24}, ParamValue::popup(1));
-    instance->addKeyframe(kMode, HostTime{24, 24}, ParamValue::popup(3));
-    instance->addKeyframe(kEvolution, HostTime{0, 24}, ParamValue::angleDegrees(0));
-    instance->addKeyframe(kEvolution, HostTime{24, 24}, ParamValue::angleDegrees(90));
-    struct Case {
-        A_long time;
-        A_u_long scale;
-        double scaleValue;
-    };
-    for (const Case& c : {Case{0, 24, 1.0}, Case{24, 24, 1.0}, Case{48, 24, 2.0}, Case{54, 24, 2.25},
-                          Case{200, 100, 2.0}, Case{72, 24, 3.0}, Case{95, 24, 3.0}, Case{96, 24, 5.0},
-                          Case{1000, 24, 5.0}})
-        EXPECT_DOUBLE_EQ(checkout(kScale, c.time, c.scale).u.fs_d.value, c.scaleValue) << c.time << "/" << c.scale;
-    EXPECT_EQ(checkout(kMode, 23).u.pd.value, 1);
-    EXPECT_EQ(checkout(kMode, 24).u.pd.value, 3);
-    EXPECT_EQ(checkout(kEvolution, 12).u.ad.value, 45 << 16);
-
-    // Unkeyed parameters are static at their registered defaults, or at a set value.
-    EXPECT_EQ(checkout(kInvert).u.bd.value, 0);
-    EXPECT_EQ(checkout(kTint).u.cd.value.blue, 30);
-    instance->setCheckbox(kInvert, true);
-    EXPECT_EQ(checkout(kInvert, 500).u.bd.value, 1);
-    EXPECT_FLOAT_EQ(checkout(kScale).u.fs_d.valid_max, 5.0f);  // the registered definition around it
-}
-
-TEST_F(MinihostTest, PointsArePercentDefaultsInLayerPixelsScaledByTheDownsampleFactors) {
+TEST_F(MinihostTest, PointsArePercentDefaultsScaledByTheDownsampleFactorsAndAnglesAreFixedPoint) {
     auto point = [&](Instance* target = nullptr) {
         const PF_ParamDef def = checkout(kPosition, 0, 24, nullptr, target);
         return std::vector<double>{def.u.point3d_d.x_value, def.u.point3d_d.y_value, def.u.point3d_d.z_value};
@@ -208,9 +167,8 @@ TEST_F(MinihostTest, PointsArePercentDefaultsInLayerPixelsScaledByTheDownsampleF
     host.settings().setPreviewResolution(1);
     EXPECT_EQ(point(&other), (std::vector<double>{200, 150, 7}));
     EXPECT_EQ(point(), (std::vector<double>{30, 40, 10}));
-}
 
-TEST_F(MinihostTest, AnglesAreFixedPointDegrees) {
+    // Angles are 16.16 fixed-point degrees.
     EXPECT_EQ(checkout(kEvolution).u.ad.value, 30 << 16);
     instance->setAngle(kEvolution, 90.5);
     EXPECT_EQ(checkout(kEvolution).u.ad.value, 5931008);  // 90.5 × 65536
@@ -253,47 +211,10 @@ TEST_F(MinihostTest, OutOfRangeValuesAreRefusedButTheRawSetterPassesAnything) {
     EXPECT_EQ(checkout(kEvolution).u.ad.value, std::numeric_limits<PF_Fixed>::min());
 }
 
-// Every suite minihost offers can be withheld (the acquire fails and is counted) and restored; a
-// suite taken and not given back is visible. One table for the host's whole offer.
-TEST_F(MinihostTest, EachOfferedSuiteCanBeWithheldAndIsCountedWhenTaken) {
-    const std::pair<const char*, int32> offered[] = {
-        {kPFWorldSuite, kPFWorldSuiteVersion2},           {kAEGPUtilitySuite, kAEGPUtilitySuiteVersion6},
-        {kAEGPPFInterfaceSuite, kAEGPPFInterfaceSuiteVersion1},{kAEGPStreamSuite, kAEGPStreamSuiteVersion2},
-        {kAEGPStreamSuite, kAEGPStreamSuiteVersion6},     {kAEGPDynamicStreamSuite, kAEGPDynamicStreamSuiteVersion2},
-        {kAEGPEffectSuite, kAEGPEffectSuiteVersion4},     {kAEGPKeyframeSuite, kAEGPKeyframeSuiteVersion4},
-        {kAEGPLayerSuite, kAEGPLayerSuiteVersion8},       {kAEGPCompSuite, kAEGPCompSuiteVersion11},
-        {kAEGPMaskSuite, kAEGPMaskSuiteVersion6},         {kAEGPMaskOutlineSuite, kAEGPMaskOutlineSuiteVersion3}};
-    for (const auto& [name, version] : offered) {
-        SCOPED_TRACE(std::string(name) + " " + std::to_string(version));
-        ASSERT_TRUE(host.suites().isOffered(name, version));
-        SPErr acquired = kSPNoError;
-        const void* suite = &acquired;
-        host.suites().withhold(name, version);
-        inCommand([&](PF_InData* in) { acquired = in->pica_basicP->AcquireSuite(name, version, &suite); });
-        EXPECT_NE(acquired, kSPNoError);
-        EXPECT_EQ(suite, nullptr);
-        EXPECT_EQ(host.suites().failedAcquireCount(name, version), 1);
-        host.suites().restore(name, version);
-        inCommand([&](PF_InData* in) {
-            acquired = in->pica_basicP->AcquireSuite(name, version, &suite);
-            in->pica_basicP->ReleaseSuite(name, version);
-        });
-        EXPECT_EQ(acquired, kSPNoError);
-        EXPECT_NE(suite, nullptr);
-        EXPECT_EQ(host.suites().outstanding(name, version), 0);
-    }
-    const void* suite = nullptr;
-    inCommand([&](PF_InData* in) {
-        EXPECT_NE(in->pica_basicP->AcquireSuite(kAEGPUtilitySuite, 12, &suite), kSPNoError);  // not offered
-        in->pica_basicP->AcquireSuite(kAEGPUtilitySuite, kAEGPUtilitySuiteVersion6, &suite);
-    });
-    ASSERT_EQ(host.suites().unbalanced().size(), 1u);
-    EXPECT_EQ(host.suites().unbalanced()[0].first, kAEGPUtilitySuite);
-}
-
 // Every suite a host registers is a whole published table: the host calls by slot position, so
 // each slot must be there, and one the effect has no business calling must answer an error and be
-// recorded rather than crash or succeed. Slot counts are the published ones.
+// recorded rather than crash or succeed. Slot counts are the published ones. Each suite can also
+// be withheld, when acquiring it fails and is counted, and restored.
 TEST_F(MinihostTest, EverySuiteIsAWholeTableAndUnusedSlotsAnswerAnErrorAndAreRecorded) {
     struct Published {
         const char* name;
@@ -334,6 +255,23 @@ TEST_F(MinihostTest, EverySuiteIsAWholeTableAndUnusedSlotsAnswerAnErrorAndAreRec
     EXPECT_EQ(unexpectedSlotCalls(),
               (std::vector<std::string>{"AEGP_LayerSuite8.AEGP_GetActiveLayer", "PF_UtilCallbacks.begin_sampling"}));
     clearUnexpectedSlotCalls();
+
+    for (const Published& p : published) {
+        SCOPED_TRACE(std::string(p.name) + " " + std::to_string(p.version));
+        host.suites().withhold(p.name, p.version);
+        const void* suite = &samplingErr;
+        SPErr withheld = kSPNoError, restored = kSPNoError;
+        inCommand([&](PF_InData* in) { withheld = in->pica_basicP->AcquireSuite(p.name, p.version, &suite); });
+        EXPECT_NE(withheld, kSPNoError);
+        EXPECT_EQ(suite, nullptr);
+        EXPECT_EQ(host.suites().failedAcquireCount(p.name, p.version), 1);
+        host.suites().restore(p.name, p.version);
+        inCommand([&](PF_InData* in) { restored = in->pica_basicP->AcquireSuite(p.name, p.version, &suite); });
+        EXPECT_EQ(restored, kSPNoError);
+        EXPECT_EQ(host.suites().outstanding(p.name, p.version), 1);  // taken and not given back
+        inCommand([&](PF_InData* in) { in->pica_basicP->ReleaseSuite(p.name, p.version); });
+    }
+    EXPECT_TRUE(host.suites().unbalanced().empty());
 }
 
 TEST_F(MinihostTest, EachInstanceKeepsItsOwnSequenceDataUntilSetDown) {
@@ -391,28 +329,28 @@ TEST_F(MinihostTest, UserChangedParamTakesBackOnlyValuesFlaggedAsChanged) {
 // A smart-render pair like the real effect's: the input and the layer parameter (under id 999)
 // are checked out and the time mixed into the cache identity; the render fills the output and
 // marks in blue whether the layer's pixels came.
-void installFakeRender(FakeEffect& fake, PF_Err* outputErr) {
+void installFakeRender(FakeEffect& fake, PF_InData* seen) {
     fake.handlers[PF_Cmd_SMART_PRE_RENDER] = [](PF_InData* in, PF_OutData*, PF_ParamDef**, void* extra) -> PF_Err {
         auto* pre = static_cast<PF_PreRenderExtra*>(extra);
-        PF_CheckoutResult input;
+        PF_CheckoutResult input, source;
         if (PF_Err err = pre->cb->checkout_layer(in->effect_ref, 0, 0, &pre->input->output_request, in->current_time,
                                                  in->time_step, in->time_scale, &input))
             return err;
         pre->output->result_rect = input.result_rect;
         pre->output->max_result_rect = input.max_result_rect;
-        PF_CheckoutResult source;
         pre->cb->checkout_layer(in->effect_ref, kSource, 999, &pre->input->output_request, in->current_time,
                                 in->time_step, in->time_scale, &source);
-        if (pre->cb->GuidMixInPtr) pre->cb->GuidMixInPtr(in->effect_ref, sizeof in->current_time, &in->current_time);
+        pre->cb->GuidMixInPtr(in->effect_ref, sizeof in->current_time, &in->current_time);
         return PF_Err_NONE;
     };
-    fake.handlers[PF_Cmd_SMART_RENDER] = [outputErr](PF_InData* in, PF_OutData*, PF_ParamDef**, void* extra) -> PF_Err {
+    fake.handlers[PF_Cmd_SMART_RENDER] = [seen](PF_InData* in, PF_OutData*, PF_ParamDef**, void* extra) -> PF_Err {
+        *seen = *in;
         auto* smart = static_cast<PF_SmartRenderExtra*>(extra);
         PF_EffectWorld *input = nullptr, *output = nullptr, *source = nullptr;
         if (PF_Err err = smart->cb->checkout_layer_pixels(in->effect_ref, 0, &input)) return err;
-        if ((*outputErr = smart->cb->checkout_output(in->effect_ref, &output))) return *outputErr;
+        if (PF_Err err = smart->cb->checkout_output(in->effect_ref, &output)) return err;
         smart->cb->checkout_layer_pixels(in->effect_ref, 999, &source);
-        for (A_long y = 0; output && y < output->height; ++y) {
+        for (A_long y = 0; y < output->height; ++y) {
             auto* row = reinterpret_cast<PF_Pixel8*>(reinterpret_cast<char*>(output->data) + y * output->rowbytes);
             for (A_long x = 0; x < output->width; ++x) row[x] = PF_Pixel8{255, 60, 0, A_u_char(source ? 1 : 0)};
         }
@@ -421,36 +359,12 @@ void installFakeRender(FakeEffect& fake, PF_Err* outputErr) {
     };
 }
 
-TEST_F(MinihostTest, SmartRenderHandsOutCheckedOutPixelsAndTheOutput) {
-    PF_Err outputErr = PF_Err_NONE;
-    installFakeRender(fake, &outputErr);
-    Instance& target = host.addInstance(6, 4);
-    World source(3, 3, 8), output(6, 4, 8, 8);
-    target.setLayer(kSource, source);
-    ASSERT_EQ(host.renderFrame(target, output), PF_Err_NONE);
-    EXPECT_EQ(output.pixel8(5, 3).red, 60);
-    EXPECT_EQ(output.pixel8(5, 3).blue, 1);
-    EXPECT_TRUE(output.paddingIntact());
-    EXPECT_EQ(target.outputCheckouts(), 1);
-    EXPECT_EQ(target.pixelCheckouts().at(1).world, source.get());
-    EXPECT_EQ(target.pixelCheckoutsOutstanding(), 1);  // the fake never checks 999 back in
-
-    // Pixels of an id whose pre-render checkout failed are refused.
-    host.faults().layerCheckout[kSource] = PF_Err_INTERNAL_STRUCT_DAMAGED;
-    ASSERT_EQ(host.renderFrame(target, output), PF_Err_NONE);
-    EXPECT_EQ(target.pixelCheckouts().at(1).result, PF_Err_BAD_CALLBACK_PARAM);
-    EXPECT_EQ(output.pixel8(0, 0).blue, 0);
-}
-
+// The smart hand-over at the host's resolutions, written out: the whole-layer request is
+// ⌈64 / f⌉ × ⌈48 / f⌉, the layer's extent rounds outward, its own size is not scaled, PF_InData
+// keeps the layer's size, and the layer's preview pixels are box means of its full ones.
 TEST_F(MinihostTest, PreviewResolutionShrinksRequestsCheckoutsAndPixelsButNotInDataSizes) {
-    PF_Err outputErr = PF_Err_NONE;
-    installFakeRender(fake, &outputErr);
     PF_InData seen{};
-    const FakeHandler render = fake.handlers[PF_Cmd_SMART_RENDER];
-    fake.handlers[PF_Cmd_SMART_RENDER] = [&](PF_InData* in, PF_OutData* out, PF_ParamDef** p, void* extra) -> PF_Err {
-        seen = *in;
-        return render(in, out, p, extra);
-    };
+    installFakeRender(fake, &seen);
     Instance& target = host.addInstance(64, 48);
     World input(64, 48, 8);
     target.setInputLayer(input);
@@ -459,40 +373,45 @@ TEST_F(MinihostTest, PreviewResolutionShrinksRequestsCheckoutsAndPixelsButNotInD
     for (A_long y = 0; y < 4; ++y)
         for (A_long x = 0; x < 6; ++x) source.pixel8(x, y) = PF_Pixel8{A_u_char(10 * x + 40 * y), 0, 0, 0};
     target.setLayer(kSource, LayerSource{&source, PF_LRect{-2, -2, 4, 2}, 6, 4});
-
-    // What the host does at Half and Quarter, written out: the whole-layer request is
-    // ⌈64 / f⌉ × ⌈48 / f⌉, the layer's extent rounds outward, PF_InData keeps the layer's size.
+    host.settings().setFrame(9);
     struct Preview {
         int factor;
         PF_LRect request, sourceExtent;
     };
-    for (const Preview& p : {Preview{2, {0, 0, 32, 24}, {-1, -1, 2, 1}}, Preview{4, {0, 0, 16, 12}, {-1, -1, 1, 1}}}) {
+    for (const Preview& p : {Preview{1, {0, 0, 64, 48}, {-2, -2, 4, 2}}, Preview{2, {0, 0, 32, 24}, {-1, -1, 2, 1}},
+                             Preview{4, {0, 0, 16, 12}, {-1, -1, 1, 1}}}) {
         SCOPED_TRACE("preview at 1/" + std::to_string(p.factor));
         host.settings().setPreviewResolution(p.factor);
-        PreRenderResult pre = host.preRender(target);
+        const PreRenderResult pre = host.preRender(target);
         ASSERT_EQ(pre.result, PF_Err_NONE);
         EXPECT_EQ(pre.output.result_rect.right, p.request.right);
         EXPECT_EQ(pre.output.result_rect.bottom, p.request.bottom);
-        const PF_CheckoutResult& answer = pre.layerCheckouts.at(1).answer;
-        EXPECT_EQ(answer.max_result_rect.left, p.sourceExtent.left);
-        EXPECT_EQ(answer.max_result_rect.top, p.sourceExtent.top);
-        EXPECT_EQ(answer.max_result_rect.right, p.sourceExtent.right);
-        EXPECT_EQ(answer.max_result_rect.bottom, p.sourceExtent.bottom);
-        EXPECT_EQ(answer.ref_width, 6) << "the layer's own size is not scaled";
+        const LayerCheckout& checkout = pre.layerCheckouts.at(1);
+        EXPECT_EQ(checkout.checkoutId, 999);
+        EXPECT_EQ(checkout.whatTime, 9);
+        EXPECT_EQ(checkout.answer.max_result_rect.left, p.sourceExtent.left);
+        EXPECT_EQ(checkout.answer.max_result_rect.top, p.sourceExtent.top);
+        EXPECT_EQ(checkout.answer.max_result_rect.right, p.sourceExtent.right);
+        EXPECT_EQ(checkout.answer.max_result_rect.bottom, p.sourceExtent.bottom);
+        EXPECT_EQ(checkout.answer.ref_width, 6);
+        A_long mixedTime = 0;
+        ASSERT_EQ(pre.guidMixes.at(0).size(), sizeof mixedTime);
+        std::memcpy(&mixedTime, pre.guidMixes[0].data(), sizeof mixedTime);
+        EXPECT_EQ(mixedTime, 9);
 
-        World output(p.request.right, p.request.bottom, 8);
+        World output(p.request.right, p.request.bottom, 8, 8);
         ASSERT_EQ(host.renderFrame(target, output), PF_Err_NONE);
+        EXPECT_EQ(output.pixel8(p.request.right - 1, p.request.bottom - 1).blue, 1);
+        EXPECT_TRUE(output.paddingIntact());
         EXPECT_EQ(seen.width, 64);
         EXPECT_EQ(seen.height, 48);
         EXPECT_EQ(seen.downsample_x.den, A_u_long(p.factor));
         EXPECT_EQ(seen.downsample_y.den, A_u_long(p.factor));
         ASSERT_EQ(target.pixelCheckouts().size(), 2u);
         const PF_EffectWorld* input0 = target.pixelCheckouts()[0].world;
-        ASSERT_NE(input0, nullptr);
         EXPECT_EQ(input0->width, p.request.right);
         EXPECT_EQ(input0->height, p.request.bottom);
-        // Preview pixel (0, 0) of the source covers layer pixels 2 … 2 + f − 1 of both axes, cut
-        // to the layer, and is their mean.
+        // Pixel (0, 0) of the cut covers layer pixels 2 … 2 + f − 1 of both axes, cut to the layer.
         const PF_EffectWorld* cut = target.pixelCheckouts()[1].world;
         ASSERT_NE(cut, nullptr);
         EXPECT_EQ(cut->width, p.sourceExtent.right);
@@ -503,10 +422,18 @@ TEST_F(MinihostTest, PreviewResolutionShrinksRequestsCheckoutsAndPixelsButNotInD
             for (int x = 2; x < std::min(6, 2 + p.factor); ++x, ++count) sum += 10 * x + 40 * y;
         EXPECT_EQ(static_cast<const PF_Pixel8*>(cut->data)->alpha, A_u_char(std::lround(sum / count)));
     }
-    host.settings().setPreviewResolution(1);
-    World output(64, 48, 8);
+    EXPECT_EQ(target.pixelCheckoutsOutstanding(), 1);  // the fake never checks 999 back in
+
+    // No layer chosen: the checkout succeeds empty and no pixels come. Pixels of an id whose
+    // pre-render checkout failed are refused.
+    target.clearLayer(kSource);
+    EXPECT_EQ(host.preRender(target).layerCheckouts.at(1).answer.max_result_rect.right, 0);
+    target.setLayer(kSource, source);
+    host.faults().layerCheckout[kSource] = PF_Err_INTERNAL_STRUCT_DAMAGED;
+    World output(16, 12, 8);
     ASSERT_EQ(host.renderFrame(target, output), PF_Err_NONE);
-    EXPECT_EQ(target.pixelCheckouts()[1].world->width, 4) << "full resolution cuts the layer itself";
+    EXPECT_EQ(target.pixelCheckouts().at(1).result, PF_Err_BAD_CALLBACK_PARAM);
+    EXPECT_EQ(output.pixel8(0, 0).blue, 0);
 }
 
 TEST(MinihostPluginLibraryTest, LoadFailuresNameTheFileAndTheReason) {
