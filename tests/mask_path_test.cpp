@@ -21,6 +21,7 @@
 #include "minihost/aegp_suites.h"
 #include "minihost/composition.h"
 #include "minihost/host.h"
+#include "minihost_fake.h"
 
 namespace cindel {
 namespace {
@@ -161,30 +162,6 @@ TEST(BuildMaskPathMap, RefusesWithoutAHostToAsk) {
     processState().aegpPluginId = saved;
 }
 
-// ---------------------------------------------------------------------------------------------
-// Through minihost: a stand-in effect that builds the map during a command, so that the suites
-// answer from the composition as they do for the effect.
-
-struct MaskBuild {
-    bool isBuilt = false;
-    std::vector<float> map;
-    int width = 0, height = 0;
-};
-MaskBuild* gBuild = nullptr;
-
-PF_Err buildInCommand(PF_Cmd, PF_InData* in, PF_OutData*, PF_ParamDef**, PF_LayerDef*, void*) {
-    float* map = nullptr;
-    int w = 0, h = 0;
-    gBuild->isBuilt = buildMaskPathMap(in, in->width, in->height, &map, &w, &h);
-    if (map) {
-        gBuild->map.assign(map, map + size_t(w) * size_t(h));
-        gBuild->width = w;
-        gBuild->height = h;
-        delete[] map;
-    }
-    return PF_Err_NONE;
-}
-
 minihost::MaskVertex corner(double x, double y) {
     minihost::MaskVertex v;
     v.x = x;
@@ -192,10 +169,12 @@ minihost::MaskVertex corner(double x, double y) {
     return v;
 }
 
-class MaskHost : public ::testing::Test {
+// Through minihost: the map built inside a command of a stand-in effect, so that the suites answer
+// from the composition as they do for the effect, at PF_InData's size as the frame driver asks.
+class MaskHost : public minihost::FakeEffectTest {
 protected:
     void SetUp() override {
-        gBuild = &build;
+        FakeEffectTest::SetUp();
         savedPluginId = processState().aegpPluginId;
         processState().aegpPluginId = host.builtinSuites().pluginIdToGive;
         composition->width = 640;
@@ -220,7 +199,7 @@ protected:
         EXPECT_EQ(host.aegp().liveStreamValues(), 0);
         EXPECT_TRUE(host.suites().unbalanced().empty());
         processState().aegpPluginId = savedPluginId;
-        gBuild = nullptr;
+        FakeEffectTest::TearDown();
     }
 
     minihost::Layer& layer() { return *composition->layerById(layerId); }
@@ -231,18 +210,28 @@ protected:
         layer().masks.push_back(mask);
     }
     bool run() {
-        build = MaskBuild{};
-        host.send(PF_Cmd_SMART_RENDER, nullptr, instance);
-        return build.isBuilt;
+        bool isBuilt = false;
+        map.clear();
+        inCommand([&](PF_InData* in) {
+            float* built = nullptr;
+            int w = 0, h = 0;
+            isBuilt = buildMaskPathMap(in, in->width, in->height, &built, &w, &h);
+            EXPECT_EQ(isBuilt, built != nullptr);
+            if (built) {
+                EXPECT_EQ(w, 640);
+                EXPECT_EQ(h, 360);
+                map.assign(built, built + size_t(w) * size_t(h));
+            }
+            delete[] built;
+        });
+        return isBuilt;
     }
-    float at(int x, int y) const { return build.map[size_t(y * build.width + x)]; }
+    float at(int x, int y) const { return map[size_t(y * 640 + x)]; }
 
-    MaskBuild build;
+    std::vector<float> map;
     AEGP_PluginID savedPluginId = 0;
-    minihost::Host host{&buildInCommand};
     std::shared_ptr<minihost::Composition> composition = std::make_shared<minihost::Composition>();
     int layerId = 0;
-    minihost::Instance* instance = nullptr;
 };
 
 // At 1/2 and 1/4 the host shrinks the downsample factors, not PF_InData's size, and the outline
@@ -254,8 +243,6 @@ TEST_F(MaskHost, RectangleOnAHalfSizeLayerIsHalfSizeAroundTheAnchorAtEveryPrevie
         SCOPED_TRACE("preview at 1/" + std::to_string(factor));
         host.settings().setPreviewResolution(factor);
         ASSERT_TRUE(run());
-        EXPECT_EQ(build.width, 640);
-        EXPECT_EQ(build.height, 360);
         // Corners at (280, 165) and (360, 195), exactly on samples.
         EXPECT_EQ(at(280, 165), 1.0f);
         EXPECT_EQ(at(360, 195), 1.0f);
@@ -266,7 +253,7 @@ TEST_F(MaskHost, RectangleOnAHalfSizeLayerIsHalfSizeAroundTheAnchorAtEveryPrevie
         EXPECT_EQ(at(320, 158), 0.0f);  // 7 pixels outside
         EXPECT_EQ(at(240, 145), 0.0f);  // where the unscaled corner would be
         // A soft frame of half-width 5 along a 240-pixel outline holds about 5 × 240 in value.
-        const float total = std::accumulate(build.map.begin(), build.map.end(), 0.0f);
+        const float total = std::accumulate(map.begin(), map.end(), 0.0f);
         EXPECT_NEAR(total, 5.0f * 240.0f, 0.15f * 5.0f * 240.0f);
     }
 }
@@ -320,7 +307,7 @@ TEST_F(MaskHost, RefusalsGiveNoMapAndLeakNothing) {
         addMask({corner(20, 20), corner(180, 20), corner(180, 80)}, true);
         refuse();
         EXPECT_FALSE(run()) << name;
-        EXPECT_TRUE(build.map.empty()) << name;
+        EXPECT_TRUE(map.empty()) << name;
         layer().masks.clear();
         host.suites().restoreAll();
         host.settings().poseAsPremierePro(false);

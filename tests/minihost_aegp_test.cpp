@@ -1,8 +1,11 @@
-// Tests of minihost's AEGP suites for parameter streams, against a fake effect in this process:
-// keyframes the effect writes through the Keyframe Suite are what checkout_param reads at later
-// times (linear, hold, and Bézier played as linear), keys are replaced and deleted on the same
-// streams, times move by the layer's start, hidden flags are kept per instance and parameter, and
-// a user change's out flags are honoured (a control refresh answered with PF_Cmd_UPDATE_PARAMS_UI).
+// Tests of minihost's AEGP suites, called as the effect calls them from inside a command of a fake
+// effect in this process. Parameter streams: keyframes the effect writes through the Keyframe
+// Suite are what checkout_param reads at later times (linear, hold, and Bézier played as linear),
+// times move by the layer's start, hidden flags are kept per instance, a user change's refresh is
+// answered with PF_Cmd_UPDATE_PARAMS_UI. The composition: the layer stack by index and by id,
+// object types, transforms and streams of animated layers, lights, the effect camera, motion-blur
+// flags, refusals, and a host without a composition. Mask outlines are read by the path emitter's
+// tests.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -46,17 +49,48 @@ PF_Err registerParams(PF_InData* in, PF_OutData* out) {
 
 struct Suites : HeldSuites {
     const AEGP_PFInterfaceSuite1* pf = nullptr;
-    const AEGP_StreamSuite2* stream = nullptr;
+    const AEGP_StreamSuite2* effectStream = nullptr;  // the version the effect edits its keys with
+    const AEGP_StreamSuite6* stream = nullptr;
     const AEGP_DynamicStreamSuite2* dynamic = nullptr;
     const AEGP_EffectSuite4* effect = nullptr;
     const AEGP_KeyframeSuite4* keys = nullptr;
+    const AEGP_LayerSuite8* layer = nullptr;
+    const AEGP_CompSuite11* comp = nullptr;
+    const AEGP_MaskSuite6* mask = nullptr;
 
     explicit Suites(PF_InData* in) : HeldSuites(in) {
         acquire(kAEGPPFInterfaceSuite, kAEGPPFInterfaceSuiteVersion1, &pf);
-        acquire(kAEGPStreamSuite, kAEGPStreamSuiteVersion2, &stream);
+        acquire(kAEGPStreamSuite, kAEGPStreamSuiteVersion2, &effectStream);
+        acquire(kAEGPStreamSuite, kAEGPStreamSuiteVersion6, &stream);
         acquire(kAEGPDynamicStreamSuite, kAEGPDynamicStreamSuiteVersion2, &dynamic);
         acquire(kAEGPEffectSuite, kAEGPEffectSuiteVersion4, &effect);
         acquire(kAEGPKeyframeSuite, kAEGPKeyframeSuiteVersion4, &keys);
+        acquire(kAEGPLayerSuite, kAEGPLayerSuiteVersion8, &layer);
+        acquire(kAEGPCompSuite, kAEGPCompSuiteVersion11, &comp);
+        acquire(kAEGPMaskSuite, kAEGPMaskSuiteVersion6, &mask);
+    }
+    AEGP_LayerH effectLayer() const {
+        AEGP_LayerH layerH = nullptr;
+        EXPECT_EQ(pf->AEGP_GetEffectLayer(in_->effect_ref, &layerH), A_Err_NONE);
+        return layerH;
+    }
+    AEGP_CompH compOf(AEGP_LayerH layerH) const {
+        AEGP_CompH compH = nullptr;
+        EXPECT_EQ(layer->AEGP_GetLayerParentComp(layerH, &compH), A_Err_NONE);
+        return compH;
+    }
+    AEGP_LayerH layerAt(A_long index) const {
+        AEGP_LayerH layerH = nullptr;
+        EXPECT_EQ(layer->AEGP_GetCompLayerByIndex(compOf(effectLayer()), index, &layerH), A_Err_NONE);
+        return layerH;
+    }
+    AEGP_StreamVal2 streamValue(AEGP_LayerH layerH, AEGP_LayerStream which, AEGP_LTimeMode mode, A_Time time,
+                                AEGP_StreamType expectedType) const {
+        AEGP_StreamVal2 value{};
+        AEGP_StreamType type = AEGP_StreamType_NO_DATA;
+        EXPECT_EQ(stream->AEGP_GetLayerStreamValue(layerH, which, mode, &time, false, &value, &type), A_Err_NONE);
+        EXPECT_EQ(type, expectedType);
+        return value;
     }
 };
 
@@ -66,9 +100,9 @@ void editStream(PF_InData* in, PF_ParamIndex index, const std::function<void(con
     AEGP_EffectRefH effect = nullptr;
     ASSERT_EQ(s.pf->AEGP_GetNewEffectForEffect(kPluginId, in->effect_ref, &effect), A_Err_NONE);
     AEGP_StreamRefH stream = nullptr;
-    ASSERT_EQ(s.stream->AEGP_GetNewEffectStreamByIndex(kPluginId, effect, index, &stream), A_Err_NONE);
+    ASSERT_EQ(s.effectStream->AEGP_GetNewEffectStreamByIndex(kPluginId, effect, index, &stream), A_Err_NONE);
     edit(s, stream);
-    EXPECT_EQ(s.stream->AEGP_DisposeStream(stream), A_Err_NONE);
+    EXPECT_EQ(s.effectStream->AEGP_DisposeStream(stream), A_Err_NONE);
     EXPECT_EQ(s.effect->AEGP_DisposeEffect(effect), A_Err_NONE);
 }
 
@@ -200,6 +234,255 @@ TEST_F(MinihostAegpTest, AUserChangeAskingForARefreshRunsTheVisibilityRulePerIns
     ASSERT_EQ(host.userChangedParam(*instance, kProgress), PF_Err_NONE);
     EXPECT_EQ(host.rerenderRequests(), 2);
     EXPECT_EQ(host.commandCount(PF_Cmd_UPDATE_PARAMS_UI), 3);
+}
+
+// Index of each layer of the test composition, top first.
+enum TestLayer : int { kKeyLight = 0, kTitle = 1, kLogo = 2, kEffect = 3, kHiddenSolid = 4, kLayerCount = 5 };
+
+Layer layerOf(LayerType type, A_long width, A_long height) {
+    Layer layer;
+    layer.type = type;
+    layer.width = width;
+    layer.height = height;
+    return layer;
+}
+
+// A 200 × 100 composition with motion blur: a key light moving from (10, 20, -100) at 0 s to
+// (110, 40, -300) at 2 s, a text layer, a motion-blurred 64 × 32 image at 200 % × 50 % that starts
+// at 0.5 s and moves from x 100 to 120 over its first second, the effect's layer, a hidden solid.
+std::shared_ptr<Composition> testComposition() {
+    auto comp = std::make_shared<Composition>();
+    comp->width = 200;
+    comp->height = 100;
+    comp->hasMotionBlur = true;
+    Layer light = layerOf(LayerType::Light, 0, 0);
+    light.position.addKey(0.0, Vec3{10, 20, -100});
+    light.position.addKey(2.0, Vec3{110, 40, -300});
+    light.lightColor = Rgb{1.0, 0.5, 0.25};
+    light.lightIntensity = 250.0;
+    comp->addLayer(light);
+    Layer title = layerOf(LayerType::Image, 40, 20);
+    title.isText = true;
+    comp->addLayer(title);
+    Layer logo = layerOf(LayerType::Image, 64, 32);
+    logo.startSeconds = 0.5;
+    logo.hasMotionBlur = true;
+    logo.anchor = Vec3{32, 16, 0};
+    logo.position.addKey(0.5, Vec3{100, 50, 0});
+    logo.position.addKey(1.5, Vec3{120, 50, 0});
+    logo.scale = Vec3{200, 50, 100};
+    comp->addLayer(logo);
+    comp->addLayer(layerOf(LayerType::Effect, 200, 100));
+    Layer solid = layerOf(LayerType::Solid, 10, 10);
+    solid.isVisible = false;
+    comp->addLayer(solid);
+    return comp;
+}
+
+class MinihostCompositionTest : public FakeEffectTest {
+protected:
+    void SetUp() override {
+        FakeEffectTest::SetUp();
+        ASSERT_EQ(host.start(), PF_Err_NONE);
+        comp = testComposition();
+        host.setComposition(comp);
+        instance = &host.addInstance(200, 100);
+        instance->setLayerId(comp->layer(kEffect).id);
+    }
+    void TearDown() override {
+        EXPECT_EQ(host.aegp().liveStreams(), 0);
+        EXPECT_TRUE(host.suites().unbalanced().empty());
+        FakeEffectTest::TearDown();
+    }
+
+    std::shared_ptr<Composition> comp;
+};
+
+TEST_F(MinihostCompositionTest, LayersByIndexAndByIdWithTheirObjectTypes) {
+    Layer camera = layerOf(LayerType::Camera, 0, 0);
+    comp->addLayer(camera);
+    inCommand([&](PF_InData* in) {
+        Suites s(in);
+        AEGP_LayerH self = s.effectLayer();
+        AEGP_CompH compH = s.compOf(self);
+        A_long count = 0;
+        ASSERT_EQ(s.layer->AEGP_GetCompNumLayers(compH, &count), A_Err_NONE);
+        ASSERT_EQ(count, kLayerCount + 1);
+        const AEGP_ObjectType expected[] = {AEGP_ObjectType_LIGHT, AEGP_ObjectType_TEXT, AEGP_ObjectType_AV,
+                                            AEGP_ObjectType_AV,    AEGP_ObjectType_AV,   AEGP_ObjectType_CAMERA};
+        for (A_long i = 0; i < count; ++i) {
+            AEGP_LayerH layerH = s.layerAt(i);
+            AEGP_ObjectType type = -1;
+            EXPECT_EQ(s.layer->AEGP_GetLayerObjectType(layerH, &type), A_Err_NONE);
+            EXPECT_EQ(type, expected[i]) << "layer " << i;
+            AEGP_LayerIDVal id = 0;
+            EXPECT_EQ(s.layer->AEGP_GetLayerID(layerH, &id), A_Err_NONE);
+            EXPECT_EQ(id, comp->layer(i).id);
+            AEGP_LayerH byId = nullptr;
+            EXPECT_EQ(s.layer->AEGP_GetLayerFromLayerID(compH, id, &byId), A_Err_NONE);
+            EXPECT_EQ(byId, layerH);
+        }
+        EXPECT_EQ(self, s.layerAt(kEffect));
+
+        // Indices past either end, unknown ids and foreign handles are refused with a null answer.
+        AEGP_LayerH none = self;
+        EXPECT_NE(s.layer->AEGP_GetCompLayerByIndex(compH, count, &none), A_Err_NONE);
+        EXPECT_EQ(none, nullptr);
+        EXPECT_NE(s.layer->AEGP_GetCompLayerByIndex(compH, -1, &none), A_Err_NONE);
+        EXPECT_NE(s.layer->AEGP_GetLayerFromLayerID(compH, 999, &none), A_Err_NONE);
+        EXPECT_NE(s.layer->AEGP_GetLayerFromLayerID(compH, 0, &none), A_Err_NONE);
+        EXPECT_EQ(none, nullptr);
+        EXPECT_NE(s.layer->AEGP_GetCompNumLayers(reinterpret_cast<AEGP_CompH>(&count), &count), A_Err_NONE);
+        AEGP_ObjectType type = 0;
+        EXPECT_NE(s.layer->AEGP_GetLayerObjectType(nullptr, &type), A_Err_NONE);
+    });
+}
+
+// Transforms and streams at composition times, expectations worked from the keys: the light half
+// way between its keys at 1 s; the logo (anchor to the origin, then scale, then position) at 1 s,
+// and at layer time 0.25 s, which is composition time 0.75 s.
+TEST_F(MinihostCompositionTest, TransformsAndStreamsFollowTheKeysAtTheirTimes) {
+    inCommand([&](PF_InData* in) {
+        Suites s(in);
+        AEGP_LayerH light = s.layerAt(kKeyLight), logo = s.layerAt(kLogo);
+        A_Matrix4 m{};
+        const A_Time start{0, 24}, oneSecond{24, 24};
+        ASSERT_EQ(s.layer->AEGP_GetLayerToWorldXform(light, &start, &m), A_Err_NONE);
+        EXPECT_DOUBLE_EQ(m.mat[3][2], -100.0);
+        ASSERT_EQ(s.layer->AEGP_GetLayerToWorldXform(light, &oneSecond, &m), A_Err_NONE);
+        EXPECT_DOUBLE_EQ(m.mat[3][0], 60.0);
+        EXPECT_DOUBLE_EQ(m.mat[3][1], 30.0);
+        EXPECT_DOUBLE_EQ(m.mat[3][2], -200.0);
+        EXPECT_DOUBLE_EQ(m.mat[0][0], 1.0);  // a light keeps no rotation
+        ASSERT_EQ(s.layer->AEGP_GetLayerToWorldXform(logo, &oneSecond, &m), A_Err_NONE);
+        EXPECT_DOUBLE_EQ(m.mat[0][0], 2.0);
+        EXPECT_DOUBLE_EQ(m.mat[1][1], 0.5);
+        EXPECT_DOUBLE_EQ(m.mat[3][0], 110.0 - 2.0 * 32.0);
+        EXPECT_DOUBLE_EQ(m.mat[3][1], 50.0 - 0.5 * 16.0);
+        const A_Time noScale{24, 0};
+        EXPECT_NE(s.layer->AEGP_GetLayerToWorldXform(light, &noScale, &m), A_Err_NONE);
+
+        const auto comp = AEGP_LTimeMode_CompTime;
+        EXPECT_DOUBLE_EQ(s.streamValue(light, AEGP_LayerStream_INTENSITY, comp, start, AEGP_StreamType_OneD).one_d,
+                         250.0);
+        const AEGP_ColorVal color = s.streamValue(light, AEGP_LayerStream_COLOR, comp, start, AEGP_StreamType_COLOR).color;
+        EXPECT_EQ((std::vector<double>{color.alphaF, color.redF, color.greenF, color.blueF}),
+                  (std::vector<double>{1.0, 1.0, 0.5, 0.25}));
+        EXPECT_DOUBLE_EQ(
+            s.streamValue(logo, AEGP_LayerStream_POSITION, comp, oneSecond, AEGP_StreamType_ThreeD_SPATIAL).three_d.x,
+            110.0);
+        EXPECT_DOUBLE_EQ(s.streamValue(logo, AEGP_LayerStream_POSITION, AEGP_LTimeMode_LayerTime, A_Time{1, 4},
+                                       AEGP_StreamType_ThreeD_SPATIAL)
+                             .three_d.x,
+                         105.0);
+        EXPECT_DOUBLE_EQ(s.streamValue(logo, AEGP_LayerStream_SCALE, comp, start, AEGP_StreamType_ThreeD).three_d.y,
+                         50.0);
+
+        // A stream the layer does not have and a missing time are refused, leaving the caller's value.
+        AEGP_StreamVal2 value{};
+        value.one_d = -7;
+        EXPECT_NE(s.stream->AEGP_GetLayerStreamValue(logo, AEGP_LayerStream_COLOR, comp, &start, false, &value, nullptr),
+                  A_Err_NONE);
+        EXPECT_NE(s.stream->AEGP_GetLayerStreamValue(logo, AEGP_LayerStream_POSITION, comp, nullptr, false, &value,
+                                                     nullptr),
+                  A_Err_NONE);
+        EXPECT_DOUBLE_EQ(value.one_d, -7.0);
+    });
+}
+
+// Before a camera layer starts the effect camera is the default one: 1.39 × the composition width
+// in front of its centre, looking along +z with +y down, its image plane the composition's size
+// (clamped to 16 bits). From the camera layer's start it is that layer.
+TEST_F(MinihostCompositionTest, EffectCameraIsTheDefaultCameraUntilACameraLayerStarts) {
+    Layer camera = layerOf(LayerType::Camera, 0, 0);
+    camera.startSeconds = 1.0;
+    camera.position = Vec3{100, 50, -500};
+    camera.pointOfInterest = Vec3{100, 50, 0};
+    camera.zoom = 400.0;
+    const int cameraId = comp->addLayer(camera).id;
+    A_Matrix4 m{};
+    A_FpLong distance = 0;
+    A_short width = 0, height = 0;
+    auto cameraAt = [&](A_Time time) {
+        AEGP_LayerH cameraH = reinterpret_cast<AEGP_LayerH>(&m);  // starts as garbage
+        inCommand([&](PF_InData* in) {
+            Suites s(in);
+            EXPECT_EQ(s.pf->AEGP_GetEffectCamera(in->effect_ref, &time, &cameraH), A_Err_NONE);
+            EXPECT_EQ(s.pf->AEGP_GetEffectCameraMatrix(in->effect_ref, &time, &m, &distance, &width, &height),
+                      A_Err_NONE);
+            AEGP_LayerIDVal id = 0;
+            if (cameraH) s.layer->AEGP_GetLayerID(cameraH, &id);
+            EXPECT_EQ(id, cameraH ? cameraId : 0);
+            EXPECT_NE(s.pf->AEGP_GetEffectCameraMatrix(in->effect_ref, nullptr, &m, &distance, &width, &height),
+                      A_Err_NONE);
+        });
+        return cameraH;
+    };
+    EXPECT_EQ(cameraAt(A_Time{12, 24}), nullptr);
+    EXPECT_DOUBLE_EQ(distance, 1.39 * 200);
+    EXPECT_EQ(width, 200);
+    EXPECT_EQ(height, 100);
+    EXPECT_DOUBLE_EQ(m.mat[3][0], 100.0);
+    EXPECT_DOUBLE_EQ(m.mat[3][1], 50.0);
+    EXPECT_DOUBLE_EQ(m.mat[3][2], -1.39 * 200);
+    EXPECT_DOUBLE_EQ(m.mat[2][2], 1.0);
+    EXPECT_DOUBLE_EQ(m.mat[1][1], 1.0);
+
+    EXPECT_NE(cameraAt(A_Time{36, 24}), nullptr);
+    EXPECT_DOUBLE_EQ(distance, 400.0);
+    EXPECT_DOUBLE_EQ(m.mat[3][2], -500.0);
+
+    comp->resize(40000, 100);
+    cameraAt(A_Time{12, 24});
+    EXPECT_EQ(width, 32767);
+    EXPECT_DOUBLE_EQ(distance, 1.39 * 40000);
+}
+
+TEST_F(MinihostCompositionTest, CompositionAndLayerFlags) {
+    auto flags = [&](int index) {
+        A_long result = -1;
+        inCommand([&](PF_InData* in) {
+            Suites s(in);
+            const A_Err err = index < 0 ? s.comp->AEGP_GetCompFlags(s.compOf(s.effectLayer()), &result)
+                                        : s.layer->AEGP_GetLayerFlags(s.layerAt(index), &result);
+            EXPECT_EQ(err, A_Err_NONE);
+        });
+        return result;
+    };
+    EXPECT_EQ(flags(-1), AEGP_CompFlag_ENABLE_MOTION_BLUR);
+    EXPECT_EQ(flags(kLogo), AEGP_LayerFlag_VIDEO_ACTIVE | AEGP_LayerFlag_MOTION_BLUR);
+    EXPECT_EQ(flags(kEffect), AEGP_LayerFlag_VIDEO_ACTIVE);
+    EXPECT_EQ(flags(kHiddenSolid), AEGP_LayerFlag_NONE);
+    EXPECT_EQ(flags(kKeyLight), AEGP_LayerFlag_VIDEO_ACTIVE | AEGP_LayerFlag_LAYER_IS_3D);
+    comp->hasMotionBlur = false;
+    EXPECT_EQ(flags(-1), 0);
+}
+
+// Without a composition (the command's default) the effect's layer exists but nothing about it
+// can be read: every query answers an error rather than a made-up value.
+TEST_F(MinihostCompositionTest, WithoutACompositionLayerQueriesFailAndTheCameraIsUnavailable) {
+    Host bare(&fakeEffectMain);
+    ASSERT_EQ(bare.start(), PF_Err_NONE);
+    Instance& alone = bare.addInstance(64, 48);
+    fake.handlers[kTestCommand] = [&](PF_InData* in, PF_OutData*, PF_ParamDef**, void*) -> PF_Err {
+        Suites s(in);
+        AEGP_LayerH self = s.effectLayer();
+        EXPECT_NE(self, nullptr);
+        AEGP_CompH compH = reinterpret_cast<AEGP_CompH>(&self);
+        EXPECT_NE(s.layer->AEGP_GetLayerParentComp(self, &compH), A_Err_NONE);
+        EXPECT_EQ(compH, nullptr);
+        A_long masks = 0;
+        EXPECT_NE(s.mask->AEGP_GetLayerNumMasks(self, &masks), A_Err_NONE);
+        const A_Time now{0, 24};
+        A_Matrix4 m{};
+        A_FpLong distance = 0;
+        A_short width = 0, height = 0;
+        EXPECT_NE(s.pf->AEGP_GetEffectCameraMatrix(in->effect_ref, &now, &m, &distance, &width, &height), A_Err_NONE);
+        AEGP_LayerH camera = nullptr;
+        EXPECT_NE(s.pf->AEGP_GetEffectCamera(in->effect_ref, &now, &camera), A_Err_NONE);
+        return PF_Err_NONE;
+    };
+    EXPECT_EQ(bare.send(kTestCommand, nullptr, &alone), PF_Err_NONE);
 }
 
 }  // namespace

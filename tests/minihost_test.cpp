@@ -119,16 +119,13 @@ protected:
         instance = &host.addInstance(200, 100);
     }
 
-    // One checkout and checkin of a parameter at a host time, from inside a command.
-    PF_ParamDef checkout(PF_ParamIndex index, A_long time = 0, A_u_long scale = 24, PF_Err* err = nullptr,
-                         Instance* target = nullptr) {
-        PF_ParamDef def;
-        std::memset(&def, 0, sizeof def);
+    // One checkout and checkin of a parameter at time 0, from inside a command.
+    PF_ParamDef checkout(PF_ParamIndex index, Instance* target = nullptr) {
+        PF_ParamDef def{};
         inCommand(
             [&](PF_InData* in) {
-                PF_Err result = PF_CHECKOUT_PARAM(in, index, time, in->time_step, scale, &def);
-                if (err) *err = result;
-                if (result == PF_Err_NONE) PF_CHECKIN_PARAM(in, &def);
+                ASSERT_EQ(PF_CHECKOUT_PARAM(in, index, 0, 1, 24, &def), PF_Err_NONE);
+                PF_CHECKIN_PARAM(in, &def);
             },
             target);
         return def;
@@ -152,7 +149,7 @@ TEST_F(MinihostTest, ParameterDefinitionsAreCollectedWithTheirStringsCopied) {
 
 TEST_F(MinihostTest, PointsArePercentDefaultsScaledByTheDownsampleFactorsAndAnglesAreFixedPoint) {
     auto point = [&](Instance* target = nullptr) {
-        const PF_ParamDef def = checkout(kPosition, 0, 24, nullptr, target);
+        const PF_ParamDef def = checkout(kPosition, target);
         return std::vector<double>{def.u.point3d_d.x_value, def.u.point3d_d.y_value, def.u.point3d_d.z_value};
     };
     EXPECT_EQ(point(), (std::vector<double>{100, 50, 7}));  // z is registered in pixels, not percent
