@@ -1,12 +1,7 @@
-// The camera, the key light, the light tracks and the Comp Settings motion-blur scale as the frame
-// driver reads them from minihost's composition: which lights are found and in what order, the
-// times each read asks for (tracks converted to composition time, the key light not, the camera
-// converted), colour and intensity, the host and plug-in id conditions, withheld suites, and the
-// camera's bytes in pre-render's cache identity.
-//
-// The effect's core runs in this process behind minihost, so each smart render also builds the
-// frame's FrameSettings for the test to read. Global set-up is never sent: the GPU stays off (every
-// frame gets the no-GPU fill) and the AEGP plug-in id is set by the test.
+// The camera, the key light, the light tracks and the Comp Settings blur as the frame driver reads
+// them from minihost's composition. The core runs in this process, so each smart render also builds
+// the frame's FrameSettings for the test to read; global set-up is never sent, so the GPU stays off
+// and the test sets the AEGP plug-in id.
 #include "frame/camera_lights.h"
 
 #include <gtest/gtest.h>
@@ -47,7 +42,7 @@ PF_Err inProcessEffect(PF_Cmd cmd, PF_InData* in, PF_OutData* out, PF_ParamDef* 
 
 constexpr A_u_long kTimeScale = 30;
 // Popup values of Light Source and Key Light, and of Motion Blur.
-constexpr A_long kLightOff = 1, kLightAuto = 2, kLight1 = 3, kLight2 = 4, kLight3 = 5, kLight4 = 6;
+constexpr A_long kLightOff = 1, kLightAuto = 2, kLight3 = 5, kLight4 = 6;
 constexpr A_long kBlurEffectOnly = 2, kBlurCompSettings = 3;
 // The shutter angle as PF_InData carries it: 16.16, 1.0 = 360 degrees.
 constexpr PF_Fixed shutterDegrees(int degrees) { return PF_Fixed(int64_t(degrees) * 65536 / 360); }
@@ -84,13 +79,6 @@ protected:
         if (type == LayerType::Effect) instance->setLayerId(id);
         return id;
     }
-    int addMovingLight(double keySeconds, Vec3 to) {
-        Layer light;
-        light.type = LayerType::Light;
-        light.position.addKey(0.0, {0, 0, 0});
-        light.position.addKey(keySeconds, to);
-        return comp->addLayer(light).id;
-    }
     Vec3 at(int layerId, double compSeconds) const {
         return comp->layerToWorld(*comp->layerById(layerId), compSeconds).translation();
     }
@@ -104,9 +92,8 @@ protected:
     }
     void expectTrack(const FrameSettings& fs, int track, int frame, Vec3 p) {
         const int i = track * kMaxHistoryFrames + frame;
-        EXPECT_FLOAT_EQ(fs.lightTrackX[i], float(p.x)) << "track " << track << " frame " << frame;
-        EXPECT_FLOAT_EQ(fs.lightTrackY[i], float(p.y)) << "track " << track << " frame " << frame;
-        EXPECT_FLOAT_EQ(fs.lightTrackZ[i], float(p.z)) << "track " << track << " frame " << frame;
+        EXPECT_EQ(std::tuple(fs.lightTrackX[i], fs.lightTrackY[i], fs.lightTrackZ[i]),
+                  std::tuple(float(p.x), float(p.y), float(p.z))) << "track " << track << " frame " << frame;
     }
 
     FrameSettings snapshot{};
@@ -115,8 +102,14 @@ protected:
     minihost::Instance* instance = nullptr;
 };
 
-TEST_F(CameraLights, AutoFollowsTheFourTopmostLightsAboveTheEffect) {
-    const int l1 = add(LayerType::Light, {10, 20, 30});
+// Light Source and Key Light on Auto follow the topmost lights above the effect, Light K the K-th.
+TEST_F(CameraLights, LightsAreTheFourTopmostAboveTheEffect) {
+    Layer bright;
+    bright.type = LayerType::Light;
+    bright.position.set({10, 20, 30});
+    bright.lightIntensity.set(250);
+    bright.lightColor = {0.25, 0.5, 0.75};
+    const int l1 = comp->addLayer(bright).id;
     add(LayerType::Solid);  // other kinds of layer between the lights do not count
     const int l2 = add(LayerType::Light, {40, 50, 60});
     add(LayerType::Camera, {0, 0, -800});
@@ -126,9 +119,9 @@ TEST_F(CameraLights, AutoFollowsTheFourTopmostLightsAboveTheEffect) {
     add(LayerType::Effect);
     add(LayerType::Light, {160, 170, 180});
     instance->setPopup(kParamLightSource, kLightAuto);
+    instance->setPopup(kParamKeyLight, kLightAuto);
     const FrameSettings& fs = render(3);
-    ASSERT_EQ(fs.lightTrackCount, 4);
-    EXPECT_EQ(fs.lightTrackFrames, 4);  // frames 0 ... 3
+    ASSERT_EQ(std::tuple(fs.lightTrackCount, fs.lightTrackFrames), std::tuple(4, 4));  // frames 0 ... 3
     const int ids[] = {l1, l2, l3, l4};
     for (int t = 0; t < 4; ++t) {
         for (int f = 0; f < 4; ++f) expectTrack(fs, t, f, at(ids[t], 0));
@@ -138,28 +131,18 @@ TEST_F(CameraLights, AutoFollowsTheFourTopmostLightsAboveTheEffect) {
     // The emitter follows track 0, and the tracks replace the Source Position history.
     EXPECT_EQ(std::tuple(fs.sourcePosition.x, fs.sourcePosition.y, fs.sourcePosition.z), std::tuple(10.0f, 20.0f, 30.0f));
     EXPECT_EQ(fs.trajectoryCount, 0);
-    EXPECT_TRUE(host.suites().unbalanced().empty());
-}
-
-TEST_F(CameraLights, LightKOrTheFirstLightOrNone) {
-    const int first = add(LayerType::Light, {11, 12, 13});
-    const int second = add(LayerType::Light, {21, 22, 23});
-    add(LayerType::Effect);
-    for (auto [choice, id] : {std::pair{kLight3, first}, {kLight2, second}}) {  // a missing light K: the first
-        instance->setPopup(kParamLightSource, choice);
-        const FrameSettings& fs = render(0);
-        ASSERT_EQ(std::tuple(fs.lightTrackCount, fs.lightTrackFrames), std::tuple(1, 1)) << choice;
-        expectTrack(fs, 0, 0, at(id, 0));
-    }
+    ASSERT_EQ(fs.keyActive, 1);
+    EXPECT_EQ(std::tuple(fs.keyLightX, fs.keyLightY, fs.keyLightZ), std::tuple(10.0f, 20.0f, 30.0f));
+    EXPECT_EQ(std::tuple(fs.keyIntensity, fs.keyColorR, fs.keyColorG, fs.keyColorB), std::tuple(2.5f, 0.25f, 0.5f, 0.75f));
+    instance->setPopup(kParamKeyLight, kLight4);
+    EXPECT_EQ(render(0).keyLightX, float(at(l4, 0).x));
+    instance->setPopup(kParamKeyLight, kLightOff);
     instance->setPopup(kParamLightSource, kLightOff);
     instance->setPoint3D(kParamSourcePosition, 5, 6, 7);
     const FrameSettings& off = render(2);
-    EXPECT_EQ(std::tuple(off.lightTrackCount, off.trajectoryCount, off.sourcePosition.x), std::tuple(0, 3, 5.0f));
-    *comp = Composition();
-    add(LayerType::Effect);
-    instance->setPopup(kParamLightSource, kLightAuto);
-    const FrameSettings& none = render(2);
-    EXPECT_EQ(std::tuple(none.lightTrackCount, none.trajectoryCount, none.sourcePosition.y), std::tuple(0, 3, 6.0f));
+    EXPECT_EQ(std::tuple(off.keyActive, off.lightTrackCount, off.trajectoryCount, off.sourcePosition.x),
+              std::tuple(0, 0, 3, 5.0f));
+    EXPECT_TRUE(host.suites().unbalanced().empty());
 }
 
 // The light-track digest, spelled out here: FNV-1a 32 over 64 sampled frames j (n - 1) / 63 of each
@@ -209,44 +192,17 @@ TEST_F(CameraLights, EveryLightTrackCountsInTheSimulationKey) {
     EXPECT_EQ(simulationKey(render(kFrame)), homeKey);
 }
 
-TEST_F(CameraLights, KeyLightIsAutoOrLightKAmongTheFourTopmost) {
-    Layer bright;
-    bright.type = LayerType::Light;
-    bright.position.set({1, 2, 3});
-    bright.lightIntensity.set(250);
-    bright.lightColor = {0.25, 0.5, 0.75};
-    const int l1 = comp->addLayer(bright).id;
-    add(LayerType::Light, {4, 5, 6});
-    add(LayerType::Light, {7, 8, 9});
-    const int l4 = add(LayerType::Light, {10, 11, 12});
-    add(LayerType::Light, {13, 14, 15});
-    add(LayerType::Effect);
-    for (auto [choice, id] : {std::pair{kLightAuto, l1}, {kLight1, l1}, {kLight4, l4}}) {
-        instance->setPopup(kParamKeyLight, choice);
-        const FrameSettings& fs = render(0);
-        ASSERT_EQ(fs.keyActive, 1) << choice;
-        const Vec3 p = at(id, 0);
-        EXPECT_EQ(std::tuple(fs.keyLightX, fs.keyLightY, fs.keyLightZ), std::tuple(float(p.x), float(p.y), float(p.z)));
-    }
-    instance->setPopup(kParamKeyLight, kLightAuto);
-    const FrameSettings& fs = render(0);
-    EXPECT_EQ(std::tuple(fs.keyIntensity, fs.keyColorR, fs.keyColorG, fs.keyColorB), std::tuple(2.5f, 0.25f, 0.5f, 0.75f));
-    instance->setPopup(kParamKeyLight, kLightOff);
-    EXPECT_EQ(render(0).keyActive, 0);
-    *comp = Composition();
-    comp->addLayer(bright);
-    add(LayerType::Effect);
-    instance->setPopup(kParamKeyLight, kLight2);  // with one light: inactive, neutral white
-    const FrameSettings& missing = render(0);
-    EXPECT_EQ(std::tuple(missing.keyActive, missing.keyColorR, missing.keyIntensity), std::tuple(0, 1.0f, 1.0f));
-}
-
-// Tracks are read at composition times (the effect layer starts later); the key light is not.
+// Tracks are read at composition times (the effect layer starts later); the key light is not. A
+// missing light K falls back to the first light.
 TEST_F(CameraLights, ShiftedEffectLayerConvertsTheTracksButNotTheKeyLight) {
-    const int id = addMovingLight(2.0, {600, 300, -200});
+    Layer light;
+    light.type = LayerType::Light;
+    light.position.addKey(0.0, {0, 0, 0});
+    light.position.addKey(2.0, {600, 300, -200});
+    const int id = comp->addLayer(light).id;
     const double start = 0.5;  // 15 frames into the composition
     add(LayerType::Effect, {}, start);
-    instance->setPopup(kParamLightSource, kLightAuto);
+    instance->setPopup(kParamLightSource, kLight3);
     instance->setPopup(kParamKeyLight, kLightAuto);
     const int frame = 10;
     const FrameSettings& fs = render(frame);

@@ -59,7 +59,6 @@ public:
         if (current() == this) current() = nullptr;
     }
     FakeHost(const FakeHost&) = delete;
-    FakeHost& operator=(const FakeHost&) = delete;
 
     void set(int index, Source source) { sources_[index] = std::move(source); }
     template <typename Fill>
@@ -108,11 +107,6 @@ public:
         blockSize_ = size;
         master_ = block_.data();
         in.sequence_data = &master_;
-    }
-    InstanceData instanceData() const {
-        InstanceData d;
-        std::memcpy(&d, block_.data(), sizeof(d));
-        return d;
     }
     int locks() const { return locks_; }
     int unlocks() const { return unlocks_; }
@@ -261,7 +255,6 @@ public:
         if (self() == this) self() = nullptr;
     }
     FakeSmartRender(const FakeSmartRender&) = delete;
-    FakeSmartRender& operator=(const FakeSmartRender&) = delete;
 
     PF_SmartRenderExtra extra;
 

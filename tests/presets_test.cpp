@@ -4,7 +4,6 @@
 // params/presets.cpp.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <map>
 #include <set>
 
@@ -14,20 +13,10 @@
 #include "minihost/host.h"
 #include "param_table_data.h"
 #include "params/param_index.h"
-#include "params/param_list.h"
 #include "params/presets.h"
 
 namespace cindel {
 namespace {
-
-// Run inside a sequence re-setup, so a test can call a keyframe helper with the host's records.
-std::function<void(PF_InData*)> gDuringResetup;
-
-PF_Err inProcessEffect(PF_Cmd cmd, PF_InData* in, PF_OutData* out, PF_ParamDef* params[], PF_LayerDef* output,
-                       void* extra) {
-    if (cmd == PF_Cmd_SEQUENCE_RESETUP && gDuringResetup) gDuringResetup(in);
-    return effectMain(cmd, in, out, params, output, extra);
-}
 
 constexpr PF_OutFlags kRefreshFlags = PF_OutFlag_FORCE_RERENDER | PF_OutFlag_REFRESH_UI;
 // Value-carrying parameters that no preset writes.
@@ -41,10 +30,7 @@ protected:
         ASSERT_EQ(host.paramsSetup(), PF_Err_NONE);
         instance = &host.addInstance(64, 36);
     }
-    void TearDown() override {
-        processState().aegpPluginId = 0;
-        gDuringResetup = nullptr;
-    }
+    void TearDown() override { processState().aegpPluginId = 0; }
     PF_Err pick(int index, A_long value) {
         instance->setUnchecked(index, minihost::ParamValue::popup(value));
         return host.userChangedParam(*instance, index);
@@ -73,7 +59,7 @@ protected:
             instance->addKeyframe(kParamBurnProgress, {i * 10, 30}, minihost::ParamValue::floatSlider(10.0 * i));
     }
 
-    minihost::Host host{&inProcessEffect};
+    minihost::Host host{&effectMain};
     minihost::Instance* instance = nullptr;
 };
 
@@ -169,33 +155,6 @@ TEST_F(Presets, ChoicesOutsideTheTablesWriteNothing) {
         EXPECT_TRUE(host.lastCommand().changedParams.empty()) << index << " " << value;
         EXPECT_EQ(host.lastCommand().out.out_flags & kRefreshFlags, 0);
         EXPECT_EQ(host.aegp().effectsGiven(), 0);
-    }
-}
-
-// A record's angles in degrees become 16.16, truncated toward zero.
-TEST(PresetRecordAngles, AreSixteenSixteenTruncatedTowardZero) {
-    std::vector<PF_ParamDef> defs(kHostParamCount);
-    std::vector<PF_ParamDef*> params;
-    for (PF_ParamDef& d : defs) params.push_back(&d);
-    PresetRecord r = customPreset();
-    r.heatEvolution = 0.3f;  // 19660.8 after scaling
-    r.hueShift = -0.3f;
-    applyPreset(params.data(), r);
-    EXPECT_EQ(params[kParamHeatEvolution]->u.ad.value, 19660);
-    EXPECT_EQ(params[kParamHueShift]->u.ad.value, -19660);
-    EXPECT_EQ(params[kParamHeatEvolution]->uu.change_flags, PF_ChangeFlag_CHANGED_VALUE);
-}
-
-TEST_F(Presets, KeysNeedMoreThanTenMilliseconds) {
-    for (auto [duration, keyCount] : {std::pair{0.01f, 0u}, {0.0106f, 2u}}) {
-        seedProgressKeys(1);
-        gDuringResetup = [duration](PF_InData* in) { setBurnProgressKeyframes(in, duration, 0.0f, 100.0f); };
-        ASSERT_EQ(host.sequenceResetup(*instance), PF_Err_NONE);
-        ASSERT_EQ(progress().keyframeCount(), keyCount) << duration;
-        if (keyCount) {
-            EXPECT_NEAR(progress().keyframeTime(1).seconds(), 0.011, 1e-9);  // whole milliseconds
-        }
-        EXPECT_TRUE(isBalanced());
     }
 }
 
