@@ -102,14 +102,6 @@ TEST(SummarizeMap, BoxIsInclusiveAndDigestMatchesItsDefinition) {
     EXPECT_EQ(s.boxY1, 4);
     EXPECT_EQ(s.hash, referenceMapHash(map, w, h));
 
-    // One level of 8-bit alpha changes the digest; a change below the threshold does not.
-    std::vector<float> other = map;
-    other[size_t(4 * w + 5)] = 0.5f + 1.0f / 255.0f;
-    EXPECT_NE(summarizeMap(other.data(), w, h).hash, s.hash);
-    other = map;
-    other[size_t(2 * w + 2)] = 0.003f;
-    EXPECT_EQ(summarizeMap(other.data(), w, h).hash, s.hash);
-
     // At the threshold the map is still empty: no box, a digest of the size alone.
     const std::vector<float> faint(5 * 3, 0.005f);
     const MapSummary none = summarizeMap(faint.data(), 5, 3);

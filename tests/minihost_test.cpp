@@ -173,31 +173,25 @@ TEST_F(MinihostTest, PointsArePercentDefaultsScaledByTheDownsampleFactorsAndAngl
     EXPECT_EQ(checkout(kEvolution).u.ad.value, -47202304);
 }
 
+// Values outside the registered ranges or of the wrong kind are refused and leave the stream as
+// it was; the bounds themselves are inside, although 0.1 is not exactly a float. The raw setter
+// feeds the effect anything of the right type. (The refusal's wording is the command's, checked
+// with its parameter lookup.)
 TEST_F(MinihostTest, OutOfRangeValuesAreRefusedButTheRawSetterPassesAnything) {
-    auto messageOf = [](const std::function<void()>& set) -> std::string {
-        try {
-            set();
-        } catch (const HostError& error) {
-            return error.what();
-        }
-        return "";
-    };
-    const std::string tooBig = messageOf([&] { instance->setFloat(kScale, 7.0); });
-    for (const char* part : {"0.1 to 5", "\"Scale\"", "parameter 1"})
-        EXPECT_NE(tooBig.find(part), std::string::npos) << tooBig;
-    EXPECT_NE(messageOf([&] { instance->setPopup(kMode, 4); }).find("1 to 3"), std::string::npos);
-    EXPECT_NE(messageOf([&] { instance->setPopup(kMode, 0); }).find("1 to 3"), std::string::npos);
-    for (const std::function<void()>& refused : std::vector<std::function<void()>>{
-             [&] { instance->setFloat(kScale, std::nan("")); },
-             [&] { instance->addKeyframe(kScale, HostTime{0, 24}, ParamValue::floatSlider(0.05)); },
-             [&] { instance->setPopup(kScale, 1); },  // wrong type
-             [&] { instance->setFloat(99, 1.0); },     // no such parameter
-             [&] { World source(2, 2, 8); instance->setLayer(kScale, source); }})
-        EXPECT_FALSE(messageOf(refused).empty());
-    // The registered bounds are inside, although 0.1 is not exactly a float; a refused value
-    // leaves the stream as it was.
-    EXPECT_TRUE(messageOf([&] { instance->setFloat(kScale, 0.1); }).empty());
-    EXPECT_TRUE(messageOf([&] { instance->setFloat(kScale, 5.0); }).empty());
+    World source(2, 2, 8);
+    const std::function<void()> refused[] = {
+        [&] { instance->setFloat(kScale, 5.001); },
+        [&] { instance->setFloat(kScale, std::nan("")); },
+        [&] { instance->addKeyframe(kScale, HostTime{0, 24}, ParamValue::floatSlider(0.05)); },
+        [&] { instance->setPopup(kMode, 4); },
+        [&] { instance->setPopup(kMode, 0); },
+        [&] { instance->setPopup(kScale, 1); },  // wrong type
+        [&] { instance->setFloat(99, 1.0); },    // no such parameter
+        [&] { instance->setLayer(kScale, source); }};
+    for (std::size_t i = 0; i < std::size(refused); ++i) EXPECT_THROW(refused[i](), HostError) << "case " << i;
+    EXPECT_DOUBLE_EQ(checkout(kScale).u.fs_d.value, 1.0);
+    EXPECT_NO_THROW(instance->setFloat(kScale, 0.1));
+    EXPECT_NO_THROW(instance->setFloat(kScale, 5.0));
     EXPECT_DOUBLE_EQ(checkout(kScale).u.fs_d.value, 5.0);
 
     instance->setUnchecked(kScale, ParamValue::floatSlider(std::numeric_limits<double>::quiet_NaN()));
@@ -271,35 +265,29 @@ TEST_F(MinihostTest, EverySuiteIsAWholeTableAndUnusedSlotsAnswerAnErrorAndAreRec
     EXPECT_TRUE(host.suites().unbalanced().empty());
 }
 
+// Each instance has its own sequence data, replaced at re-setup (the old handle freed by the
+// host) and set down, every instance before the effect, at shutdown.
 TEST_F(MinihostTest, EachInstanceKeepsItsOwnSequenceDataUntilSetDown) {
     HandleHeap& heap = HandleHeap::process();
     gNextFakeId = 1;
     const std::size_t liveBefore = heap.liveCount();
     Instance& first = host.addInstance();
     Instance& second = host.addInstance();
-    EXPECT_EQ(idOf(first), 1u);
-    EXPECT_EQ(idOf(second), 2u);
-    const PF_Handle old = first.sequenceData();
     ASSERT_EQ(host.sequenceResetup(first), PF_Err_NONE);
     EXPECT_EQ(idOf(first), 3u);
-    EXPECT_NE(first.sequenceData(), old);
-    EXPECT_EQ(heap.liveCount(), liveBefore + 2);  // the replaced handle was freed by the host
+    EXPECT_EQ(idOf(second), 2u);
+    EXPECT_EQ(heap.liveCount(), liveBefore + 2);
     PF_Handle seen = nullptr;
     inCommand([&](PF_InData* in) { seen = in->sequence_data; }, &second);
     EXPECT_EQ(seen, second.sequenceData());
 
-    // Shutdown sets down every instance before the effect; a host that cannot allocate gives the
-    // effect a null handle; an instance belongs to the Host that made it.
     fake.received.clear();
     EXPECT_EQ(host.shutdown(), PF_Err_NONE);
     EXPECT_EQ(fake.received, (std::vector<PF_Cmd>{PF_Cmd_SEQUENCE_SETDOWN, PF_Cmd_SEQUENCE_SETDOWN,
                                                   PF_Cmd_SEQUENCE_SETDOWN, PF_Cmd_GLOBAL_SETDOWN}));
     EXPECT_EQ(heap.liveCount(), liveBefore - 1);  // the fixture's own instance went too
     Host other(&fakeEffectMain);
-    EXPECT_THROW(other.sequenceSetup(first), HostError);
-    ASSERT_EQ(other.start(), PF_Err_NONE);
-    other.faults().newHandle = true;
-    EXPECT_EQ(other.addInstance().sequenceData(), nullptr);
+    EXPECT_THROW(other.sequenceSetup(first), HostError);  // an instance belongs to its Host
 }
 
 TEST_F(MinihostTest, UserChangedParamTakesBackOnlyValuesFlaggedAsChanged) {
