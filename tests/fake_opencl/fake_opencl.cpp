@@ -59,7 +59,6 @@ struct State {
     std::string buildLog;
     size_t reportedLogSize = static_cast<size_t>(-1);
     std::string programSource;
-    size_t programSourceLength = 0;
     std::string buildOptions;
     cl_device_id buildDevice = nullptr;
     cl_device_id contextDevice = nullptr;
@@ -252,7 +251,6 @@ void fakeClSetBuild(int succeeds, const char* log, size_t reportedLogSize) {
 }
 
 const char* fakeClProgramSource(void) { return state().programSource.c_str(); }
-size_t fakeClProgramSourceLength(void) { return state().programSourceLength; }
 const char* fakeClBuildOptions(void) { return state().buildOptions.c_str(); }
 cl_device_id fakeClBuildDevice(void) { return state().buildDevice; }
 cl_command_queue_properties fakeClQueueProperties(void) { return state().queueProperties; }
@@ -423,7 +421,6 @@ CL_API_ENTRY cl_program CL_API_CALL clCreateProgramWithSource(cl_context context
     }
     State& s = state();
     s.programSource.clear();
-    s.programSourceLength = 0;
     for (cl_uint i = 0; i < count; ++i) {
         if (!strings[i]) {
             setError(errcode_ret, CL_INVALID_VALUE);
@@ -431,7 +428,6 @@ CL_API_ENTRY cl_program CL_API_CALL clCreateProgramWithSource(cl_context context
         }
         const size_t n = lengths && lengths[i] ? lengths[i] : std::strlen(strings[i]);
         s.programSource.append(strings[i], n);
-        s.programSourceLength += lengths ? lengths[i] : 0;
     }
     setError(errcode_ret, CL_SUCCESS);
     return makeObject<cl_program>(kFakeClProgram);

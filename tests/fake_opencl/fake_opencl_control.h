@@ -65,7 +65,6 @@ void fakeClFailEntry(const char* entry, cl_int error);
 // text's length plus its terminator. A fetch copies at most that many bytes of the text.
 void fakeClSetBuild(int succeeds, const char* log, size_t reportedLogSize);
 const char* fakeClProgramSource(void);  // the text of the last program made
-size_t fakeClProgramSourceLength(void);  // the length passed with it
 const char* fakeClBuildOptions(void);  // the options of the last build
 cl_device_id fakeClBuildDevice(void);  // the one device of the last build (null when not one)
 cl_command_queue_properties fakeClQueueProperties(void);
