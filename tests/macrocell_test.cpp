@@ -14,8 +14,8 @@
 namespace {
 
 TEST(MacrocellSizing, BlocksPerSideAtBothLevels) {
-    // Level 0 halves M from 32 until it divides the side (at most 8 would leave blocks of 1 … 4);
-    // level 1 exists when M is a multiple of 4 that is at least 4.
+    // M starts at 32 from side 128, 16 from 64, else 8, and halves until it divides the side;
+    // level 1 has M/4 blocks per side when M is a multiple of 4.
     const int rows[][3] = {{128, 32, 8}, {192, 32, 8}, {256, 32, 8}, {384, 32, 8}, {96, 16, 4},
                            {40, 8, 2},   {32, 8, 2},   {33, 1, 0},   {34, 2, 0}};
     for (const auto& r : rows) {
@@ -44,24 +44,21 @@ protected:
 };
 
 // Random fields with negative values mixed in; the maxima are exact (a max involves no rounding).
-// Level 1 is checked as the maximum over the same cells in blocks four times as wide.
 TEST_P(MacrocellBuild, MaximaMatchTheHostReferenceAtBothLevels) {
     const cindel::Macrocells& mc = rt().macrocells;
     const cindel::MacrocellCounts expected = cindel::macrocellCountsFor(N());
     ASSERT_EQ(std::vector<int>({mc.count, mc.countL1}), std::vector<int>({expected.count, expected.countL1}));
-    uint32_t state = 7u;
-    auto lcg = [&](float lo, float hi) {
-        state = state * 1664525u + 1013904223u;
-        return lo + (hi - lo) * static_cast<float>(state >> 8) / static_cast<float>(1u << 24);
-    };
+    uint32_t state = 7u;  // a fixed LCG: the same fields on every machine
     std::vector<float> d(cells()), t(cells());
-    for (float& v : d) v = lcg(-0.5f, 1.0f);
-    for (float& v : t) v = lcg(-500.0f, 2600.0f);
+    for (size_t i = 0; i < 2 * cells(); ++i) {
+        state = state * 1664525u + 1013904223u;
+        const float u = static_cast<float>(state >> 8) / static_cast<float>(1u << 24);
+        (i < cells() ? d[i] : t[i - cells()]) = i < cells() ? -0.5f + 1.5f * u : -500.0f + 3100.0f * u;
+    }
     write(grid().density, d);
     write(grid().temperature, t);
     cindel::buildMacrocells(rt());
-    const std::vector<float> l0 = simtest::readBuffer(mc.max, simtest::cellCount(mc.count));
-    ASSERT_EQ(l0, referenceMaxima(d, t, N(), mc.count));
+    EXPECT_EQ(simtest::readBuffer(mc.max, simtest::cellCount(mc.count)), referenceMaxima(d, t, N(), mc.count));
     int fromTemperature = 0;  // both terms must matter, or the test could not tell them apart
     for (size_t i = 0; i < d.size(); ++i) fromTemperature += 0.0005f * t[i] > d[i];
     EXPECT_GT(fromTemperature, 0);
@@ -70,15 +67,6 @@ TEST_P(MacrocellBuild, MaximaMatchTheHostReferenceAtBothLevels) {
     } else {
         EXPECT_EQ(mc.maxL1, nullptr);
     }
-    // One hot cell in a grid of negative values marks only its own block; the others store 0.
-    simtest::fillBuffer(grid().temperature, cells(), -100.0f);
-    std::vector<float> one(cells(), -3.0f);
-    one[idx(13, 2, N() - 2)] = 0.75f;
-    write(grid().density, one);
-    cindel::buildMacrocells(rt());
-    const std::vector<float> hot = simtest::readBuffer(mc.max, simtest::cellCount(mc.count));
-    EXPECT_EQ(std::count(hot.begin(), hot.end(), 0.75f), 1);
-    EXPECT_EQ(std::count(hot.begin(), hot.end(), 0.0f), static_cast<long>(hot.size()) - 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Sides, MacrocellBuild, ::testing::Values(32, 40, 33));

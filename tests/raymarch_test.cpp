@@ -1,9 +1,10 @@
-// The ray march against a double-precision reference written from the shading model: one sample's
-// emission and opacity and its render-time detail (erosion, flame tongues, flow advection) through
-// probe kernels on the march's own helpers, and whole pixels of cd_raymarch through a smooth 19³
-// grid. Each case sets one feature strongly enough that a changed constant moves the result far
-// beyond the tolerance. Then what needs no formula: nothing visible renders exactly transparent,
-// empty-space skipping changes no byte, a launch repeats its bytes, the velocity output.
+// The ray march against a double-precision reference written from the shading model: whole pixels
+// of cd_raymarch through a smooth 19³ grid (fire colour, smoke, lights, compositing, sub-pixels,
+// grading), and one sample's render-time detail (erosion, flame tongues, flow advection) through a
+// probe kernel on the march's own helper. Each case sets one feature strongly enough that a changed
+// constant moves the result far beyond the tolerance. Then what needs no formula: nothing visible
+// renders exactly transparent, empty-space skipping changes no byte, a launch repeats its bytes,
+// the velocity output.
 #include "render/raymarch.h"
 
 #include <gtest/gtest.h>
@@ -35,16 +36,6 @@ constexpr int kN = 19;  // awkward on purpose, and tall enough for all four step
 
 
 const char kProbes[] = R"CLC(
-// state = g.xyz, d, Tk, grad.xyz, unit view direction, step; out = fire rgb, smoke rgb, alpha.
-__kernel void cd_test_raymarch_shade(__global const CdRaymarchParams* params, __global const float* density,
-                                     __global const float* temperature, __global const float* s, __global float* out) {
-    if (get_global_id(0) != 0) return;
-    const CdRaymarchParams P = *params;
-    float o[7];
-    cd_raymarch_shade(&P, density, temperature, s[0], s[1], s[2], s[3], s[4], s[5], s[6], s[7], s[8], s[9], s[10],
-                      s[11], &o[0], &o[1], &o[2], &o[3], &o[4], &o[5], &o[6]);
-    for (int i = 0; i < 7; ++i) out[i] = o[i];
-}
 // state = g.xyz, footprint, d, Tk; out = d, Tk after the detail step.
 __kernel void cd_test_raymarch_detail(__global const CdRaymarchParams* params, __global const float4* velocity,
                                       __global const float* s, __global float* out) {
@@ -234,19 +225,6 @@ Emission shadeReference(const CdRaymarchParams& P, const Field& dens, const Fiel
         const Vec3 bb = blackbody(tAvg);
         if (bleed > 0.001)
             for (int c = 0; c < 3; ++c) smoke[c] += bb[c] * bleed * P.fireLightStrength * clampd(d * smk, 0.0, 1.0) * 0.5;
-    }
-    if (P.rimActive != 0 && P.rimStrength > 0.001f) {
-        Vec3 rDir{P.rimLightX - g[0], P.rimLightY - g[1], P.rimLightZ - g[2]};
-        const double rl = length(rDir);
-        *margin = std::min(*margin, std::fabs(rl - 0.5));
-        if (rl > 0.5) {
-            for (double& c : rDir) c /= rl;
-            const double rimT = std::exp(-opticalDepth(dens, g, rDir, 1.5, 6, 1e300, margin) * 0.4 * vd);
-            const double gain =
-                (1.0 - rimT) * P.rimStrength * P.rimIntensity * clampd(2.0 * d * smk, 0.0, 1.0) * 0.15;
-            const Vec3 rim{P.rimColorR, P.rimColorG, P.rimColorB};
-            for (int c = 0; c < 3; ++c) smoke[c] += clampd(rim[c] * gain, 0.0, 1.0);
-        }
     }
 
     const double sigmaFire = d * P.densityMul * fmEff * vd;
@@ -446,55 +424,10 @@ CdRaymarchParams baseParams() {
     P.blendMode = 1;
     P.keyColorR = 1.0f, P.keyColorG = 0.8f, P.keyColorB = 0.6f, P.keyIntensity = 1.5f;
     P.ambColorR = 0.3f, P.ambColorG = 0.4f, P.ambColorB = 0.7f;
-    P.rimColorR = 0.4f, P.rimColorG = 0.7f, P.rimColorB = 1.0f, P.rimIntensity = 2.0f;
     return P;
 }
 
 using Tweak = void (*)(CdRaymarchParams&);
-
-struct ShadeCase {
-    const char* what;
-    Vec3 g;     // grid position
-    double d;   // density after sampling (the field's own value is not used for the sample itself)
-    double Tk;  // kelvin
-    Vec3 view;  // ray direction, normalised below
-    Tweak tweak;
-};
-
-// clang-format off
-const ShadeCase kShadeCases[] = {
-    {"blackbody fire with gamma, half-open fire mask", {5.2, 6.3, 7.1}, 0.6, 1450.0, {0.1, 0.05, 1.0},
-     [](CdRaymarchParams& P) { P.fireGamma = 1.7f; P.fireIntensity = 1.3f; P.smokeDensityMul = 65.0f; }},
-    {"blackbody above 6600 K, past the top of the ramp", {4.7, 5.6, 6.4}, 0.3, 5500.0, {-0.2, 0.1, 1.0},
-     [](CdRaymarchParams& P) { P.maxK = 9000.0f; P.fireGamma = 0.5f; P.burnCutoffWidth = 0.05f; }},
-    {"custom ramp, gamma 0.6, thin smoke", {6.1, 4.4, 5.3}, 0.25, 1900.0, {0.0, 0.0, 1.0},
-     [](CdRaymarchParams& P) { P.colorMode = 2; P.fireGamma = 0.6f; P.smokeDensityMul = 40.0f; P.smkBright = 0.8f; }},
-    {"custom ramp with gamma near 0 uses a linear ramp", {6.1, 4.4, 5.3}, 0.25, 1300.0, {0.0, 0.3, 1.0},
-     [](CdRaymarchParams& P) { P.colorMode = 2; P.fireGamma = 0.005f; }},
-    {"cold smoke: self-emission and built-in light only", {3.3, 8.2, 2.6}, 0.7, 400.0, {0.3, -0.2, 1.0},
-     [](CdRaymarchParams& P) { P.smkBright = 1.2f; P.scatterAnisotropy = 0.6f; P.scaR = 0.9f; }},
-    {"self shadow toward the ground", {7.4, 3.2, 6.8}, 0.5, 1700.0, {0.0, -0.4, 1.0},
-     [](CdRaymarchParams& P) { P.selfShadow = 0.8f; P.scatterAnisotropy = -0.5f; }},
-    {"key light with powder and silver lining", {6.6, 5.1, 4.2}, 0.45, 700.0, {0.2, 0.1, 1.0},
-     [](CdRaymarchParams& P) { P.keyActive = 1; P.keyLightX = 3.0f; P.keyLightY = 2.5f; P.keyLightZ = -6.0f;
-                               P.volumetricDepth = 0.7f; P.scatterAnisotropy = -0.4f; P.selfShadow = 0.3f; }},
-    {"key light within half a cell marches away from the built-in light", {6.6, 5.1, 4.2}, 0.45, 700.0,
-     {0.2, 0.1, 1.0}, [](CdRaymarchParams& P) {
-         P.keyActive = 1; P.keyLightX = 6.8f; P.keyLightY = 5.3f; P.keyLightZ = 4.0f; P.volumetricDepth = 0.4f; }},
-    {"ambient pickup from above, thin enough for all four steps", {5.0, 17.6, 5.7}, 0.55, 450.0, {0.0, 0.0, 1.0},
-     [](CdRaymarchParams& P) { P.ambientStrength = 0.7f; P.volumeDensity = 1.6f; }},
-    {"fire lights nearby smoke", {8.3, 7.2, 9.4}, 0.65, 380.0, {0.0, 0.0, 1.0},
-     [](CdRaymarchParams& P) { P.fireLightStrength = 0.9f; P.smokeDensityMul = 80.0f; }},
-    {"rim light behind the smoke", {6.2, 6.9, 5.5}, 0.4, 600.0, {0.0, 0.0, 1.0},
-     [](CdRaymarchParams& P) { P.rimActive = 1; P.rimLightX = 10.5f; P.rimLightY = 4.0f; P.rimLightZ = 11.0f;
-                               P.rimStrength = 1.5f; }},
-    {"life softness and a thin, low-density smoke", {2.4, 3.6, 9.9}, 0.2, 1100.0, {0.1, 0.0, 1.0},
-     [](CdRaymarchParams& P) { P.lifeSoftness = 0.7f; P.smokeDensityMul = 30.0f; P.volumeDensity = 0.6f; }},
-    {"no smoke: fire absorbs with the squared mask only", {5.0, 6.0, 7.0}, 0.5, 1200.0, {0.0, 0.0, 1.0},
-     [](CdRaymarchParams& P) { P.smokeDensityMul = 0.0f; }},
-    {"at the ramp's bottom: no fire", {5.0, 6.0, 7.0}, 0.5, 480.0, {0.0, 0.0, 1.0},
-     [](CdRaymarchParams& P) { P.smkBright = 0.6f; }},
-};
 
 struct DetailCase {
     const char* what;
@@ -503,6 +436,7 @@ struct DetailCase {
     Tweak tweak;
 };
 
+// clang-format off
 const DetailCase kDetailCases[] = {
     {"erosion and tongues, one advection substep", {6.3, 5.2, 4.6}, 8.0, 0.5, 1400.0,
      [](CdRaymarchParams& P) { P.detailStrength = 60.0f; P.fbmFlow = 0.3f; P.detailTime = 0.07f; }},
@@ -535,10 +469,19 @@ const MarchCase kMarchCases[] = {
          P.saturation = 1.4f; P.brightnessFlicker = 0.5f; P.gradeTime = 1.3f; }},
     {"a flicker past its trough dims to black, never inverts",
      [](CdRaymarchParams& P) { P.brightnessFlicker = 20.0f; P.gradeTime = 0.65f; }},
+    {"blackbody with gamma and forward scattering", [](CdRaymarchParams& P) {
+         P.fireGamma = 1.7f; P.fireIntensity = 1.3f; P.smokeDensityMul = 65.0f; P.scatterAnisotropy = 0.6f; }},
+    {"blackbody past 6600 K, a hard burn mask", [](CdRaymarchParams& P) {
+         P.minK = 300.0f; P.maxK = 9000.0f; P.fireGamma = 0.2f; P.burnCutoffWidth = 0.05f; P.burnCutoffCenter = 0.1f; }},
+    {"custom ramp with gamma near 0 is linear, bright thin smoke", [](CdRaymarchParams& P) {
+         P.colorMode = 2; P.fireGamma = 0.005f; P.smokeDensityMul = 40.0f; P.smkBright = 0.8f; P.scaR = 0.9f; }},
+    {"no smoke: fire absorbs with the squared mask only", [](CdRaymarchParams& P) { P.smokeDensityMul = 0.0f; }},
+    {"self shadow, a key light facing the camera: silver lining", [](CdRaymarchParams& P) {
+         P.selfShadow = 0.8f; P.scatterAnisotropy = -0.5f; P.keyActive = 1; P.keyLightX = 9.0f; P.keyLightY = 4.0f;
+         P.keyLightZ = -8.0f; P.volumetricDepth = 0.7f; }},
     {"every light on", [](CdRaymarchParams& P) {
          P.selfShadow = 0.6f; P.keyActive = 1; P.keyLightX = 14.0f; P.keyLightY = -3.0f; P.keyLightZ = 2.0f;
-         P.volumetricDepth = 0.5f; P.ambientStrength = 0.4f; P.fireLightStrength = 0.6f; P.rimActive = 1;
-         P.rimLightX = -2.0f; P.rimLightY = 6.0f; P.rimLightZ = 15.0f; P.rimStrength = 1.0f; P.lifeSoftness = 0.4f; }},
+         P.volumetricDepth = 0.5f; P.ambientStrength = 0.4f; P.fireLightStrength = 0.6f; P.lifeSoftness = 0.4f; }},
     {"nine sub-pixel rays", [](CdRaymarchParams& P) { P.ssaaCount = 3; P.sampleCount = 24; }},
     {"camera inside the box marches from the camera", [](CdRaymarchParams& P) { P.camPosZ = 10.0f; }},
 };
@@ -547,8 +490,6 @@ const MarchCase kMarchCases[] = {
 bool near(double device, double reference, double rel) {
     return std::fabs(device - reference) <= kAbsTolerance + rel * std::fabs(reference);
 }
-bool nearModel(double device, double reference) { return near(device, reference, kRelTolerance); }
-bool nearDetail(double device, double reference) { return near(device, reference, kDetailTolerance); }
 
 class Raymarch : public cltest::ClKernelTest {
 protected:
@@ -576,63 +517,7 @@ protected:
 };
 
 // ------------------------------------------------------------------------------------------------
-// How the host fills the block (the shading tests upload the host's block, so they would fail on
-// a field the device finds elsewhere).
-
-TEST(RaymarchParams, HostFillsTheBlockAsTheDriverPrescribes) {
-    cindel::FrameSettings s;
-    cindel::resetFrameSettings(s);
-    s.randomSeed = 3, s.burnCutoffWidth = 0.0f, s.keyActive = 7, s.rimActive = 0;
-    s.keyLightX = 120.0f, s.keyLightY = 40.0f, s.keyLightZ = -60.0f, s.rimLightX = 240.0f;
-    cindel::RaymarchView v{};
-    v.compW = 240, v.compH = 160, v.sampleCount = 64;
-    v.gridFactorX = v.gridFactorZ = 64.0f / 240.0f;
-    v.gridFactorY = 64.0f / 160.0f;
-    const CdRaymarchParams p = cindel::makeRaymarchParams(s, v, {64, 10, 16, 4}, 24, 16);
-    EXPECT_EQ(std::vector<int>({p.W, p.H, p.N, p.sampleCount, p.macroN, p.macroN_L1, p.keyActive, p.rimActive}),
-              std::vector<int>({24, 16, 64, 64, 16, 4, 1, 0}));
-    EXPECT_EQ(std::vector<float>({p.densityMul, p.emissionMul, p.burnCutoffWidth}), std::vector<float>({1, 5, 0.001f}));
-    EXPECT_FLOAT_EQ(p.detailTime, 0.211f * 3.0f + 0.05f * 10.0f);
-    EXPECT_FLOAT_EQ(p.gradeTime, 0.0333f * 10.0f);
-    // Composition pixels to grid cells: 64 / 240 on x and z, 64 / 160 on y, z about the middle.
-    const float lights[] = {p.keyLightX, p.keyLightY, p.keyLightZ, p.rimLightX}, want[] = {32, 16, 16, 64};
-    for (int i = 0; i < 4; ++i) EXPECT_FLOAT_EQ(lights[i], want[i]) << "light coordinate " << i;
-}
-
-// ------------------------------------------------------------------------------------------------
 // Against the reference.
-
-TEST_F(Raymarch, SampleShadingMatchesTheModel) {
-    cltest::ClBuffer density = upload(kDensity.v), temperature = upload(kTemperature.v);
-    for (const ShadeCase& c : kShadeCases) {
-        SCOPED_TRACE(c.what);
-        CdRaymarchParams P = baseParams();
-        c.tweak(P);
-        const double vl = length(c.view);
-        std::vector<float> state = {float(c.g[0]), float(c.g[1]), float(c.g[2]), float(c.d), float(c.Tk)};
-        for (int a = 0; a < 3; ++a) {
-            Vec3 hi = c.g, lo = c.g;
-            hi[a] += 1.5;
-            lo[a] -= 1.5;
-            state.push_back(static_cast<float>(kDensity.sample(hi) - kDensity.sample(lo)));
-        }
-        for (int a = 0; a < 3; ++a) state.push_back(static_cast<float>(c.view[a] / vl));
-        state.push_back(8.0f);  // step in world units, 0.8 cells
-        cltest::ClBuffer params = uploadParams(P), in = upload(state), out = output(7);
-        ASSERT_TRUE(run("cd_test_raymarch_shade", cltest::Range::linear(1, 1), params, density, temperature, in, out));
-        const std::vector<float> k = read(out);
-
-        // The reference sees the state as the device does: the rounded floats.
-        const Vec3 g{state[0], state[1], state[2]}, grad{state[5], state[6], state[7]}, V{state[8], state[9], state[10]};
-        double margin = 1e30;
-        const Emission e = shadeReference(P, kDensity, kTemperature, g, state[3], state[4], grad, V, state[11], &margin);
-        ASSERT_GT(margin, kBranchMargin) << "the state sits on a branch of the model; choose another";
-        const double ref[7] = {e.fire[0], e.fire[1], e.fire[2], e.smoke[0], e.smoke[1], e.smoke[2], e.alpha};
-        for (int i = 0; i < 7; ++i) EXPECT_PRED2(nearModel, k[i], ref[i]) << "output " << i << " (fire, smoke, alpha)";
-        EXPECT_GT(e.alpha, 0.01);  // non-vacuity: every case emits and absorbs something
-        EXPECT_GT(e.smoke[0] + e.fire[0], 0.01);
-    }
-}
 
 // The noise itself is held to its own lattice and fractal tests; here it is evaluated on the
 // device at the position the reference computed, so what is checked is every step around it.
@@ -657,8 +542,8 @@ TEST_F(Raymarch, DetailErodesDensityAndRaisesFlameTonguesAsTheModelSays) {
         const std::vector<float> n = read(noise);
         const std::array<double, 2> ref = detailApply(P, state[1], state[4], state[5], n[0], n[1], &margin);
         ASSERT_GT(margin, kBranchMargin) << "the state sits on a branch of the model; choose another";
-        EXPECT_PRED2(nearDetail, k[0], ref[0]) << "density";
-        EXPECT_PRED2(nearDetail, k[1], ref[1]) << "temperature";
+        EXPECT_PRED3(near, k[0], ref[0], kDetailTolerance) << "density";
+        EXPECT_PRED3(near, k[1], ref[1], kDetailTolerance) << "temperature";
         changed += std::fabs(ref[0] - c.d) > 0.01 * c.d || std::fabs(ref[1] - c.Tk) > 0.01 * c.Tk;
     }
     EXPECT_EQ(changed, static_cast<int>(std::size(kDetailCases)) - 1) << "every hot case must be changed visibly";
@@ -672,6 +557,7 @@ TEST_F(Raymarch, MarchedAndGradedPixelsMatchTheModel) {
         c.tweak(P);
         const std::vector<float> k = march(P, kDensity, kTemperature, still);
         int compared = 0;
+        double seen = 0.0;
         for (int y = 0; y < P.H; ++y)
             for (int x = 0; x < P.W; ++x) {
                 double margin = 1e30;
@@ -679,11 +565,12 @@ TEST_F(Raymarch, MarchedAndGradedPixelsMatchTheModel) {
                 if (margin < kBranchMargin) continue;  // a sample on the grid's edge: either count is right
                 ++compared;
                 for (int ch = 0; ch < 4; ++ch)
-                    EXPECT_PRED2(nearModel, k[(static_cast<size_t>(y) * P.W + x) * 4 + ch], ref[ch])
+                    EXPECT_PRED3(near, k[(static_cast<size_t>(y) * P.W + x) * 4 + ch], ref[ch], kRelTolerance)
                         << "pixel " << x << ", " << y << " channel " << ch;
-                EXPECT_GT(ref[3], 0.2) << "every pixel looks through the grid";
+                seen = std::max(seen, ref[3]);
             }
         EXPECT_GE(compared, P.W * P.H / 2);
+        EXPECT_GT(seen, 0.2) << "the pixels look through the grid";
     }
 }
 
@@ -735,15 +622,13 @@ TEST_F(Raymarch, NothingVisibleRendersExactlyTransparent) {
     EXPECT_TRUE(cltest::sameBits(march(noVolume, smoke, fire, kStill), transparent));
 }
 
-// Content only in the middle two cells of each 4-cell block side, in two clusters of level-0
-// blocks: one inside level-1 block (0, 0, 0), one inside (1, 1, 1) right behind the face of the
-// empty level-1 block (1, 1, 0) that the rays cross first. Trilinear reads reach one cell from a
-// cell centre, so a sample within half a cell of a block face reads nothing; 300 samples over a
-// chord of 32 to 34 cells make the longest skip (4 samples) at most 0.46 cells, so a correct skip
-// passes over nothing and one that overshot would eat into the content. (A sample count that
-// divides the chord into a power of two would line samples up with block faces and hide a
-// wrong skip length.)
-TEST_F(Raymarch, SkippingEmptyBlocksChangesNothingAndMarkedBlocksAreSkippedAtBothLevels) {
+// Content only in the middle two cells of each 4-cell block side, in two clusters: one inside
+// level-1 block (0, 0, 0), one inside (1, 1, 1) right behind the face of the empty block (1, 1, 0)
+// the rays cross first. A sample within half a cell of a block face reads nothing, and 300 samples
+// over a chord of 32 to 34 cells make the longest skip (4 samples) at most 0.46 cells: a correct
+// skip passes over nothing, one that overshot eats into the content. (A power-of-two sample count
+// would line samples up with block faces and hide a wrong skip length.)
+TEST_F(Raymarch, SkippingEmptyBlocksChangesNoByte) {
     auto inCluster = [](int x, int y, int z) {
         const bool middle = (x % 4 == 1 || x % 4 == 2) && (y % 4 == 1 || y % 4 == 2) && (z % 4 == 1 || z % 4 == 2);
         const int bx = x / 4, by = y / 4, bz = z / 4;
@@ -764,30 +649,17 @@ TEST_F(Raymarch, SkippingEmptyBlocksChangesNothingAndMarkedBlocksAreSkippedAtBot
     const std::vector<float> truth = march(full, dens, temp, kStill);
     EXPECT_TRUE(cltest::sameBits(march(skipping, dens, temp, kStill, l0, l1), truth));
 
-    auto alpha = [](const std::vector<float>& img, int x, int y) { return img[(static_cast<size_t>(y) * kW + x) * 4 + 3]; };
-    auto brightest = [&](int x0, int y0, int x1, int y1) {
-        std::array<int, 2> best{x0, y0};
-        for (int y = y0; y < y1; ++y)
-            for (int x = x0; x < x1; ++x)
-                if (alpha(truth, x, y) > alpha(truth, best[0], best[1])) best = {x, y};
-        return best;
+    // Non-vacuous: both clusters show, and skipping is on (a block marked empty disappears).
+    auto coverage = [](const std::vector<float>& img, int x0, int x1) {
+        float m = 0.0f;
+        for (int i = 0; i < kW * kH; ++i) m = std::max(m, i % kW >= x0 && i % kW < x1 ? img[4 * i + 3] : 0.0f);
+        return m;
     };
-    const auto [px, py] = brightest(0, 0, kW / 2, kH / 2);
-    const auto [sx, sy] = brightest(kW / 2, kH / 2, kW, kH);
-    ASSERT_GT(alpha(truth, px, py), 0.2f) << "the first cluster must be visible";
-    ASSERT_GT(alpha(truth, sx, sy), 0.05f) << "the second cluster must be visible";
-
-    // Level 1 claims its block (0, 0, 0) empty: the first cluster disappears, the second stays.
-    std::vector<float> l1Hole = l1, l0Hole = l0;
-    l1Hole[0] = 0.0f;
-    const std::vector<float> withoutL1 = march(skipping, dens, temp, kStill, l0, l1Hole);
-    EXPECT_EQ(alpha(withoutL1, px, py), 0.0f);
-    EXPECT_EQ(alpha(withoutL1, sx, sy), alpha(truth, sx, sy));
-    // Level 0 claims every block of the first cluster empty: the same.
-    for (int bz = 0; bz < 4; ++bz)
-        for (int by = 0; by < 4; ++by)
-            for (int bx = 0; bx < 4; ++bx) l0Hole[(static_cast<size_t>(bz) * 8 + by) * 8 + bx] = 0.0f;
-    EXPECT_EQ(alpha(march(skipping, dens, temp, kStill, l0Hole, l1), px, py), 0.0f);
+    ASSERT_GT(coverage(truth, 0, kW / 2), 0.2f);
+    ASSERT_GT(coverage(truth, kW / 2, kW), 0.05f);
+    std::vector<float> l1Hole = l1;
+    l1Hole[0] = 0.0f;  // level-1 block (0, 0, 0) holds the first cluster
+    EXPECT_EQ(coverage(march(skipping, dens, temp, kStill, l0, l1Hole), 0, kW / 2), 0.0f);
 }
 
 TEST_F(Raymarch, SameLaunchGivesTheSameBytesAndTheVelocityOutputFollowsItsSwitch) {

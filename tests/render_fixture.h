@@ -1,7 +1,5 @@
-// Shared by the render driver's tests: the renderer's settings at the registered parameter
-// defaults as the frame driver converts them, a hot ball in the grid, and a float frame rendered
-// into a host world. Bloom, light cast, heat and motion blur are off so frames compare value for
-// value.
+// Shared by the render driver's tests: settings for a plain visible frame, a hot ball in the grid,
+// and a float frame rendered into a host world.
 #pragma once
 
 #include <algorithm>
@@ -13,37 +11,20 @@
 
 namespace rendertest {
 
+// A plain look: blackbody fire over 100 … 2500 K, grey smoke (density contrast 0.7 lifts the
+// thinnest), no optional light, neutral grading; bloom, light cast, heat, detail noise and motion blur stay 0 (off).
 inline cindel::FrameSettings renderSettings(int compW, int compH) {
     cindel::FrameSettings s = simtest::defaultSimSettings();
     s.compWidth = s.outputWidth = compW;
     s.compHeight = s.outputHeight = compH;
     s.opacity = s.gamma = s.saturation = s.volumeDensity = 1.0f;
-    s.quality = s.voxelSize = s.debugView = s.colorPreset = s.colorMode = s.blendMode = 1;
-    s.edgeSampling = 2;
-    s.densityContrast = s.intensity = 0.7f;
-    s.minColorTemp = 100.0f;
-    s.maxColorTemp = 2500.0f;
-    s.source = {1.0f, 230 / 255.0f, 130 / 255.0f};
-    s.mid = {1.0f, 90 / 255.0f, 20 / 255.0f};
-    s.tailCool = {90 / 255.0f, 30 / 255.0f, 10 / 255.0f};
-    s.burnCutoffCenter = 0.15f;
-    s.burnCutoffWidth = 0.25f;
-    s.scatterColor = {25 / 255.0f, 25 / 255.0f, 25 / 255.0f};
-    s.smokeDensity = 65.0f;
-    s.smokeBrightness = 0.25f;
-    s.scatterAnisotropy = s.fireLight = s.volumetricDepth = 0.5f;
-    s.selfShadow = 0.2f;
-    s.ambientColor = {80 / 255.0f, 100 / 255.0f, 130 / 255.0f};
+    s.quality = s.voxelSize = s.debugView = s.colorMode = s.blendMode = 1;
+    s.densityContrast = s.intensity = 0.7f, s.minColorTemp = 100.0f, s.maxColorTemp = 2500.0f;
+    s.burnCutoffCenter = 0.15f, s.burnCutoffWidth = 0.25f;
+    s.scatterColor = {0.1f, 0.1f, 0.1f};
     s.colorTint = {1.0f, 1.0f, 1.0f};
-    s.detailOctaves = 6;
-    s.detailNoise = 50.0f;
-    s.detailScale = 10.0f;
-    s.shutterAngle = 180.0f;
-    s.blendStrength = 0.1f;
-    s.heatScale = 0.5f;
-    s.heatComplexity = 3;
-    s.heatRise = 0.3f;
-    return s;  // bloom (registered default 0.10), light cast, heat and motion blur stay 0
+    s.smokeDensity = 65.0f, s.smokeBrightness = 0.25f, s.selfShadow = 0.2f;
+    return s;
 }
 
 // A float host world: alpha, red, green, blue per pixel, rows packed.
@@ -53,6 +34,7 @@ struct FloatImage {
     const float* at(int x, int y) const { return &argb[(static_cast<size_t>(y) * width + x) * 4]; }
     float alpha(int x, int y) const { return at(x, y)[0]; }
 };
+
 
 class RenderTest : public simtest::SimTest {
 protected:
