@@ -1,8 +1,7 @@
-// Shared fixture of the simulation tests: the effect's own GPU runtime started once per test
-// process (PoCL's kernel build is the slow part), the grid resized to a small side, helpers to
-// upload and read fields, and the references several stages share (the trilinear sampler, the
-// clamped divergence). Tests skip, with the reason, when the machine offers no OpenCL device; CI
-// installs PoCL, so they run there.
+// Shared fixture of the simulation tests: the effect's own GPU runtime started once per process
+// (PoCL's kernel build is the slow part), the grid resized to a small side, field helpers, and
+// the references several stages share. Tests skip, saying why, when the machine offers no OpenCL
+// device; CI installs PoCL, so they run there.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,6 +11,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "frame/frame_settings.h"
@@ -53,15 +53,13 @@ inline size_t cellCount(int n) { return static_cast<size_t>(n) * static_cast<siz
 
 inline std::vector<float> readBuffer(cl_mem m, size_t floats) {
     std::vector<float> out(floats, std::nanf(""));
-    cindel::GpuRuntime& rt = runtime();
-    cindel::cl().clEnqueueReadBuffer(rt.queue, m, CL_TRUE, 0, floats * sizeof(float), out.data(), 0, nullptr, nullptr);
+    cindel::cl().clEnqueueReadBuffer(runtime().queue, m, CL_TRUE, 0, floats * sizeof(float), out.data(), 0, nullptr, nullptr);
     return out;
 }
 
 inline void writeBuffer(cl_mem m, const std::vector<float>& data) {
-    cindel::GpuRuntime& rt = runtime();
-    cindel::cl().clEnqueueWriteBuffer(rt.queue, m, CL_TRUE, 0, data.size() * sizeof(float), data.data(), 0, nullptr,
-                                      nullptr);
+    cindel::cl().clEnqueueWriteBuffer(runtime().queue, m, CL_TRUE, 0, data.size() * sizeof(float), data.data(), 0,
+                                      nullptr, nullptr);
 }
 
 inline void fillBuffer(cl_mem m, size_t floats, float value) { writeBuffer(m, std::vector<float>(floats, value)); }
@@ -80,9 +78,22 @@ inline size_t differingBits(const std::vector<float>& a, const std::vector<float
     return n;
 }
 
-// Trilinear sample in double of component `comp` of a field with `stride` floats per cell: cell
+// Every element within tol (a NaN fails); reports the worst one.
+inline void expectNear(const std::vector<float>& got, const std::vector<double>& want, double tol, const std::string& what) {
+    ASSERT_EQ(got.size(), want.size()) << what;
+    size_t worst = 0;
+    double err = -1.0;
+    for (size_t i = 0; i < got.size(); ++i) {
+        const double e = std::isnan(got[i]) ? INFINITY : std::fabs(got[i] - want[i]);
+        if (e > err) err = e, worst = i;
+    }
+    EXPECT_LE(err, tol) << what << ": element " << worst << " is " << got[worst] << ", expected " << want[worst];
+}
+
+// Trilinear sample in double of component `comp` of a field with `stride` values per cell: cell
 // centres at i + 0.5, positions clamped to the outermost centres.
-inline double sampleRef(const std::vector<float>& f, int n, int stride, int comp, double px, double py, double pz) {
+template <class Values>
+double sampleRef(const Values& f, int n, int stride, int comp, double px, double py, double pz) {
     const double p[3] = {px, py, pz};
     int i0[3], i1[3];
     double t[3];
@@ -139,9 +150,8 @@ protected:
     void clearFields() {
         cindel::SimGrid& g = grid();
         for (cl_mem m : {g.density, g.temperature, g.fuel, g.densityNext, g.temperatureNext, g.fuelNext, g.ember,
-                         g.pressure, g.pressureNext, g.divergence}) {
+                         g.pressure, g.pressureNext, g.divergence})
             fillBuffer(m, cells(), 0.0f);
-        }
         for (cl_mem m : {g.velocity, g.velocityNext, g.curl}) fillBuffer(m, cells() * 4, 0.0f);
     }
 
@@ -155,23 +165,26 @@ protected:
         return (static_cast<size_t>(z) * N() + static_cast<size_t>(y)) * N() + static_cast<size_t>(x);
     }
 
-    // A scalar field from f(x, y, z) at the current side.
-    std::vector<float> scalarField(const std::function<float(int, int, int)>& f) const {
-        std::vector<float> v(cells());
-        for (int z = 0; z < N(); ++z)
-            for (int y = 0; y < N(); ++y)
-                for (int x = 0; x < N(); ++x) v[idx(x, y, z)] = f(x, y, z);
-        return v;
-    }
-
-    // A float4 field from f(x, y, z, component), w = 0.
-    std::vector<float> vectorField(const std::function<float(int, int, int, int)>& f) const {
-        std::vector<float> v(cells() * 4, 0.0f);
+    // A field of `components` values per cell, f(x, y, z, c).
+    template <class T>
+    std::vector<T> fieldOf(const std::function<T(int, int, int, int)>& f, int components) const {
+        std::vector<T> v(cells() * static_cast<size_t>(components));
         for (int z = 0; z < N(); ++z)
             for (int y = 0; y < N(); ++y)
                 for (int x = 0; x < N(); ++x)
-                    for (int c = 0; c < 3; ++c) v[4 * idx(x, y, z) + c] = f(x, y, z, c);
+                    for (int c = 0; c < components; ++c) v[idx(x, y, z) * components + c] = f(x, y, z, c);
         return v;
+    }
+    std::vector<float> scalarField(const std::function<float(int, int, int)>& f) const {
+        return fieldOf<float>([&](int x, int y, int z, int) { return f(x, y, z); }, 1);
+    }
+    // A float4 field, w = 0.
+    std::vector<float> vectorField(const std::function<float(int, int, int, int)>& f) const {
+        return fieldOf<float>([&](int x, int y, int z, int c) { return c < 3 ? f(x, y, z, c) : 0.0f; }, 4);
+    }
+    // A reference in double.
+    std::vector<double> refField(const std::function<double(int, int, int, int)>& f, int components = 1) const {
+        return fieldOf<double>(f, components);
     }
 
     // The step driver's memory emptied, as after a resize: no held frame, no snapshot.
@@ -198,6 +211,7 @@ protected:
             EXPECT_EQ(cindel::kernelContractViolations(), violationsBefore_) << "a launch was refused";
         }
     }
+    cindel::FrameSettings settings_ = defaultSimSettings();
 
 private:
     int violationsBefore_ = 0;
