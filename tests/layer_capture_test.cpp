@@ -9,11 +9,12 @@
 
 #include <algorithm>
 #include <cmath>
-#include <functional>
 #include <cstdarg>
 #include <cstdio>
+#include <functional>
 #include <limits>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "AE_GeneralPlug.h"
@@ -123,7 +124,8 @@ std::vector<float> referenceResample(const std::vector<float>& layer, int w, int
             int n = 0;
             for (float sy : offsets)
                 for (float sx : offsets) {
-                    const float fx = (cx + sx - p.posX) * p.invScX + p.ancX, fy = (cy + sy - p.posY) * p.invScY + p.ancY;
+                    const float fx = (cx + sx - p.posX) * p.invScX + p.ancX,
+                                fy = (cy + sy - p.posY) * p.invScY + p.ancY;
                     if (!(fx > -1.0f && fx < float(w) && fy > -1.0f && fy < float(h))) continue;
                     sum += layer[size_t(int(fy) * w + int(fx))];
                     ++n;
@@ -139,10 +141,10 @@ TEST(ResampleToComposition, MatchesItsDefinition) {
     const int w = 9, h = 5, cw = 23, ch = 14;
     std::vector<float> layer(size_t(w * h));
     for (int i = 0; i < w * h; ++i) layer[size_t(i)] = float((i * 37) % 11) / 10.0f;
-    const LayerPlacement placements[] = {
-        {0, 0, 1, 1, 0, 0},          {0.5f, 0, 1, 1, 0, 0},       {10.5f, 3.25f, 1, 1, 0, 0},
-        {6, 4, 0.5f, 0.5f, 2, 1},    {-2, -1, 1, 1, 0, 0},        {11, 7, 2.0f, 0.75f, 4.5f, 2.5f},
-        {3, 2, 1.0f / 3.0f, 1, 0, 0}};
+    const LayerPlacement placements[] = {{0, 0, 1, 1, 0, 0},          {0.5f, 0, 1, 1, 0, 0},
+                                         {10.5f, 3.25f, 1, 1, 0, 0},  {6, 4, 0.5f, 0.5f, 2, 1},
+                                         {-2, -1, 1, 1, 0, 0},        {11, 7, 2.0f, 0.75f, 4.5f, 2.5f},
+                                         {3, 2, 1.0f / 3.0f, 1, 0, 0}};
     for (const LayerPlacement& p : placements) {
         std::vector<float> out(size_t(cw * ch) + 16, 12345.0f);
         resampleToComposition(layer.data(), w, h, p, cw, ch, out.data());
@@ -319,13 +321,25 @@ TEST_F(HostCapture, UnusablePlacementsKeepTheCentredLayerMap) {
         {{100, 100, 100}, {200, 1e300, 0}, logoId, none, "useLT=0 expanded=0 fail=stream_read_fail"},
         {{100, 100, 100}, {200, 150, 0}, 999, none, "useLT=0 expanded=0 fail=no_layer_from_id"},
         {{100, 100, 100}, {200, 150, 0}, 0, none, "useLT=0 expanded=0 fail=layer_id_zero"},
-        {{100, 100, 100}, {200, 150, 0}, logoId, [&] { host.settings().poseAsPremierePro(); },
+        {{100, 100, 100},
+         {200, 150, 0},
+         logoId,
+         [&] { host.settings().poseAsPremierePro(); },
          "useLT=0 expanded=0 fail=prmr pickedID=0"},
-        {{100, 100, 100}, {200, 150, 0}, logoId, [&] { processState().aegpPluginId = 0; },
+        {{100, 100, 100},
+         {200, 150, 0},
+         logoId,
+         [&] { processState().aegpPluginId = 0; },
          "useLT=0 expanded=0 fail=no_aegp_id"},
-        {{100, 100, 100}, {200, 150, 0}, logoId, [&] { host.suites().withhold("AEGP Layer Suite", 14); },
+        {{100, 100, 100},
+         {200, 150, 0},
+         logoId,
+         [&] { host.suites().withhold("AEGP Layer Suite", 14); },
          "useLT=0 expanded=0 fail=exception"},
-        {{100, 100, 100}, {200, 150, 0}, logoId, [&] { host.suites().withhold("AEGP Stream Suite", 11); },
+        {{100, 100, 100},
+         {200, 150, 0},
+         logoId,
+         [&] { host.suites().withhold("AEGP Stream Suite", 11); },
          "useLT=0 expanded=0 fail=exception"},
         {{0.01, 10000, 100}, {200, 150, 0}, logoId, none, "useLT=1 expanded=0 fail=none"},
     };
@@ -423,11 +437,9 @@ TEST_F(HostCapture, DigestsFollowTheContentAndNothingElse) {
     instance->setLayer(kParamCustomMap, shortRows);
     instance->clearLayer(kParamSourceLayer);
     frame();
-    EXPECT_EQ(fs.sourceLayerPresent, 0);
-    EXPECT_EQ(fs.emissionHash, 0u);
-    EXPECT_EQ(fs.customMapPresent, 0);
-    EXPECT_EQ(fs.customMapHash, 0u);
-    EXPECT_EQ(fs.emissionBoxX0, -1);
+    EXPECT_EQ(
+        std::tuple(fs.sourceLayerPresent, fs.emissionHash, fs.customMapPresent, fs.customMapHash, fs.emissionBoxX0),
+        std::tuple(0, 0u, 0, 0u, -1));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -505,10 +517,8 @@ TEST_F(HostCaptureUpload, LayerMasksReplaceTheLayerMapAtEveryPreviewResolution) 
     // Vertices are samples; the ridge reaches 0 at five pixels, so four either side hold content.
     EXPECT_EQ(full[size_t(250 * 640 + 300)], 1.0f);
     EXPECT_EQ(full[size_t(150 * 640 + 200)], 0.0f);  // inside the triangle, where the disc is
-    EXPECT_EQ(fs.emissionBoxX0, 96);
-    EXPECT_EQ(fs.emissionBoxY0, 96);
-    EXPECT_EQ(fs.emissionBoxX1, 304);
-    EXPECT_EQ(fs.emissionBoxY1, 254);
+    EXPECT_EQ(std::tuple(fs.emissionBoxX0, fs.emissionBoxY0, fs.emissionBoxX1, fs.emissionBoxY1),
+              std::tuple(96, 96, 304, 254));
     const FrameSettings atFull = fs;
 
     for (const int factor : {2, 4}) {

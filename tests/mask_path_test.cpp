@@ -7,8 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <functional>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <numeric>
@@ -123,7 +123,6 @@ TEST(PaintStroke, BadInputPaintsNothingOutsideTheMap) {
     EXPECT_TRUE(m.isGuardIntact());
 }
 
-
 // B(t) = (1−t)³P0 + 3(1−t)²t P1 + 3(1−t)t² P2 + t³P3 with P1 = P0 + out tangent, P2 = P3 + in
 // tangent, at t = k / 16 for k = 0 … 15: the end vertex is the next segment's first sample.
 TEST(SampleBezierSegment, SamplesTheCubicAtSixteenthsFromTheStartVertex) {
@@ -136,8 +135,10 @@ TEST(SampleBezierSegment, SamplesTheCubicAtSixteenthsFromTheStartVertex) {
         sampleBezierSegment(p0x, p0y, ox, oy, ix, iy, p3x, p3y, xs, ys);
         for (int k = 0; k < 16; ++k) {
             const double t = k / 16.0, u = 1.0 - t;
-            const double bx = u * u * u * p0x + 3 * u * u * t * (p0x + ox) + 3 * u * t * t * (p3x + ix) + t * t * t * p3x;
-            const double by = u * u * u * p0y + 3 * u * u * t * (p0y + oy) + 3 * u * t * t * (p3y + iy) + t * t * t * p3y;
+            const double bx =
+                u * u * u * p0x + 3 * u * u * t * (p0x + ox) + 3 * u * t * t * (p3x + ix) + t * t * t * p3x;
+            const double by =
+                u * u * u * p0y + 3 * u * u * t * (p0y + oy) + 3 * u * t * t * (p3y + iy) + t * t * t * p3y;
             EXPECT_NEAR(xs[k], bx, 1e-9) << trial << " " << k;
             EXPECT_NEAR(ys[k], by, 1e-9) << trial << " " << k;
         }
@@ -293,7 +294,12 @@ TEST_F(MaskHost, RefusalsGiveNoMapAndLeakNothing) {
         return [=, this] { host.suites().withhold(name, version); };
     };
     const std::pair<const char*, std::function<void()>> cases[] = {
-        {"degenerate outlines", [&] { layer().masks = {}; addMask({corner(50, 50)}, true); addMask({}, false); }},
+        {"degenerate outlines",
+         [&] {
+             layer().masks = {};
+             addMask({corner(50, 50)}, true);
+             addMask({}, false);
+         }},
         {"premiere", [&] { host.settings().poseAsPremierePro(); }},
         {"no plugin id", [&] { processState().aegpPluginId = 0; }},
         {"unknown layer", [&] { instance->setLayerId(999); }},

@@ -150,7 +150,7 @@ TEST_F(MinihostAegpTest, KeysWrittenByTheEffectInterpolateAtLaterFrames) {
             });
         });
         ASSERT_EQ(instance->param(kProgress).keyframeCount(), 2u);  // replaced, not added to
-        for (A_u_long scale : {24u, 100u}) {  // the same instants at another time scale
+        for (A_u_long scale : {24u, 100u}) {                        // the same instants at another time scale
             for (A_long frame : {0, 23, 24, 25, 48, 71, 72, 73, 500}) {
                 const A_long time = A_long(frame * scale / 24);
                 const double seconds = double(time) / scale;
@@ -312,11 +312,12 @@ TEST_F(MinihostCompositionTest, TransformsAndStreamsFollowTheKeysAtTheirTimes) {
         // A stream the layer does not have and a missing time are refused, leaving the caller's value.
         AEGP_StreamVal2 value{};
         value.one_d = -7;
-        EXPECT_NE(s.stream->AEGP_GetLayerStreamValue(logo, AEGP_LayerStream_COLOR, comp, &start, false, &value, nullptr),
-                  A_Err_NONE);
-        EXPECT_NE(s.stream->AEGP_GetLayerStreamValue(logo, AEGP_LayerStream_POSITION, comp, nullptr, false, &value,
-                                                     nullptr),
-                  A_Err_NONE);
+        EXPECT_NE(
+            s.stream->AEGP_GetLayerStreamValue(logo, AEGP_LayerStream_COLOR, comp, &start, false, &value, nullptr),
+            A_Err_NONE);
+        EXPECT_NE(
+            s.stream->AEGP_GetLayerStreamValue(logo, AEGP_LayerStream_POSITION, comp, nullptr, false, &value, nullptr),
+            A_Err_NONE);
         EXPECT_DOUBLE_EQ(value.one_d, -7.0);
     });
 }

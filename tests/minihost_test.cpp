@@ -13,6 +13,7 @@
 #include <functional>
 #include <limits>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "AE_EffectSuites.h"
@@ -54,28 +55,31 @@ PF_Err registerFakeParams(PF_InData* in, PF_OutData* out) {
         def.u.fs_d.valid_max = def.u.fs_d.slider_max = 5.0f;
         def.u.fs_d.value = def.u.fs_d.dephault = 1.0f;
     });
-    if (!err) err = add(PF_Param_POPUP, "Mode", [&](PF_ParamDef& def) {
-        std::snprintf(text, sizeof text, "Soft|Hard|Wild");
-        def.u.pd.num_choices = 3;
-        def.u.pd.value = def.u.pd.dephault = 2;
-        def.u.pd.u.namesptr = text;
-        def.flags = PF_ParamFlag_SUPERVISE;
-    });
-    if (!err) err = add(PF_Param_CHECKBOX, "", [&](PF_ParamDef& def) {
-        std::snprintf(text, sizeof text, "Invert");
-        def.u.bd.u.nameptr = text;
-    });
-    if (!err) err = add(PF_Param_POINT_3D, "Position", [](PF_ParamDef& def) {
-        def.u.point3d_d.x_value = def.u.point3d_d.x_dephault = 50;
-        def.u.point3d_d.y_value = def.u.point3d_d.y_dephault = 50;
-        def.u.point3d_d.z_value = def.u.point3d_d.z_dephault = 7;
-    });
-    if (!err) err = add(PF_Param_ANGLE, "Evolution", [](PF_ParamDef& def) {
-        def.u.ad.value = def.u.ad.dephault = 30 << 16;
-    });
-    if (!err) err = add(PF_Param_COLOR, "Tint", [](PF_ParamDef& def) {
-        def.u.cd.value = def.u.cd.dephault = PF_Pixel{255, 10, 20, 30};
-    });
+    if (!err)
+        err = add(PF_Param_POPUP, "Mode", [&](PF_ParamDef& def) {
+            std::snprintf(text, sizeof text, "Soft|Hard|Wild");
+            def.u.pd.num_choices = 3;
+            def.u.pd.value = def.u.pd.dephault = 2;
+            def.u.pd.u.namesptr = text;
+            def.flags = PF_ParamFlag_SUPERVISE;
+        });
+    if (!err)
+        err = add(PF_Param_CHECKBOX, "", [&](PF_ParamDef& def) {
+            std::snprintf(text, sizeof text, "Invert");
+            def.u.bd.u.nameptr = text;
+        });
+    if (!err)
+        err = add(PF_Param_POINT_3D, "Position", [](PF_ParamDef& def) {
+            def.u.point3d_d.x_value = def.u.point3d_d.x_dephault = 50;
+            def.u.point3d_d.y_value = def.u.point3d_d.y_dephault = 50;
+            def.u.point3d_d.z_value = def.u.point3d_d.z_dephault = 7;
+        });
+    if (!err)
+        err = add(PF_Param_ANGLE, "Evolution", [](PF_ParamDef& def) { def.u.ad.value = def.u.ad.dephault = 30 << 16; });
+    if (!err)
+        err = add(PF_Param_COLOR, "Tint", [](PF_ParamDef& def) {
+            def.u.cd.value = def.u.cd.dephault = PF_Pixel{255, 10, 20, 30};
+        });
     if (!err) err = add(PF_Param_LAYER, "Source", [](PF_ParamDef& def) { def.u.ld.dephault = PF_LayerDefault_NONE; });
     if (err) return err;
     out->num_params = kFakeParamCount;
@@ -182,7 +186,9 @@ TEST_F(MinihostTest, OutOfRangeValuesAreRefusedButTheRawSetterPassesAnything) {
     const std::function<void()> refused[] = {
         [&] { instance->setFloat(kScale, 5.001); },
         [&] { instance->setFloat(kScale, std::nan("")); },
-        [&] { instance->addKeyframe(kScale, HostTime{0, 24}, ParamValue::floatSlider(0.05)); },
+        [&] {
+            instance->addKeyframe(kScale, HostTime{0, 24}, ParamValue::floatSlider(0.05));
+        },
         [&] { instance->setPopup(kMode, 4); },
         [&] { instance->setPopup(kMode, 0); },
         [&] { instance->setPopup(kScale, 1); },  // wrong type
@@ -293,7 +299,8 @@ TEST_F(MinihostTest, EachInstanceKeepsItsOwnSequenceDataUntilSetDown) {
 TEST_F(MinihostTest, UserChangedParamTakesBackOnlyValuesFlaggedAsChanged) {
     PF_ParamIndex seenIndex = -1;
     A_long seenMode = 0;
-    fake.handlers[PF_Cmd_USER_CHANGED_PARAM] = [&](PF_InData*, PF_OutData* out, PF_ParamDef** params, void* extra) -> PF_Err {
+    fake.handlers[PF_Cmd_USER_CHANGED_PARAM] = [&](PF_InData*, PF_OutData* out, PF_ParamDef** params,
+                                                   void* extra) -> PF_Err {
         seenIndex = static_cast<PF_UserChangedParamExtra*>(extra)->param_index;
         seenMode = params[kMode]->u.pd.value;
         params[kScale]->u.fs_d.value = 4.5;
@@ -369,15 +376,14 @@ TEST_F(MinihostTest, PreviewResolutionShrinksRequestsCheckoutsAndPixelsButNotInD
         host.settings().setPreviewResolution(p.factor);
         const PreRenderResult pre = host.preRender(target);
         ASSERT_EQ(pre.result, PF_Err_NONE);
-        EXPECT_EQ(pre.output.result_rect.right, p.request.right);
-        EXPECT_EQ(pre.output.result_rect.bottom, p.request.bottom);
+        EXPECT_EQ(std::tuple(pre.output.result_rect.right, pre.output.result_rect.bottom),
+                  std::tuple(p.request.right, p.request.bottom));
         const LayerCheckout& checkout = pre.layerCheckouts.at(1);
         EXPECT_EQ(checkout.checkoutId, 999);
         EXPECT_EQ(checkout.whatTime, 9);
-        EXPECT_EQ(checkout.answer.max_result_rect.left, p.sourceExtent.left);
-        EXPECT_EQ(checkout.answer.max_result_rect.top, p.sourceExtent.top);
-        EXPECT_EQ(checkout.answer.max_result_rect.right, p.sourceExtent.right);
-        EXPECT_EQ(checkout.answer.max_result_rect.bottom, p.sourceExtent.bottom);
+        const PF_LRect& extent = checkout.answer.max_result_rect;
+        EXPECT_EQ(std::tuple(extent.left, extent.top, extent.right, extent.bottom),
+                  std::tuple(p.sourceExtent.left, p.sourceExtent.top, p.sourceExtent.right, p.sourceExtent.bottom));
         EXPECT_EQ(checkout.answer.ref_width, 6);
         A_long mixedTime = 0;
         ASSERT_EQ(pre.guidMixes.at(0).size(), sizeof mixedTime);
@@ -388,19 +394,15 @@ TEST_F(MinihostTest, PreviewResolutionShrinksRequestsCheckoutsAndPixelsButNotInD
         ASSERT_EQ(host.renderFrame(target, output), PF_Err_NONE);
         EXPECT_EQ(output.pixel8(p.request.right - 1, p.request.bottom - 1).blue, 1);
         EXPECT_TRUE(output.paddingIntact());
-        EXPECT_EQ(seen.width, 64);
-        EXPECT_EQ(seen.height, 48);
-        EXPECT_EQ(seen.downsample_x.den, A_u_long(p.factor));
-        EXPECT_EQ(seen.downsample_y.den, A_u_long(p.factor));
+        EXPECT_EQ(std::tuple(seen.width, seen.height, seen.downsample_x.den, seen.downsample_y.den),
+                  std::tuple(64, 48, A_u_long(p.factor), A_u_long(p.factor)));
         ASSERT_EQ(target.pixelCheckouts().size(), 2u);
         const PF_EffectWorld* input0 = target.pixelCheckouts()[0].world;
-        EXPECT_EQ(input0->width, p.request.right);
-        EXPECT_EQ(input0->height, p.request.bottom);
+        EXPECT_EQ(std::tuple(input0->width, input0->height), std::tuple(p.request.right, p.request.bottom));
         // Pixel (0, 0) of the cut covers layer pixels 2 … 2 + f − 1 of both axes, cut to the layer.
         const PF_EffectWorld* cut = target.pixelCheckouts()[1].world;
         ASSERT_NE(cut, nullptr);
-        EXPECT_EQ(cut->width, p.sourceExtent.right);
-        EXPECT_EQ(cut->height, p.sourceExtent.bottom);
+        EXPECT_EQ(std::tuple(cut->width, cut->height), std::tuple(p.sourceExtent.right, p.sourceExtent.bottom));
         double sum = 0;
         int count = 0;
         for (int y = 2; y < std::min(4, 2 + p.factor); ++y)
