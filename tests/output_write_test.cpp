@@ -1,5 +1,5 @@
 // The output write: the float-to-host conversion at 8, 16 and 32 bits (truncation, full scales,
-// opacity, row padding, refused worlds), and the depth read through the host's world suite.
+// opacity, row padding, refused worlds). Which depth a frame is written at is render_frame_test's.
 #include "frame/output_write.h"
 
 #include <gtest/gtest.h>
@@ -9,25 +9,29 @@
 #include <limits>
 #include <vector>
 
-#include "fake_params.h"
+#include "minihost/world.h"
 
 namespace cindel {
 namespace {
 
-using test::FakeWorld;
+using minihost::World;
 
 // A pixel as A, R, G, B in the world's own units.
-std::array<double, 4> pixelAt(const FakeWorld& w, int bits) {
+std::array<double, 4> pixelAt(const World& w, int bits, int x = 0, int y = 0) {
     if (bits == 8) {
-        const PF_Pixel& p = w.at<PF_Pixel>(0, 0);
+        const PF_Pixel& p = w.pixel8(x, y);
         return {double(p.alpha), double(p.red), double(p.green), double(p.blue)};
     }
     if (bits == 16) {
-        const PF_Pixel16& p = w.at<PF_Pixel16>(0, 0);
+        const PF_Pixel16& p = w.pixel16(x, y);
         return {double(p.alpha), double(p.red), double(p.green), double(p.blue)};
     }
-    const PF_PixelFloat& p = w.at<PF_PixelFloat>(0, 0);
+    const PF_PixelFloat& p = w.pixel32(x, y);
     return {p.alpha, p.red, p.green, p.blue};
+}
+std::vector<std::uint8_t> bytesOf(const World& w) {
+    const auto* p = static_cast<const std::uint8_t*>(static_cast<const void*>(w.get()->data));
+    return {p, p + std::size_t(std::max(w.rowBytes(), A_long(w.width() * w.pixelSize()))) * std::size_t(w.height())};
 }
 
 // Integer depths truncate and clamp (16 bits' full scale is 32768, not 65535); float worlds keep
@@ -55,7 +59,7 @@ TEST(WriteOutput, ConvertsAtEveryDepth) {
         {8, {1.0f, 0.5f, 0.25f, 1.0f}, nan, {255, 255, 127, 63}},
     };
     for (const Case& c : cases) {
-        FakeWorld world(1, 1, c.bits);
+        World world(1, 1, c.bits);
         PF_EffectWorld* w = world.get();
         ASSERT_TRUE(writeOutput(c.rgba.data(), w->data, 1, 1, w->rowbytes, c.bits, c.opacity));
         EXPECT_EQ(pixelAt(world, c.bits), c.argb) << c.bits << " bits, opacity " << c.opacity << ", red " << c.rgba[0];
@@ -65,7 +69,7 @@ TEST(WriteOutput, ConvertsAtEveryDepth) {
     for (auto [bits, argb] : {std::pair{8, std::array<double, 4>{255, 254, 255, 0}},
                               {16, std::array<double, 4>{32768, 32735, 32768, 0}},
                               {32, std::array<double, 4>{5, 0.999f, 1, -1}}}) {
-        FakeWorld world(1, 1, bits);
+        World world(1, 1, bits);
         ASSERT_TRUE(writeSliceOutput(slice, world.get()->data, 1, 1, world.get()->rowbytes, bits));
         EXPECT_EQ(pixelAt(world, bits), argb) << bits;
     }
@@ -76,17 +80,13 @@ TEST(WriteOutput, WalksRowsWithRowBytesAndKeepsPadding) {
     std::vector<float> image(kW * kH * 4, 1.0f);
     for (int i = 0; i < kW * kH; ++i) image[i * 4] = float(i) / 100.0f;  // red tells the pixel apart
     for (int bits : {8, 16, 32}) {
-        FakeWorld world(kW, kH, bits, /*padding=*/12);
-        PF_EffectWorld* w = world.get();
-        ASSERT_TRUE(writeOutput(image.data(), w->data, kW, kH, w->rowbytes, bits, 1.0f));
-        EXPECT_EQ(world.paddingBytesChanged(), 0u) << bits;
+        World world(kW, kH, bits, /*padding=*/12);
+        ASSERT_TRUE(writeOutput(image.data(), world.get()->data, kW, kH, world.rowBytes(), bits, 1.0f));
+        EXPECT_TRUE(world.paddingIntact()) << bits;
         for (int y = 0; y < kH; ++y) {
             for (int x = 0; x < kW; ++x) {
                 const float red = float(y * kW + x) / 100.0f;
-                const double got = bits == 8    ? world.at<PF_Pixel>(x, y).red
-                                   : bits == 16 ? world.at<PF_Pixel16>(x, y).red
-                                                : world.at<PF_PixelFloat>(x, y).red;
-                EXPECT_EQ(got, bits == 8 ? double(uint8_t(red * 255.0f))
+                EXPECT_EQ(pixelAt(world, bits, x, y)[1], bits == 8 ? double(uint8_t(red * 255.0f))
                                : bits == 16 ? double(uint16_t(red * 32768.0f)) : double(red)) << x << "," << y;
             }
         }
@@ -95,47 +95,20 @@ TEST(WriteOutput, WalksRowsWithRowBytesAndKeepsPadding) {
 
 TEST(WriteOutput, RefusedWorldsAreLeftUntouched) {
     const std::vector<float> image(4 * 4 * 4, 0.5f);
-    FakeWorld shortRows(4, 4, 8, 0, 4 * 4 - 1), negativeRows(4, 4, 16, 0, -32), ok(4, 4, 8);
-    EXPECT_FALSE(writeOutput(image.data(), shortRows.get()->data, 4, 4, shortRows.get()->rowbytes, 8, 1.0f));
-    EXPECT_FALSE(writeOutput(image.data(), negativeRows.get()->data, 4, 4, -32, 16, 1.0f));
+    World shortRows = World::withRowBytes(4, 4, 8, 4 * 4 - 1), ok(4, 4, 8);
+    const std::vector<std::uint8_t> before = bytesOf(ok), shortBefore = bytesOf(shortRows);
+    EXPECT_FALSE(writeOutput(image.data(), shortRows.get()->data, 4, 4, shortRows.rowBytes(), 8, 1.0f));
     void* px = ok.get()->data;
+    EXPECT_FALSE(writeOutput(image.data(), px, 4, 4, -32, 8, 1.0f));
     EXPECT_FALSE(writeOutput(image.data(), px, 4, 4, 16, 24, 1.0f));  // not a depth we write
     EXPECT_FALSE(writeOutput(nullptr, px, 4, 4, 16, 8, 1.0f));
     EXPECT_FALSE(writeOutput(image.data(), px, 0, 4, 16, 8, 1.0f));
     EXPECT_FALSE(writeOutput(image.data(), px, 4, -1, 16, 8, 1.0f));
     EXPECT_FALSE(writeSliceOutput(image.data(), px, 4, 4, 15, 8));
     EXPECT_FALSE(writeOutput(image.data(), nullptr, 4, 4, 16, 8, 1.0f));
-    for (const FakeWorld* w : {&shortRows, &negativeRows, &ok}) EXPECT_EQ(w->bytesChanged(), 0u);
-}
-
-// The pixel format decides; a format that is none of the three, a failed query or a missing suite
-// fall back to the deep flag (a float world is flagged deep like a 16-bit one).
-TEST(WorldBits, PixelFormatOrTheDeepFlag) {
-    test::FakeHost host;
-    host.in.pica_basicP = test::fakeBasicSuite();
-    test::resetWorldSuite();
-    test::FakeWorldSuiteState& suite = test::worldSuiteState();
-    FakeWorld deep(2, 2, 32), shallow(2, 2, 8);
-    const std::pair<PF_PixelFormat, int> formats[] = {
-        {PF_PixelFormat_ARGB128, 32}, {PF_PixelFormat_ARGB64, 16}, {PF_PixelFormat_ARGB32, 8}, {PF_PixelFormat_BGRA32, 16}};
-    for (auto [format, bits] : formats) {
-        suite.format = format;
-        EXPECT_EQ(worldBitsPerChannel(&host.in, &host.out, deep.get()), bits) << format;
-    }
-    EXPECT_EQ(worldBitsPerChannel(&host.in, &host.out, shallow.get()), 8);
-    suite.queryError = PF_Err_INTERNAL_STRUCT_DAMAGED;
-    EXPECT_EQ(worldBitsPerChannel(&host.in, &host.out, deep.get()), 16);
-    EXPECT_EQ(suite.acquires, 6);
-    EXPECT_EQ(suite.releases, 6);
-    suite.isAvailable = false;
-    EXPECT_EQ(worldBitsPerChannel(&host.in, &host.out, deep.get()), 16);
-    EXPECT_STREQ(host.out.return_msg, "Not able to acquire AEFX Suite.");
-    EXPECT_TRUE(host.out.out_flags & PF_OutFlag_DISPLAY_ERROR_MESSAGE);
-    EXPECT_EQ(suite.releases, 6);  // nothing acquired, nothing released
-    host.in.pica_basicP = nullptr;
-    EXPECT_EQ(worldBitsPerChannel(&host.in, &host.out, shallow.get()), 8);
-    EXPECT_EQ(worldBitsPerChannel(&host.in, &host.out, nullptr), 8);
-    test::resetWorldSuite();
+    EXPECT_EQ(bytesOf(ok), before);
+    EXPECT_EQ(bytesOf(shortRows), shortBefore);
+    EXPECT_TRUE(ok.paddingIntact() && shortRows.paddingIntact());
 }
 
 }  // namespace
