@@ -116,9 +116,9 @@ public:
         const char* failed = "clSetKernelArg";
         if (err == CL_SUCCESS) {
             failed = "clEnqueueNDRangeKernel";
-            err = cindel::cl().clEnqueueNDRangeKernel(runtime().queue, k, range.dims, nullptr, range.global.data(),
-                                                      range.local[0] ? range.local.data() : nullptr, 0, nullptr,
-                                                      nullptr);
+            err =
+                cindel::cl().clEnqueueNDRangeKernel(runtime().queue, k, range.dims, nullptr, range.global.data(),
+                                                    range.local[0] ? range.local.data() : nullptr, 0, nullptr, nullptr);
         }
         if (err == CL_SUCCESS) failed = "clFinish", err = cindel::cl().clFinish(runtime().queue);
         if (err == CL_SUCCESS) return ::testing::AssertionSuccess();

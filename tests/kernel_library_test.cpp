@@ -2,6 +2,8 @@
 // kernels' own signatures (so a drifted signature fails here instead of rendering a black frame),
 // the launch binder's refusals, the text against a strict OpenCL C 1.2 front end, and build-log
 // positions mapped back to the kernel file and line they came from.
+#include "gpu/kernel_library.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -15,7 +17,6 @@
 #include <string>
 #include <vector>
 
-#include "gpu/kernel_library.h"
 #include "gpu/kernel_table.h"
 #include "gpu/launch.h"
 
@@ -41,11 +42,16 @@ Param parseParam(std::string text) {
     if (!has(R"(\*)")) {
         p.kind = has(R"(\bfloat\b)") ? int(ArgKind::Float) : has(R"(\bint\b)") ? int(ArgKind::Int) : -1;
     } else if (has("global")) {
-        if (has(R"(\bfloat4\b)")) p.kind = pick(ArgKind::ConstFloat4Buffer, ArgKind::Float4Buffer);
-        else if (has(R"(\bfloat2\b)")) p.kind = pick(ArgKind::ConstFloat2Buffer, ArgKind::Float2Buffer);
-        else if (has(R"(\bfloat\b)")) p.kind = pick(ArgKind::ConstFloatBuffer, ArgKind::FloatBuffer);
-        else if (has(R"(\bint\b)")) p.kind = pick(ArgKind::ConstIntBuffer, ArgKind::IntBuffer);
-        else if (isConst && has(R"(\b[A-Z]\w*\s*\*)")) p.kind = int(ArgKind::ParamBlock);
+        if (has(R"(\bfloat4\b)"))
+            p.kind = pick(ArgKind::ConstFloat4Buffer, ArgKind::Float4Buffer);
+        else if (has(R"(\bfloat2\b)"))
+            p.kind = pick(ArgKind::ConstFloat2Buffer, ArgKind::Float2Buffer);
+        else if (has(R"(\bfloat\b)"))
+            p.kind = pick(ArgKind::ConstFloatBuffer, ArgKind::FloatBuffer);
+        else if (has(R"(\bint\b)"))
+            p.kind = pick(ArgKind::ConstIntBuffer, ArgKind::IntBuffer);
+        else if (isConst && has(R"(\b[A-Z]\w*\s*\*)"))
+            p.kind = int(ArgKind::ParamBlock);
     }
     return p;
 }
@@ -113,9 +119,15 @@ TEST(KernelContract, TheLaunchBinderCountsAWrongArgumentAsAViolation) {
         << "only whole kernel names, not prefixes or helper functions";
     const int before = kernelContractViolations();
     KernelLaunch(rt, AuxKernel::NoiseLatticeFill)
-        .arg("lattice", none).arg("latticeOrigin", none).arg("heldOrigin", none)
-        .arg("octave", 0).arg("pot", 0)  // swapped
-        .arg("side0", 8).arg("side1", 8).arg("side2", 8).arg("time", 0.0f)
+        .arg("lattice", none)
+        .arg("latticeOrigin", none)
+        .arg("heldOrigin", none)
+        .arg("octave", 0)
+        .arg("pot", 0)  // swapped
+        .arg("side0", 8)
+        .arg("side1", 8)
+        .arg("side2", 8)
+        .arg("time", 0.0f)
         .run3d(8);
     EXPECT_EQ(kernelContractViolations(), before + 1) << "auxiliary kernels bind through their own lists";
 }
@@ -132,9 +144,11 @@ TEST(KernelLibrary, IsValidOpenClC12AndTheCheckRefusesNewerCode) {
     std::filesystem::create_directories(dir);
     auto check = [&](const std::string& text, std::string* diagnostics) {
         std::ofstream(dir / "k.cl", std::ios::binary) << text;
-        const int status = std::system((clang + " -x cl -cl-std=CL1.2 -Xclang -finclude-default-header -fsyntax-only "
-                                                "-Werror -cl-fast-relaxed-math '" + (dir / "k.cl").string() +
-                                        "' >'" + (dir / "log").string() + "' 2>&1").c_str());
+        const int status = std::system((clang +
+                                        " -x cl -cl-std=CL1.2 -Xclang -finclude-default-header -fsyntax-only "
+                                        "-Werror -cl-fast-relaxed-math '" +
+                                        (dir / "k.cl").string() + "' >'" + (dir / "log").string() + "' 2>&1")
+                                           .c_str());
         std::stringstream log;
         log << std::ifstream(dir / "log").rdbuf();
         *diagnostics = log.str();
@@ -144,7 +158,9 @@ TEST(KernelLibrary, IsValidOpenClC12AndTheCheckRefusesNewerCode) {
     EXPECT_EQ(check(kKernelLibrary, &diagnostics), 0) << annotateBuildLog(diagnostics);
     EXPECT_EQ(diagnostics, "") << annotateBuildLog(diagnostics);
     EXPECT_NE(check("float cd_counter = 0.0f;\n__kernel void cd_bad(__global float* o) { o[0] = cd_counter; }\n",
-                    &diagnostics), 0) << "a program-scope variable is OpenCL C 2.0";
+                    &diagnostics),
+              0)
+        << "a program-scope variable is OpenCL C 2.0";
     std::filesystem::remove_all(dir);
 }
 
@@ -163,8 +179,8 @@ TEST(AnnotateBuildLog, RewritesPositionsOfTheJoinedTextAndLeavesTheRest) {
     EXPECT_EQ(annotateBuildLog(log), std::string(first.file) + ":1:5: error: x\n" + last.file + ":" +
                                          std::to_string(last.lineCount) + ":12: warning: unused\nnote: here\n" +
                                          second.file + ":2:3: error: y\n");
-    for (const std::string& alone : {"<source>:" + std::to_string(lastJoined + 1) + ":2: error: eof",
-                                     std::string(), std::string("ratio 3:4 is fine")}) {
+    for (const std::string& alone : {"<source>:" + std::to_string(lastJoined + 1) + ":2: error: eof", std::string(),
+                                     std::string("ratio 3:4 is fine")}) {
         EXPECT_EQ(annotateBuildLog(alone), alone);
     }
 }

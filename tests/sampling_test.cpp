@@ -29,65 +29,56 @@ constexpr double kHashTolerance = 0.012;
 // Relaxed log and pow: 1e-5 is far below the 0.013 between the two green branches at 6600 K.
 constexpr double kBlackbodyTolerance = 1e-5;
 
+// The helpers some kernel of the effect calls; each in its float3 and its plain-float form.
 const char kSamplingTestKernels[] = R"CLC(
-// Per position the float3 forms, then the plain-float forms: trilinear, B-spline, Catmull-Rom,
-// Mitchell, vector x, y, z.
+// Per position, twice: trilinear, B-spline, Catmull-Rom, vector x, y, z.
 __kernel void cd_test_samplers(__global const float* grid, __global const float4* vgrid, int N,
                                __global const float* pos, int count, __global float* out) {
     const int i = get_global_id(0);
     if (i >= count) return;
     const float x = pos[3 * i], y = pos[3 * i + 1], z = pos[3 * i + 2];
     const float3 p = (float3)(x, y, z);
-    __global float* o = out + 14 * i;
+    __global float* o = out + 12 * i;
     o[0] = cd_sample_f(grid, N, p);
     o[1] = cd_sample_f_bicubic(grid, N, p);
     o[2] = cd_sample_f_catmullrom(grid, N, p);
-    o[3] = cd_sample_f_mitchell_sharp(grid, N, p);
-    vstore3(cd_sample_v(vgrid, N, p), 0, o + 4);
-    o[7] = cd_sample_f_xyz(grid, N, x, y, z);
-    o[8] = cd_sample_f_bicubic_xyz(grid, N, x, y, z);
-    o[9] = cd_sample_f_catmullrom_xyz(grid, N, x, y, z);
-    o[10] = cd_sample_f_mitchell_sharp_xyz(grid, N, x, y, z);
+    vstore3(cd_sample_v(vgrid, N, p), 0, o + 3);
+    o[6] = cd_sample_f_xyz(grid, N, x, y, z);
+    o[7] = cd_sample_f_bicubic_xyz(grid, N, x, y, z);
+    o[8] = cd_sample_f_catmullrom_xyz(grid, N, x, y, z);
     float a, b, c;
     cd_sample_v_xyz(vgrid, N, x, y, z, &a, &b, &c);
-    vstore3((float3)(a, b, c), 0, o + 11);
+    vstore3((float3)(a, b, c), 0, o + 9);
 }
 
-// hash, value noise, fbm, fbm_oct, fbm_oct_bl, ridged_bl, noised (4), swiss_bl (4) and the
-// black body of x kelvin (3); twice.
+// Per position, twice: hash, value noise, fbm, ridged_bl, swiss_bl (4) and the black body of
+// x kelvin (3).
 __kernel void cd_test_noise(__global const float* pos, int count, int octaves, float wBase, __global float* out) {
     const int i = get_global_id(0);
     if (i >= count) return;
     const float x = pos[3 * i], y = pos[3 * i + 1], z = pos[3 * i + 2];
     const float3 p = (float3)(x, y, z);
-    __global float* o = out + 34 * i;
+    __global float* o = out + 22 * i;
     o[0] = cd_hash3(p);
     o[1] = cd_smooth_noise(p);
     o[2] = cd_fbm(p);
-    o[3] = cd_fbm_oct(p, octaves);
-    o[4] = cd_fbm_oct_bl(p, octaves, wBase);
-    o[5] = cd_ridged_bl(p, octaves, wBase);
-    vstore4(cd_noised(p), 0, o + 6);
-    vstore4(cd_swiss_bl(p, octaves, wBase), 0, o + 10);
-    vstore3(cd_blackbody(x), 0, o + 14);
-    o[17] = cd_hash3f(x, y, z);
-    o[18] = cd_smooth_noisef(x, y, z);
-    o[19] = cd_fbmf(x, y, z);
-    o[20] = cd_fbm_octf(x, y, z, octaves);
-    o[21] = cd_fbm_oct_blf(x, y, z, octaves, wBase);
-    o[22] = cd_ridged_blf(x, y, z, octaves, wBase);
+    o[3] = cd_ridged_bl(p, octaves, wBase);
+    vstore4(cd_swiss_bl(p, octaves, wBase), 0, o + 4);
+    vstore3(cd_blackbody(x), 0, o + 8);
+    o[11] = cd_hash3f(x, y, z);
+    o[12] = cd_smooth_noisef(x, y, z);
+    o[13] = cd_fbmf(x, y, z);
+    o[14] = cd_ridged_blf(x, y, z, octaves, wBase);
     float a, b, c, d;
-    cd_noisedf(x, y, z, &a, &b, &c, &d);
-    vstore4((float4)(a, b, c, d), 0, o + 23);
     cd_swiss_blf(x, y, z, octaves, wBase, &a, &b, &c, &d);
-    vstore4((float4)(a, b, c, d), 0, o + 27);
+    vstore4((float4)(a, b, c, d), 0, o + 15);
     cd_blackbodyf(x, &a, &b, &c);
-    vstore3((float3)(a, b, c), 0, o + 31);
+    vstore3((float3)(a, b, c), 0, o + 19);
 }
 )CLC";
 
-constexpr int kSamplerOutputs = 7, kNoiseOutputs = 17;
-enum NoiseOutput { kHash, kSmooth, kFbm, kFbmOct, kFbmOctBl, kRidgedBl, kNoised, kSwiss = 10, kBlackbody = 14 };
+constexpr int kSamplerOutputs = 6, kNoiseOutputs = 11;
+enum NoiseOutput { kHash, kSmooth, kFbm, kRidgedBl, kSwiss, kBlackbody = 8 };
 using Vec3 = std::array<float, 3>;
 
 std::vector<Vec3> randomPoints(size_t count, float lo, float hi, unsigned seed) {
@@ -114,32 +105,24 @@ std::pair<int, double> indexSpace(float p, int n) {
     return {int(std::floor(g)), double(g - std::floor(g))};
 }
 
-double refTrilinear(const Field& f, const Vec3& p, int c = 0) {
-    const auto [ix, tx] = indexSpace(p[0], f.n);
-    const auto [iy, ty] = indexSpace(p[1], f.n);
-    const auto [iz, tz] = indexSpace(p[2], f.n);
-    double sum = 0;
-    for (int k = 0; k < 8; ++k) {
-        const int dx = k & 1, dy = k >> 1 & 1, dz = k >> 2;
-        sum += (dx ? tx : 1 - tx) * (dy ? ty : 1 - ty) * (dz ? tz : 1 - tz) * f.at(ix + dx, iy + dy, iz + dz, c);
-    }
-    return sum;
-}
-
-enum class Cubic { BSpline, CatmullRom, MitchellSharp };
+enum class Cubic { Linear, BSpline, CatmullRom };
 
 double cubicWeight(double a, Cubic kind) {
     if (a >= 2) return 0;
     switch (kind) {
-        case Cubic::BSpline: return a < 1 ? (3 * a * a * a - 6 * a * a + 4) / 6 : (2 - a) * (2 - a) * (2 - a) / 6;
-        case Cubic::CatmullRom: return a < 1 ? 1.5 * a * a * a - 2.5 * a * a + 1 : -0.5 * a * a * a + 2.5 * a * a - 4 * a + 2;
-        case Cubic::MitchellSharp: return a < 1 ? a * a * a - 2 * a * a + 1 : -a * a * a + 5 * a * a - 8 * a + 4;
+        case Cubic::Linear:
+            return std::max(1 - a, 0.0);
+        case Cubic::BSpline:
+            return a < 1 ? (3 * a * a * a - 6 * a * a + 4) / 6 : (2 - a) * (2 - a) * (2 - a) / 6;
+        case Cubic::CatmullRom:
+            return a < 1 ? 1.5 * a * a * a - 2.5 * a * a + 1 : -0.5 * a * a * a + 2.5 * a * a - 4 * a + 2;
     }
     return 0;
 }
 
-// The unclamped sum over the 4 x 4 x 4 neighbourhood; the interpolating kinds then cut it at 0.
-double refCubic(const Field& f, const Vec3& p, Cubic kind) {
+// The unclamped sum over the 4 x 4 x 4 neighbourhood (trilinear as the tent kernel); the
+// interpolating cubics then cut it at 0.
+double refCubic(const Field& f, const Vec3& p, Cubic kind, int c = 0) {
     const auto [ix, tx] = indexSpace(p[0], f.n);
     const auto [iy, ty] = indexSpace(p[1], f.n);
     const auto [iz, tz] = indexSpace(p[2], f.n);
@@ -148,7 +131,7 @@ double refCubic(const Field& f, const Vec3& p, Cubic kind) {
         for (int ky = -1; ky <= 2; ++ky)
             for (int kx = -1; kx <= 2; ++kx) {
                 sum += cubicWeight(std::abs(tx - kx), kind) * cubicWeight(std::abs(ty - ky), kind) *
-                       cubicWeight(std::abs(tz - kz), kind) * f.at(ix + kx, iy + ky, iz + kz);
+                       cubicWeight(std::abs(tz - kz), kind) * f.at(ix + kx, iy + ky, iz + kz, c);
             }
     return sum;
 }
@@ -203,20 +186,20 @@ double bandWeight(double width) {
     return t * t * (3 - 2 * t);
 }
 
-// fbm (amplitudes halving, unnormalised), fbm_oct_bl and ridged_bl (amplitudes x 0.561, band
-// limited, normalised), as in the design.
-std::array<double, 3> refFractals(DeviceLattice& h, const Vec3& p, int octaves, double wBase) {
-    double fbm = 0, bl = 0, ridged = 0, norm = 0, weight = 1;
+// fbm: three octaves, amplitudes halving, unnormalised. ridged_bl: amplitudes x 0.561, band
+// limited, each octave weighted by the last one's signal, normalised.
+std::array<double, 2> refFractals(DeviceLattice& h, const Vec3& p, int octaves, double wBase) {
+    double fbm = 0, ridged = 0, norm = 0, weight = 1;
+    for (int o = 0; o < 3; ++o) fbm += std::pow(0.5, o + 1) * refSmooth(h, p, std::pow(2.0, o));
     for (int o = 0; o < std::clamp(octaves, 1, 6); ++o) {
-        const double freq = std::pow(2.0, o), n = refSmooth(h, p, freq), w = std::pow(0.561, o) * 0.5 * bandWeight(wBase * freq);
-        fbm += std::pow(0.5, o + 1) * n;
-        bl += w * n;
+        const double freq = std::pow(2.0, o), n = refSmooth(h, p, freq);
+        const double w = std::pow(0.561, o) * 0.5 * bandWeight(wBase * freq);
         const double sig = (1 - std::abs(2 * n - 1)) * (1 - std::abs(2 * n - 1)) * weight;
         weight = std::clamp(2 * sig, 0.4, 1.0);
         ridged += w * sig;
         norm += w;
     }
-    return {fbm, norm > 1e-5 ? bl / norm : 0, norm > 1e-5 ? std::clamp(ridged / norm, 0.0, 1.0) : 0.35};
+    return {fbm, norm > 1e-5 ? std::clamp(ridged / norm, 0.0, 1.0) : 0.35};
 }
 
 std::array<double, 4> refSwiss(DeviceLattice& h, const Vec3& p, int octaves, double wBase) {
@@ -243,7 +226,9 @@ std::array<double, 3> refBlackbody(float kelvin) {
                 std::clamp(1.129891 * std::pow(t - 60, -0.0755148), 0.0, 1.0), 1.0};
     }
     return {1.0, t > 0.5 ? std::clamp(0.390081 * std::log(t) - 0.631841, 0.0, 1.0) : 0.0,
-            t >= 66 ? 1.0 : t < 19 ? 0.0 : std::clamp(0.543207 * std::log(t - 10) - 1.196254, 0.0, 1.0)};
+            t >= 66  ? 1.0
+            : t < 19 ? 0.0
+                     : std::clamp(0.543207 * std::log(t - 10) - 1.196254, 0.0, 1.0)};
 }
 
 class SamplingTest : public cltest::ClKernelTest {
@@ -281,8 +266,8 @@ protected:
     std::vector<float> noise(const std::vector<Vec3>& points, int octaves, float wBase) {
         cltest::ClBuffer pos = upload(flatten(points));
         cltest::ClBuffer out = output(points.size() * kNoiseOutputs * 2);
-        EXPECT_TRUE(run("cd_test_noise", cltest::Range::linear(points.size()), pos, int(points.size()), octaves,
-                        wBase, out));
+        EXPECT_TRUE(
+            run("cd_test_noise", cltest::Range::linear(points.size()), pos, int(points.size()), octaves, wBase, out));
         return firstForm(read(out), kNoiseOutputs);
     }
     static std::vector<float> flatten(const std::vector<Vec3>& points) {
@@ -311,7 +296,7 @@ protected:
 };
 
 TEST_F(SamplingTest, SamplersMatchTheHostReferenceInsideAndBeyondTheFaces) {
-    // A single spike as well: beside it the negative lobes of Catmull-Rom and Mitchell sum below 0.
+    // A single spike as well: beside it the negative lobes of Catmull-Rom sum below 0.
     Field spike{kN, std::vector<float>(kN * kN * kN, 0.0f), 1};
     spike.values[size_t((6 * kN + 6) * kN + 6)] = 1.0f;
     std::vector<Vec3> points = randomPoints(500, -2.0f, kN + 2.0f, 7);
@@ -322,14 +307,14 @@ TEST_F(SamplingTest, SamplersMatchTheHostReferenceInsideAndBeyondTheFaces) {
         for (size_t i = 0; i < points.size(); ++i) {
             const float* o = &out[i * kSamplerOutputs];
             const Vec3& p = points[i];
-            const double catmull = refCubic(*f, p, Cubic::CatmullRom), mitchell = refCubic(*f, p, Cubic::MitchellSharp);
-            negativeSums += (catmull < 0) + (mitchell < 0);
-            ASSERT_NEAR(o[0], refTrilinear(*f, p), kInterpolationTolerance) << "trilinear, point " << i;
+            const double catmull = refCubic(*f, p, Cubic::CatmullRom);
+            negativeSums += catmull < 0;
+            ASSERT_NEAR(o[0], refCubic(*f, p, Cubic::Linear), kInterpolationTolerance) << "trilinear, point " << i;
             ASSERT_NEAR(o[1], refCubic(*f, p, Cubic::BSpline), kInterpolationTolerance) << "B-spline, point " << i;
             ASSERT_NEAR(o[2], std::max(catmull, 0.0), kInterpolationTolerance) << "Catmull-Rom, point " << i;
-            ASSERT_NEAR(o[3], std::max(mitchell, 0.0), kInterpolationTolerance) << "Mitchell, point " << i;
             for (int c = 0; c < 3; ++c) {
-                ASSERT_NEAR(o[4 + c], refTrilinear(vector_, p, c), kInterpolationTolerance) << "vector, point " << i;
+                ASSERT_NEAR(o[3 + c], refCubic(vector_, p, Cubic::Linear, c), kInterpolationTolerance)
+                    << "vector, point " << i;
             }
         }
     }
@@ -360,76 +345,59 @@ TEST_F(SamplingTest, HashMatchesTheHostAndSpreadsOverTheUnitInterval) {
 
 TEST_F(SamplingTest, NoiseAndFractalSumsMatchTheHostFromTheDevicesLattice) {
     const std::vector<Vec3> points = randomPoints(150, -12.0f, 12.0f, 21);
-    for (const auto& [octaves, wBase] : {std::pair{1, 0.0f}, {3, 0.1f}, {4, 0.05f}, {6, 0.0f}, {6, 0.3f}}) {
+    for (const auto& [octaves, wBase] : {std::pair{1, 0.0f}, {3, 0.1f}, {4, 0.05f}, {6, 0.0f}, {6, 0.3f}, {6, 1.0f}}) {
         SCOPED_TRACE(::testing::Message() << "octaves " << octaves << ", wBase " << wBase);
         const std::vector<float> out = noise(points, octaves, wBase);
         DeviceLattice lattice;
-        // Value noise, fbm, fbm_oct, fbm_oct_bl, ridged_bl, noised (4), swiss_bl (4): outputs 1 to 13.
-        std::vector<std::array<double, 13>> ref(points.size());
+        // Value noise, fbm, ridged_bl, swiss_bl (4): outputs 1 to 7.
+        std::vector<std::array<double, 7>> ref(points.size());
         withDeviceLattice(lattice, [&] {
             for (size_t i = 0; i < points.size(); ++i) {
-                const Vec3& p = points[i];
-                const auto fr = refFractals(lattice, p, octaves, wBase);
-                const auto nd = refLatticeBlend(lattice, p[0], p[1], p[2], true);
-                const auto sw = refSwiss(lattice, p, octaves, wBase);
-                ref[i] = {refSmooth(lattice, p, 1), refFractals(lattice, p, 3, 0)[0], fr[0], fr[1], fr[2], nd[0], nd[1],
-                          nd[2], nd[3], sw[0], sw[1], sw[2], sw[3]};
+                const auto fr = refFractals(lattice, points[i], octaves, wBase);
+                const auto sw = refSwiss(lattice, points[i], octaves, wBase);
+                ref[i] = {refSmooth(lattice, points[i], 1), fr[0], fr[1], sw[0], sw[1], sw[2], sw[3]};
             }
         });
-        // Gradients reach about 4: a few float roundings give errors of a few 1e-7.
-        const double tol[13] = {kInterpolationTolerance, kFractalTolerance, kFractalTolerance, kFractalTolerance,
-                                kFractalTolerance, kInterpolationTolerance, 5e-6, 5e-6, 5e-6,
-                                kSwissTolerance, kSwissTolerance, kSwissTolerance, kSwissTolerance};
+        const double tol[7] = {kInterpolationTolerance, kFractalTolerance, kFractalTolerance, kSwissTolerance,
+                               kSwissTolerance,         kSwissTolerance,   kSwissTolerance};
         double largestGradient = 0;
         for (size_t i = 0; i < points.size(); ++i) {
-            for (size_t k = 0; k < 13; ++k) {
-                ASSERT_NEAR(out[i * kNoiseOutputs + kSmooth + k], ref[i][k], tol[k]) << "output " << kSmooth + k << ", point " << i;
+            for (size_t k = 0; k < 7; ++k) {
+                ASSERT_NEAR(out[i * kNoiseOutputs + kSmooth + k], ref[i][k], tol[k])
+                    << "output " << kSmooth + k << ", point " << i;
             }
-            for (size_t c = 10; c < 13; ++c) largestGradient = std::max(largestGradient, std::abs(ref[i][c]));
+            for (size_t c = 4; c < 7; ++c) largestGradient = std::max(largestGradient, std::abs(ref[i][c]));
         }
-        EXPECT_TRUE(octaves == 1 || largestGradient > 0.1) << "the accumulated gradient must not be trivially zero";
+        // Past every octave's footprint the sums are neutral: 0.35 and 0.5 with no gradient.
+        EXPECT_TRUE(octaves == 1 || wBase >= 1 || largestGradient > 0.1)
+            << "the accumulated gradient must not be trivially zero";
     }
 }
 
-TEST_F(SamplingTest, FractalSumsClampTheOctavesStayInRangeAndGoNeutralPastEveryOctave) {
-    const std::vector<Vec3> points = randomPoints(1000, -40.0f, 40.0f, 31);
-    const std::vector<float> o0 = noise(points, 0, 0.0f), o1 = noise(points, 1, 0.0f);
-    const std::vector<float> o6 = noise(points, 6, 0.02f), o9 = noise(points, 9, 0.02f);
-    EXPECT_TRUE(cltest::sameBits(o0, o1)) << "fewer than one octave is one";
-    EXPECT_TRUE(cltest::sameBits(o9, o6)) << "more than six octaves is six";
+TEST_F(SamplingTest, FractalSumsTakeOneToSixOctaves) {
+    const std::vector<Vec3> points = randomPoints(500, -40.0f, 40.0f, 31);
+    const std::vector<float> o1 = noise(points, 1, 0.02f), o6 = noise(points, 6, 0.02f);
+    EXPECT_TRUE(cltest::sameBits(noise(points, 0, 0.02f), o1)) << "fewer than one octave is one";
+    EXPECT_TRUE(cltest::sameBits(noise(points, 9, 0.02f), o6)) << "more than six octaves is six";
     int differ = 0;
-    for (size_t i = 0; i < points.size(); ++i) {
-        const float* o = &o6[i * kNoiseOutputs];
-        differ += std::abs(o1[i * kNoiseOutputs + kFbmOct] - o[kFbmOct]) > 1e-3f;
-        EXPECT_TRUE(o[kSmooth] >= 0 && o[kSmooth] <= 1 && o[kNoised] >= 0 && o[kNoised] <= 1) << i;
-        EXPECT_TRUE(o[kFbm] >= 0 && o[kFbm] <= 0.875f) << i;
-        for (int f : {kFbmOctBl, kRidgedBl, kSwiss}) EXPECT_TRUE(o[f] >= 0 && o[f] <= 1) << "output " << f << ", " << i;
-    }
-    EXPECT_GT(differ, 500) << "one and six octaves must differ";
-    // A footprint wider than every octave leaves the neutral values.
-    for (float wBase : {1.0f, 1e6f}) {
-        const std::vector<float> wide = noise(points, 6, wBase);
-        for (size_t i = 0; i < points.size(); ++i) {
-            const float* o = &wide[i * kNoiseOutputs];
-            ASSERT_EQ(o[kFbmOctBl], 0.0f);
-            ASSERT_EQ(o[kRidgedBl], 0.35f);
-            ASSERT_EQ(o[kSwiss], 0.5f);
-            for (int c = 1; c <= 3; ++c) ASSERT_EQ(o[kSwiss + c], 0.0f);
-        }
-    }
+    for (size_t i = 0; i < points.size(); ++i)
+        differ += std::abs(o1[i * kNoiseOutputs + kRidgedBl] - o6[i * kNoiseOutputs + kRidgedBl]) > 1e-3f;
+    EXPECT_GT(differ, 250) << "one and six octaves must differ";
 }
 
 TEST_F(SamplingTest, BlackbodyMatchesTheHostReferenceOnBothSidesOfEachBranch) {
     // At 6600 K, t = 66 exactly: white, with green from the low branch, told apart from the high.
     ASSERT_GT(std::abs(refBlackbody(6600.0f)[1] - std::clamp(1.129891 * std::pow(6.0, -0.0755148), 0.0, 1.0)), 0.01);
     std::vector<Vec3> kelvins;
-    for (float k : {0.0f, 40.0f, 1000.0f, 1899.0f, 1900.0f, 1905.0f, 6599.0f, 6600.0f, 6601.0f, 40000.0f}) kelvins.push_back({k, 0, 0});
+    for (float k : {0.0f, 40.0f, 1000.0f, 1899.0f, 1900.0f, 1905.0f, 6599.0f, 6600.0f, 6601.0f, 40000.0f})
+        kelvins.push_back({k, 0, 0});
     for (float k = 100.0f; k < 30000.0f; k += 137.0f) kelvins.push_back({k, 0, 0});
     const std::vector<float> out = noise(kelvins, 1, 0.0f);
     for (size_t i = 0; i < kelvins.size(); ++i) {
         const auto ref = refBlackbody(kelvins[i][0]);
         for (size_t c = 0; c < 3; ++c) {
-            EXPECT_NEAR(out[i * kNoiseOutputs + kBlackbody + c], ref[c], kBlackbodyTolerance) << kelvins[i][0] << " K, " << c;
+            EXPECT_NEAR(out[i * kNoiseOutputs + kBlackbody + c], ref[c], kBlackbodyTolerance)
+                << kelvins[i][0] << " K, " << c;
         }
     }
     EXPECT_EQ(out[2 * kNoiseOutputs + kBlackbody + 2], 0.0f) << "no blue at 1000 K";

@@ -99,7 +99,8 @@ TEST_F(SliceTest, HeatAndDensityViewsShowTheMiddleSlabCellByCell) {
     // -200 ... 3923 K: black, red at 1167 K, yellow at 2333 K, white, clamped at both ends.
     auto kelvin = [](int x, int y) { return 130.0f * float(x) + 3.0f * float(y) - 200.0f; };
     setField(rt().grid.temperature, kelvin, 9999.0f);
-    setField(rt().grid.density, [](int, int) { return 0.0f; }, 1.0f);
+    setField(
+        rt().grid.density, [](int, int) { return 0.0f; }, 1.0f);
     expectView(2, 37, 23, [&](int x, int y) { return heatColour(kelvin(x, y)); });  // wide: bars left and right
     expectView(2, 1920, 1080, [&](int x, int y) { return heatColour(kelvin(x, y)); });
     // −0.3 … 4.04: both ends of the grey ramp clamp. Modes other than heat show density.
