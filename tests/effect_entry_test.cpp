@@ -23,10 +23,10 @@ using namespace minihost;
 namespace {
 
 std::uint64_t instanceIdOf(const Instance& instance) {
+    std::uint64_t id = 0;
     const std::vector<std::uint8_t> bytes = instance.sequenceBytes();
     EXPECT_GE(bytes.size(), 8u);
-    std::uint64_t id = 0;
-    for (int i = 7; i >= 0; --i) id = (id << 8) | bytes[static_cast<size_t>(i)];
+    std::memcpy(&id, bytes.data(), std::min<std::size_t>(bytes.size(), 8));  // a little-endian host
     return id;
 }
 

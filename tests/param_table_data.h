@@ -1,6 +1,6 @@
-// The parameter table and the preset tables as the design gives them, read from tests/data/. They
-// were transcribed once from the design's tables, never from the code, so a test that compares
-// them with what the effect registers or applies catches a drifted name, range, default or value.
+// The parameter table and the preset tables, read from tests/data/. They were transcribed once by
+// hand from the published tables, never from the code, so a test that compares them with what the
+// effect registers or applies catches a drifted name, range, default or value.
 #pragma once
 
 #include <fstream>

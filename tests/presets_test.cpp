@@ -63,8 +63,8 @@ protected:
     minihost::Instance* instance = nullptr;
 };
 
-// The value a parameter holds once a preset wrote `text`, the design's spelling of it.
-double heldFromDesign(const testdata::ParamRow& row, const std::string& text) {
+// The value a parameter holds once a preset wrote `text`, as the table spells it.
+double heldFromTable(const testdata::ParamRow& row, const std::string& text) {
     if (row.type == "float slider") return double(std::stof(text));  // the record holds singles
     if (row.type == "popup") return std::stoi(text);
     if (row.type == "checkbox") return text == "on" ? 1 : 0;
@@ -74,9 +74,9 @@ double heldFromDesign(const testdata::ParamRow& row, const std::string& text) {
     return 0;
 }
 
-// Every look is "Custom" (the parameter defaults) with exactly the changes the design lists, and
+// Every look is "Custom" (the parameter defaults) with exactly the changes the table lists, and
 // Burn Progress gets the listed keyframes (none for a look that lists none, replacing old ones).
-TEST_F(Presets, EveryPresetIsCustomWithTheChangesTheDesignLists) {
+TEST_F(Presets, EveryPresetIsCustomWithTheListedChanges) {
     const std::vector<testdata::ParamRow> table = testdata::parameterTable();
     ASSERT_EQ(table.size(), 136u);
     std::map<std::string, int> indexByName;
@@ -116,7 +116,7 @@ TEST_F(Presets, EveryPresetIsCustomWithTheChangesTheDesignLists) {
             if (row.index != kParamBurnProgress || !hasKeys) expectedWritten.insert(row.index);
             if (row.index == kParamBurnProgress && hasKeys) continue;
             const auto change = changes.find(row.index);
-            EXPECT_EQ(held(row.index), heldFromDesign(row, change != changes.end() ? change->second : row.dephault))
+            EXPECT_EQ(held(row.index), heldFromTable(row, change != changes.end() ? change->second : row.dephault))
                 << row.name;
         }
         const std::vector<PF_ParamIndex>& changed = host.lastCommand().changedParams;
@@ -134,7 +134,7 @@ TEST_F(Presets, EveryPresetIsCustomWithTheChangesTheDesignLists) {
     }
 }
 
-TEST_F(Presets, EveryColourPresetWritesTheDesignsThreeColoursAndNoOutFlag) {
+TEST_F(Presets, EveryColourPresetWritesItsThreeColoursAndNoOutFlag) {
     const std::vector<std::vector<std::string>> rows = testdata::readRows("color_presets.tsv", 5);
     ASSERT_EQ(rows.size(), 7u);
     for (const std::vector<std::string>& row : rows) {
@@ -200,20 +200,19 @@ TEST_F(Presets, VisibilityFollowsTheColourMode) {
     EXPECT_TRUE(isBalanced());
 }
 
+// Without an AEGP host nothing is hidden; without the dynamic stream suite the update fails.
 TEST_F(Presets, VisibilityNeedsAnAegpHost) {
     instance->setPopup(kParamColorMode, 1);
-    host.settings().poseAsPremierePro();
-    EXPECT_EQ(host.updateParamsUi(*instance), PF_Err_NONE);
-    host.settings().poseAsPremierePro(false);
-    processState().aegpPluginId = 0;
-    EXPECT_EQ(host.updateParamsUi(*instance), PF_Err_NONE);
-    EXPECT_FALSE(instance->isHidden(kParamSource));
-    EXPECT_EQ(host.aegp().effectsGiven(), 0);
-
+    for (int plainHost : {0, 1}) {
+        host.settings().poseAsPremierePro(plainHost == 0);
+        processState().aegpPluginId = plainHost ? 0 : host.builtinSuites().pluginIdToGive;
+        EXPECT_EQ(host.updateParamsUi(*instance), PF_Err_NONE);
+    }
     processState().aegpPluginId = host.builtinSuites().pluginIdToGive;
     host.suites().withhold(kAEGPDynamicStreamSuite, kAEGPDynamicStreamSuiteVersion2);
     EXPECT_EQ(host.updateParamsUi(*instance), PF_Err_INTERNAL_STRUCT_DAMAGED);
     EXPECT_FALSE(instance->isHidden(kParamSource));
+    EXPECT_EQ(host.aegp().effectsGiven(), 1);  // only the last attempt got as far as the effect
     EXPECT_TRUE(isBalanced());
 }
 
