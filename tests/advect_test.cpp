@@ -1,11 +1,8 @@
 // Semi-Lagrangian advection through the host's launches and swaps, on an odd side: zero velocity
 // is the identity, and with velocities that leave the grid through every face and exceed the
 // speed clamp every field matches a double trilinear back-trace (velocity × 0.995, clamped).
-//
-// Tolerance: the device shifts the back-traced position in float (up to ~2e-6 cells off the
-// double position), which moves a sample by that much of the field's largest jump between
-// neighbours; 1e-5 of the field's scale covers it, while a wrong cell or weight moves a sample by
-// a sizeable share of a jump.
+// Tolerance: a float back-trace (~2e-6 cells off) moves a sample by that share of a jump; 1e-5
+// of the field's scale covers it, a wrong cell or weight moves it by a sizeable share.
 #include "sim/advect.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,6 @@
-// Pressure projection: the divergence with combustion expansion, one V-cycle against a double
-// host V-cycle, the residual each V-cycle leaves, the divergence a projection removes, and the
-// second (Jacobi) projection, at sides 32 (two levels), 64 (three) and 33 (odd: Jacobi only).
-// Zero-gradient boundaries make the Poisson problem singular (a constant pressure is free, the
-// mean of the right-hand side unreachable), so residual norms are taken with their mean removed.
+// Pressure projection at sides 32 (two levels), 64 (three) and 33 (Jacobi only) against double
+// host references. Zero-gradient boundaries make the Poisson problem singular (the mean of the
+// right-hand side is unreachable), so residual norms are taken with their mean removed.
 #include "sim/projection.h"
 
 #include <gtest/gtest.h>
@@ -19,12 +17,9 @@ namespace {
 
 using Field = std::vector<double>;
 
-// ---- host references in double: clamped unit-spacing stencils ----
 
 double neighbourSum(const Field& p, int x, int y, int z, int n) {
-    auto at = [&](int i, int j, int k) {
-        return p[(size_t(std::clamp(k, 0, n - 1)) * n + std::clamp(j, 0, n - 1)) * n + std::clamp(i, 0, n - 1)];
-    };
+    auto at = [&](int i, int j, int k) { return p[(size_t(std::clamp(k, 0, n - 1)) * n + std::clamp(j, 0, n - 1)) * n + std::clamp(i, 0, n - 1)]; };
     return at(x + 1, y, z) + at(x - 1, y, z) + at(x, y + 1, z) + at(x, y - 1, z) + at(x, y, z + 1) + at(x, y, z - 1);
 }
 
@@ -82,8 +77,8 @@ double rms(const Field& f, bool withoutMean = false) {
     const double mean = withoutMean ? std::accumulate(f.begin(), f.end(), 0.0) / double(f.size()) : 0.0;
     return std::sqrt(std::accumulate(f.begin(), f.end(), 0.0, [&](double a, double v) { return a + (v - mean) * (v - mean); }) / double(f.size()));
 }
-double maxAbs(const Field& f) { return simtest::maxAbs(std::vector<float>(f.begin(), f.end())); }
-Field toDouble(const std::vector<float>& v) { return Field(v.begin(), v.end()); }
+double maxAbs(const Field& f) { return simtest::maxAbs({f.begin(), f.end()}); }
+Field toDouble(const std::vector<float>& v) { return {v.begin(), v.end()}; }
 
 struct Side {
     int side, levels;
@@ -94,8 +89,7 @@ class Projection : public simtest::SimKernelTest, public ::testing::WithParamInt
 protected:
     int side() const override { return GetParam().side; }
 
-    // Low-frequency waves plus 10 % hashed roughness: the smooth part a V-cycle targets and the
-    // rough part Jacobi smooths.
+    // Low-frequency waves for the V-cycle plus 10 % hashed roughness for the smoother.
     std::vector<float> randomVelocity() const {
         return vectorField([](int x, int y, int z, int c) {
             const float k = 6.2831853f / 32.0f;

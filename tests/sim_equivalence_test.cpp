@@ -1,7 +1,5 @@
-// Launch shapes must not change the simulation's bits. Whole Full steps, every force on, are run
-// in work-groups of whole rows and over the exact range with no local size, at sides that are
-// and are not multiples of the group height (every kernel returns for the ids past the grid the
-// rounded-up range adds); and the pressure stencils are held to one pinned order of operations.
+// Launch shapes must not change the simulation's bits: whole steps in row groups against the exact
+// range (ids past the grid return), and the pressure stencils held to one pinned operation order.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -24,10 +22,8 @@ protected:
 
     // The fields after six steps from an empty grid of side n, launched with or without groups.
     std::vector<std::vector<float>> run(int n, bool groups) {
-        cindel::FrameSettings s = simtest::defaultSimSettings();
-        s.compWidth = s.compHeight = 64;
-        s.sourcePosition = {30.0f, 40.0f, 0.0f};
-        s.emitterRadius = 5;
+        cindel::FrameSettings s = settings_;
+        s.compWidth = s.compHeight = 64, s.sourcePosition = {30.0f, 40.0f, 0.0f}, s.emitterRadius = 5;
         // Every optional force and the embers, so that each kernel of the step runs.
         s.flameTear = 1.0f, s.flameAggression = 0.6f, s.emberAmount = 0.5f;
         cindel::setLocalSizesEnabled(groups);
@@ -41,26 +37,22 @@ protected:
     }
 };
 
-// 32, 48 and 64 divide into whole groups, 37 leaves a partial group in y; PoCL picks its own
-// shape by side, so the default side 128 gets its own run.
+// 37 leaves a partial group in y; PoCL picks its own shape by side, so 128 gets a run too.
 TEST_F(SimEquivalence, GroupedLaunchesGiveTheExactRangeBits) {
     const char* names[] = {"density", "temperature", "fuel", "embers", "velocity", "pressure"};
     for (int n : {32, 37, 48, 64, 128}) {
         const auto plain = run(n, false), grouped = run(n, true);
         EXPECT_GT(simtest::maxAbs(plain[0]) * simtest::maxAbs(plain[4]), 0.0) << "side " << n << ": nothing moved";
-        for (size_t k = 0; k < plain.size(); ++k) {
+        for (size_t k = 0; k < plain.size(); ++k)
             EXPECT_EQ(simtest::differingBits(plain[k], grouped[k]), 0u) << "side " << n << ", " << names[k];
-        }
     }
 }
 
-// The sweep and the residual spelled out in the one written order the library's kernels hold,
-// each operation pinned (no regrouping, no fusing but the explicit fma), so that the references
-// give the same bits in every launch shape and on every CPU PoCL compiles for. A change of the
-// library's arithmetic shows as a change of bits, and has to be made here too, on purpose.
+// The sweep and the residual in the one order the library's kernels hold, every operation pinned
+// (no regrouping, no fusing but the explicit fma): a change of the library's arithmetic shows as
+// changed bits and has to be made here too, on purpose.
 const char* const kPinnedStencils = R"CLC(
-// The six neighbours as two sums of three, the upper (+x, +y, +z) and the lower, each from the
-// left, then added.
+// Two sums of three from the left, the upper neighbours (+x, +y, +z) and the lower, then added.
 inline __attribute__((always_inline)) float ref_neighbour_sum(__global const float* p, int x, int y, int z, int N) {
 #pragma clang fp reassociate(off)
 #pragma clang fp contract(off)
@@ -104,9 +96,8 @@ std::vector<float> scrambled(size_t count, uint32_t seed) {
     return v;
 }
 
-// The library's sweep and residual against the pinned references on the same inputs, in PoCL's
-// own shape and in the whole-row groups the projection launches, at every side a level of the
-// supported grids (128, 192, 256, 384) has up to 128.
+// In PoCL's own shape and in the projection's row groups, at every level side of the supported
+// grids (128, 192, 256, 384) up to 128.
 class StencilBits : public simtest::SimTest {
 protected:
     std::vector<float> stencil(const char* kernel, const std::vector<float>& a, const std::vector<float>& b, int n,

@@ -1,7 +1,6 @@
-// Shared fixture of the simulation tests: the effect's own GPU runtime started once per process
-// (PoCL's kernel build is the slow part), the grid resized to a small side, field helpers, and
-// the references several stages share. Tests skip, saying why, when the machine offers no OpenCL
-// device; CI installs PoCL, so they run there.
+// Shared fixture of the simulation tests: the GPU runtime started once per process (PoCL's build
+// is the slow part), a small grid, field helpers and shared references. Tests skip, saying why,
+// without an OpenCL device; CI installs PoCL.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -65,17 +65,14 @@ inline void writeBuffer(cl_mem m, const std::vector<float>& data) {
 inline void fillBuffer(cl_mem m, size_t floats, float value) { writeBuffer(m, std::vector<float>(floats, value)); }
 
 inline double maxAbs(const std::vector<float>& v) {
-    double m = 0;
-    for (float x : v) m = std::max(m, std::fabs(static_cast<double>(x)));
-    return m;
+    return std::accumulate(v.begin(), v.end(), 0.0, [](double m, float x) { return std::max(m, std::fabs(double(x))); });
 }
 
 // Floats whose bits differ (every one when the sizes differ): NaN and -0 count as values.
 inline size_t differingBits(const std::vector<float>& a, const std::vector<float>& b) {
     if (a.size() != b.size()) return a.size() + b.size();
-    size_t n = 0;
-    for (size_t i = 0; i < a.size(); ++i) n += std::memcmp(&a[i], &b[i], sizeof(float)) != 0;
-    return n;
+    return std::inner_product(a.begin(), a.end(), b.begin(), size_t{0}, std::plus<>(),
+                              [](float x, float y) { return size_t{std::memcmp(&x, &y, sizeof x) != 0}; });
 }
 
 // Every element within tol (a NaN fails); reports the worst one.
@@ -83,10 +80,8 @@ inline void expectNear(const std::vector<float>& got, const std::vector<double>&
     ASSERT_EQ(got.size(), want.size()) << what;
     size_t worst = 0;
     double err = -1.0;
-    for (size_t i = 0; i < got.size(); ++i) {
-        const double e = std::isnan(got[i]) ? INFINITY : std::fabs(got[i] - want[i]);
-        if (e > err) err = e, worst = i;
-    }
+    for (size_t i = 0; i < got.size(); ++i)
+        if (const double e = std::isnan(got[i]) ? INFINITY : std::fabs(got[i] - want[i]); e > err) err = e, worst = i;
     EXPECT_LE(err, tol) << what << ": element " << worst << " is " << got[worst] << ", expected " << want[worst];
 }
 
@@ -113,8 +108,7 @@ double sampleRef(const Values& f, int n, int stride, int comp, double px, double
     return sum;
 }
 
-// 0.5 × the sum of clamped central differences of a float4 velocity: the operator the projection
-// removes, at unit cell spacing.
+// 0.5 × the clamped central differences of a float4 velocity, summed: what the projection removes.
 inline std::vector<double> divergenceOf(const std::vector<float>& vel, int n) {
     std::vector<double> d(cellCount(n));
     auto v = [&](int x, int y, int z, int c) {
@@ -182,7 +176,6 @@ protected:
     std::vector<float> vectorField(const std::function<float(int, int, int, int)>& f) const {
         return fieldOf<float>([&](int x, int y, int z, int c) { return c < 3 ? f(x, y, z, c) : 0.0f; }, 4);
     }
-    // A reference in double.
     std::vector<double> refField(const std::function<double(int, int, int, int)>& f, int components = 1) const {
         return fieldOf<double>(f, components);
     }
@@ -198,8 +191,7 @@ protected:
     }
 };
 
-// Kernel tests also fail when a launch was refused for binding other arguments than the
-// kernel table lists.
+// Kernel tests also fail when a launch bound other arguments than the kernel table lists.
 class SimKernelTest : public SimTest {
 protected:
     void SetUp() override {

@@ -1,12 +1,12 @@
-// Volume source, combustion, decay and ember spawning through their host functions, against
-// double references of the formulas on whole grids, with the clamps and gates reached and a check
-// that each scenario produced something. Float with -cl-fast-relaxed-math against double: a few
+// Volume source, combustion, decay and embers through their host functions against double
+// references on whole grids, clamps and gates reached. Float with -cl-fast-relaxed-math: a few
 // ulp from sqrt, exp and smoothstep, so 2e-5 of the quantity's scale, far below any wrong term.
 #include "sim/sources.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
 
 #include "sim_fixture.h"
 
@@ -24,9 +24,8 @@ TEST_F(Sources, VolumeSourceMatchesTheEllipsoidProfileAndClamps) {
         float sx, sy, sz, radius, size[3], fuel, dt, T0, F0, D0;
         int minInside, maxInside;
     };
-    // Centred in a cell with an integer radius (rim cells exactly at dist = radius); an ellipsoid
-    // of about (4/3)π·6.3³·1.7·0.6·0.8 = 850 cells; sizes under 0.01 counting as 1; a full grid
-    // that the source clamps but only inside it. The depth slider is in tenths.
+    // Rim cells exactly at dist = radius; an ellipsoid of (4/3)π·6.3³·1.7·0.6·0.8 ≈ 850 cells (depth
+    // in tenths); sizes under 0.01 counting as 1; a full grid clamped only inside the source.
     const Case cases[] = {{16.5f, 16.5f, 16.5f, 4, {1, 1, 10}, 20, 0.1f, 0, 0, 0, 200, 300},
                           {13.2f, 17.9f, 15.05f, 6.3f, {1.7f, 0.6f, 8}, 37, 1 / 24.0f, 300, 1.5f, 0, 700, 1000},
                           {16.5f, 16.5f, 16.5f, 4, {0.005f, 0.005f, 0.05f}, 10, 0.5f, 0, 0, 0, 200, 300},
@@ -71,8 +70,7 @@ TEST_F(Sources, CombustionMatchesTheReferenceAndNeverCreatesFuel) {
         float burnRate, heat, smoke, dt;
         float T0, D0;  // 0: the field's sweep
     };
-    // A sweep across the ±50 K band with fuel from 0 up; a burn rate that would take 100 times the
-    // fuel; heat and smoke that run into their clamps.
+    // The ±50 K band with fuel from 0 up; a rate that would take 100 times the fuel; clamps.
     for (const Case& c : {Case{3, 150, 0.3f, 1 / 30.0f, 0, 0}, Case{100, 150, 0.3f, 1, 2000, 0}, Case{3, 1000, 50, 0.1f, 9900, 99}}) {
         settings_.burnThreshold = 600.0f, settings_.burnRate = c.burnRate, settings_.heatOutput = c.heat, settings_.smokeOutput = c.smoke;
         const auto T = c.T0 > 0 ? constant(c.T0) : scalarField([](int x, int y, int) { return 480.0f + 8.0f * x + 0.5f * y; });
@@ -101,9 +99,8 @@ TEST_F(Sources, DecayIsTheExactExponentialFromTheSettings) {
     struct Case {
         float life, heatDecay, smokeDecay, emberAmount, emberDecay, aggression;
     };
-    // Life under 0.5 counts as 0.5 (base rate 6); smoke at rate × dt = 2.5, where an Euler step
-    // would end at 0; rates of 0 and 5e-6 and embers off skip their fields (negatives stay), a
-    // rate of 1.5e-5 runs (negatives end at 0); aggression boosts temperature only.
+    // Life under 0.5 counts as 0.5; smoke at rate × dt = 2.5 (Euler would end at 0); rates of 0 and
+    // 5e-6 and embers off skip (negatives stay), 1.5e-5 runs (negatives end at 0).
     const Case cases[] = {{0.2f, 0.5f, 0.8333f, 1, 2, 1}, {3, 0, 5e-6f, 0, 3, 0}, {3, 1.5f, 1.5e-5f, 0.01f, 1, 0.4f}};
     for (const Case& c : cases) {
         settings_.life = c.life, settings_.heatDecay = c.heatDecay, settings_.smokeDecay = c.smokeDecay;
@@ -111,29 +108,22 @@ TEST_F(Sources, DecayIsTheExactExponentialFromTheSettings) {
         const auto v = scalarField([](int x, int y, int z) { return float((x * 7 - y * 3 + z) % 23) * 150.0f - 200.0f; });
         for (cl_mem m : {grid().temperature, grid().density, grid().ember}) write(m, v);
         cindel::enqueueDecay(rt(), settings_, 0.5f);
-        const double base = 3.0 / std::max(c.life, 0.5f);
-        const struct {
-            cl_mem m;
-            double rate;
-            bool runs, boosted;
-        } fields[] = {{grid().temperature, base * c.heatDecay, base * c.heatDecay > 1e-5, c.aggression > 0.001f},
-                      {grid().density, base * c.smokeDecay, base * c.smokeDecay > 1e-5, false},
-                      {grid().ember, base * c.emberDecay, c.emberAmount > 0.001f, false}};
-        for (const auto& f : fields) {
-            const auto out = read(f.m);
-            for (size_t i = 0; i < cells(); ++i) {
-                const double tn = std::clamp(v[i] / 2000.0, 0.0, 1.0);
-                const double r = f.boosted ? f.rate * (1.0 + c.aggression * 2.5 * tn * tn) : f.rate;
-                const double want = f.runs ? std::max(v[i] * std::exp(-r * 0.5), 0.0) : v[i];
-                ASSERT_NEAR(out[i], want, kRelTol * 3250) << "rate " << f.rate << " value " << v[i];
-            }
+        const double base = 3.0 / std::max(c.life, 0.5f), rates[3] = {base * c.heatDecay, base * c.smokeDecay, base * c.emberDecay};
+        const bool runs[3] = {rates[0] > 1e-5, rates[1] > 1e-5, c.emberAmount > 0.001f};
+        for (int k = 0; k < 3; ++k) {
+            const auto want = refField([&](int x, int y, int z, int) {
+                const double vi = v[idx(x, y, z)], tn = std::clamp(vi / 2000.0, 0.0, 1.0);
+                const double r = rates[k] * (k == 0 && c.aggression > 0.001f ? 1.0 + c.aggression * 2.5 * tn * tn : 1.0);
+                return runs[k] ? std::max(vi * std::exp(-r * 0.5), 0.0) : vi;
+            });
+            simtest::expectNear(read(k == 0 ? grid().temperature : k == 1 ? grid().density : grid().ember), want, kRelTol * 3250,
+                                "field " + std::to_string(k) + " life " + std::to_string(c.life));
         }
     }
 }
 
 TEST_F(Sources, EmbersSpawnInHotCellsWithTheirIntensityAtTheirRate) {
-    // Certain spawn (0.05 × 40 per second × 0.5 s): below emberTemp nothing, above it 0.5 +
-    // 0.5 × clamp((T − 1000)/1000, 0, 2) added to what was there.
+    // Certain spawn (0.05 × 40 /s × 0.5 s) adds 0.5 + 0.5 × clamp((T − 1000) / 1000, 0, 2) from 1000 K.
     const float temps[5] = {999, 1000, 1500, 2000, 5000};
     const double added[5] = {0, 0.5, 0.75, 1.0, 1.5};
     write(grid().temperature, scalarField([&](int x, int, int) { return temps[x % 5]; }));
@@ -144,8 +134,7 @@ TEST_F(Sources, EmbersSpawnInHotCellsWithTheirIntensityAtTheirRate) {
     const auto E = read(grid().ember);
     for (size_t i = 0; i < cells(); ++i) ASSERT_NEAR(E[i], 0.25 + added[i % N() % 5], kRelTol) << i;
 
-    // Ember Amount 6 is a probability of 0.3 per cell and second: over 32768 cells a binomial σ of
-    // 0.0025, ±0.03 for the hash's bias.
+    // Ember Amount 6: 0.3 per cell and second; binomial σ 0.0025 over 32768 cells, ±0.03 for the hash.
     write(grid().temperature, constant(1200.0f));
     write(grid().ember, constant(0.0f));
     settings_.emberAmount = 6.0f;

@@ -1,7 +1,6 @@
-// The simulation step driver on small grids: where a request starts (fresh, from a snapshot, or
-// continuing the held state), how many steps it runs, that every way of reaching a frame gives
-// the same fields, and which stages each Sim Mode runs. Bit-for-bit comparisons are valid because
-// both runs execute the same kernels in the same order on the same device.
+// The step driver on small grids: where a request starts and how many steps it runs, that every
+// way of reaching a frame gives the same bits (same kernels, same order, same device), and which
+// stages each Sim Mode runs.
 #include "sim/step.h"
 
 #include <gtest/gtest.h>
@@ -24,12 +23,10 @@ struct Fields {
 
 double sum(const std::vector<float>& v) { return std::accumulate(v.begin(), v.end(), 0.0); }
 
-class StepDriver : public simtest::SimTest {
+class StepDriver : public simtest::SimKernelTest {
 protected:
     void SetUp() override {
-        SimTest::SetUp();
-        if (IsSkipped()) return;
-        settings_ = simtest::defaultSimSettings();
+        SimKernelTest::SetUp();
         // A small composition keeps the emitter inside a 32³ grid.
         settings_.compWidth = settings_.compHeight = 64;
         settings_.sourcePosition = {32.0f, 40.0f, 0.0f};
@@ -56,8 +53,6 @@ protected:
         EXPECT_EQ(grid().lastCall.resumed, resumed);
         EXPECT_EQ(grid().lastCall.stepsRun, stepsRun);
     }
-
-    FrameSettings settings_;
 };
 
 TEST_F(StepDriver, PlaybackScrubbingAndResumingReachTheSameBitsAsAColdRequest) {
@@ -110,9 +105,8 @@ TEST_F(StepDriver, EditsContinueOnTheNextFrameAndResetOtherwise) {
     expectCall(false, 14);
 }
 
-// A capped request labels the grid with its frame although the fields hold frame 599's state.
-// Whatever comes next must reach its frame as a request on an empty grid would, never by
-// continuing (or snapshotting) that state as if it were the labelled frame.
+// A capped request labels the grid with its frame while the fields hold frame 599: nothing may
+// continue or snapshot that state as the labelled frame's.
 TEST_F(StepDriver, ARequestAfterACappedOneEqualsAColdRequest) {
     struct AfterTheCap {
         const char* name;
@@ -132,8 +126,7 @@ TEST_F(StepDriver, ARequestAfterACappedOneEqualsAColdRequest) {
         forgetSimulation();
         ASSERT_TRUE(step(c.cappedFrame));
         EXPECT_EQ(grid().lastCall.stepsAsked, c.cappedFrame + 1);
-        ASSERT_EQ(grid().lastCall.stepsRun, 600);
-        EXPECT_EQ(grid().lastFrame, c.cappedFrame);
+        ASSERT_TRUE(grid().lastCall.stepsRun == 600 && grid().lastFrame == c.cappedFrame);
         EXPECT_FALSE(slotHolds(c.cappedFrame)) << "such a snapshot would hold frame 599";
         if (c.editBetween) settings_.heatOutput += 10.0f;
         ASSERT_TRUE(step(c.nextFrame));
@@ -142,8 +135,8 @@ TEST_F(StepDriver, ARequestAfterACappedOneEqualsAColdRequest) {
         forgetSimulation();
         ASSERT_TRUE(step(c.nextFrame));
         const Fields cold = fields();
-        EXPECT_GT(sum(cold.temperature), 0.0);
-        EXPECT_TRUE(next.temperature == cold.temperature && next.fuel == cold.fuel && next.density == cold.density);
+        EXPECT_TRUE(sum(cold.temperature) > 0.0 && next.temperature == cold.temperature && next.fuel == cold.fuel &&
+                    next.density == cold.density);
     }
 }
 
@@ -168,14 +161,12 @@ TEST(StepValues, FadeGateFuelRampAndGridSide) {
     for (const auto& [voxelSize, side] : sides) EXPECT_EQ(cindel::gridSideForVoxelSize(voxelSize), side) << voxelSize;
 }
 
-// Sim Mode: one step from a chosen state (a snapshot of frame 7, emission faded out), in each
-// mode. A mode adds stages to the one below, so its result is held against the lower mode's
-// device result with the added stages computed here in double: combustion (1), buoyancy and
-// environmental forces (2), gradient subtraction of the solved pressure (3), back-traced scalars
-// (4), self-advected velocity, its second projection and decay (5). Fields a mode does not write
-// keep the lower mode's bits. Float against double: 2e-6 of a field's scale for a few
-// operations, 1e-5 where a float back-trace position (~1e-6 cells off) or a pressure gradient
-// enters; a wrong term, cell or weight is off by orders of magnitude more.
+// One step from a chosen state (a snapshot of frame 7, emission faded out) in each mode, held
+// against the mode below's device result plus the stages it adds, computed in double: combustion
+// (1), buoyancy and forces (2), subtraction of the solved pressure's gradient (3), back-traced
+// scalars (4), self-advected velocity, second projection and decay (5). Fields a mode does not
+// write keep the lower mode's bits. Tolerance, of each field's scale: 2e-6 for a few float
+// operations, 1e-5 with a float back-trace (~1e-6 cells off) or a gradient.
 TEST_F(StepDriver, EachSimModeRunsExactlyItsStages) {
     const float dt = kFrameSeconds;
     const int n = N();
@@ -218,8 +209,7 @@ TEST_F(StepDriver, EachSimModeRunsExactlyItsStages) {
         };
         return 0.5 * (at(1) - at(-1));
     };
-    // f back-traced along v (component c of a stride-4 field, or a scalar), the kernel's float
-    // start position.
+    // f back-traced along v from the kernel's float start position.
     auto advected = [&](const std::vector<float>& f, int stride, int c, const std::vector<float>& v, int x, int y, int z) {
         const size_t i = idx(x, y, z);
         return simtest::sampleRef(f, n, stride, c, float(x) + 0.5f - v[4 * i] * dt, float(y) + 0.5f - v[4 * i + 1] * dt,
@@ -243,8 +233,7 @@ TEST_F(StepDriver, EachSimModeRunsExactlyItsStages) {
                     const double adv = std::clamp(advected(m[4].velocity, 4, c, m[4].velocity, x, y, z) * 0.995, -50.0, 50.0);
                     v5[4 * i + c] = adv - clampedGrad(m[5].pressure, x, y, z, c);
                 }
-                T4[i] = advected(m[1].temperature, 1, 0, m[3].velocity, x, y, z);
-                F4[i] = advected(m[1].fuel, 1, 0, m[3].velocity, x, y, z);
+                T4[i] = advected(m[1].temperature, 1, 0, m[3].velocity, x, y, z), F4[i] = advected(m[1].fuel, 1, 0, m[3].velocity, x, y, z);
                 D4[i] = advected(m[1].density, 1, 0, m[3].velocity, x, y, z);
                 T5[i] = m[4].temperature[i] * std::exp(-1.0 * 1.5 * dt);  // rate (3 / life) × decay
                 D5[i] = m[4].density[i] * std::exp(-1.0 * 0.5 * dt);
@@ -255,10 +244,9 @@ TEST_F(StepDriver, EachSimModeRunsExactlyItsStages) {
     EXPECT_GT(sum(m[1].density), sum(start.density) + 1.0) << "the blob burnt nothing";
     EXPECT_EQ(m[1].velocity, start.velocity) << "mode 1 moves nothing";
     expectNear(m[2].velocity, v2, 1e-6, "mode 2 velocity");
-    for (int mode : {2, 3}) {
+    for (int mode : {2, 3})
         EXPECT_TRUE(m[mode].temperature == m[1].temperature && m[mode].density == m[1].density && m[mode].fuel == m[1].fuel)
             << "mode " << mode << " changed a scalar";
-    }
     EXPECT_EQ(maxAbs(m[2].pressure), 0.0) << "mode 2 solves no pressure";
     ASSERT_GT(maxAbs(m[3].pressure), 0.01);
     expectNear(m[3].velocity, v3, 1e-5, "mode 3 velocity");
@@ -268,7 +256,6 @@ TEST_F(StepDriver, EachSimModeRunsExactlyItsStages) {
     expectNear(m[4].temperature, T4, 1e-5, "mode 4 temperature");
     expectNear(m[4].fuel, F4, 1e-5, "mode 4 fuel");
     expectNear(m[4].density, D4, 1e-5, "mode 4 density");
-    EXPECT_NE(m[5].pressure, m[4].pressure);
     expectNear(m[5].velocity, v5, 1e-5, "mode 5 velocity");
     expectNear(m[5].temperature, T5, 2e-6, "mode 5 temperature");
     expectNear(m[5].density, D5, 2e-6, "mode 5 density");
