@@ -1,6 +1,5 @@
-// Macrocells, their one home: the sizing rule for the sides the effect uses and awkward ones, the
-// two build kernels against a host reference on grids of 32, 40 and 33 cells, and the skip
-// threshold as the march sees it (a block whose maximum is exactly 0.0001 is still drawn).
+// Macrocells: the sizing rule for the sides the effect uses and awkward ones, and the two build
+// kernels against a host reference on grids of 32, 40 and 33 cells (skipping is the march's test).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,8 +7,7 @@
 #include <vector>
 
 #include "render/macrocells.h"
-#include "render/render_volume.h"
-#include "render_fixture.h"
+#include "sim_fixture.h"
 
 namespace {
 
@@ -63,39 +61,13 @@ TEST_P(MacrocellBuild, MaximaMatchTheHostReferenceAtBothLevels) {
     for (size_t i = 0; i < d.size(); ++i) fromTemperature += 0.0005f * t[i] > d[i];
     EXPECT_GT(fromTemperature, 0);
     if (mc.countL1 > 0) {
-        EXPECT_EQ(simtest::readBuffer(mc.maxL1, simtest::cellCount(mc.countL1)), referenceMaxima(d, t, N(), mc.countL1));
+        const std::vector<float> l1 = simtest::readBuffer(mc.maxL1, simtest::cellCount(mc.countL1));
+        EXPECT_EQ(l1, referenceMaxima(d, t, N(), mc.countL1));
     } else {
         EXPECT_EQ(mc.maxL1, nullptr);
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Sides, MacrocellBuild, ::testing::Values(32, 40, 33));
-
-// A uniform density gives every block that maximum; the frame with macrocells is compared with
-// the frame of the same grid with the macrocells switched off (counts 0: the march samples all).
-class MacrocellSkip : public rendertest::RenderTest {
-protected:
-    std::vector<float> render(bool withMacrocells) {
-        cindel::Macrocells& mc = rt().macrocells;
-        const cindel::Macrocells kept = mc;
-        if (!withMacrocells) mc.count = mc.countL1 = 0;
-        const std::vector<float> out = renderFloat(rendertest::renderSettings(24, 16), 24, 16).argb;
-        mc = kept;
-        return out;
-    }
-};
-
-TEST_F(MacrocellSkip, BlockAtTheThresholdIsDrawnAndJustBelowItIsSkipped) {
-    for (float density : {0.0001f, 0.0000999f}) {
-        simtest::fillBuffer(grid().density, cells(), density);
-        const std::vector<float> plain = render(false), skipping = render(true);
-        ASSERT_GT(*std::max_element(plain.begin(), plain.end()), 0.0f) << "the thin smoke leaves a trace";
-        if (density == 0.0001f) {
-            EXPECT_EQ(skipping, plain);
-        } else {
-            EXPECT_EQ(*std::max_element(skipping.begin(), skipping.end()), 0.0f) << "every block is skipped";
-        }
-    }
-}
 
 }  // namespace
