@@ -11,6 +11,7 @@
 #include <limits>
 #include <memory>
 #include <numbers>
+#include <tuple>
 
 #include "fake_params.h"
 #include "frame/digest.h"

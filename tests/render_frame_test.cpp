@@ -6,9 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <climits>
 #include <cstring>
+#include <tuple>
 
 #include "AE_EffectSuites.h"
 #include "emit/emitter_caches.h"

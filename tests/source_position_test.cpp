@@ -4,10 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <map>
 #include <set>
+#include <tuple>
 #include <vector>
 
 #include "emit/emitter_caches.h"
