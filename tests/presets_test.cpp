@@ -13,7 +13,6 @@
 #include "minihost/host.h"
 #include "param_table_data.h"
 #include "params/param_index.h"
-#include "params/presets.h"
 
 namespace cindel {
 namespace {
@@ -90,7 +89,6 @@ TEST_F(Presets, EveryPresetIsCustomWithTheListedChanges) {
     instance->setPopup(kParamQuality, 1);  // not the default, so a write would show
     for (const std::vector<std::string>& look : looks) {
         SCOPED_TRACE(look[1]);
-        EXPECT_STREQ(presetForChoice(std::stoi(look[0]))->name, look[1].c_str());
         std::map<int, std::string> changes;
         std::map<std::string, float> keys = {{"progressKeyDuration", 0}, {"progressKeyStart", 0}, {"progressKeyEnd", 0}};
         for (std::string item : testdata::splitAt(look[2], ';')) {
