@@ -33,7 +33,8 @@ protected:
         for (int f = 0; f < 6; ++f) EXPECT_TRUE(cindel::stepSimulationOnGrid(rt(), n, f, 1.0f / 24.0f, s));
         cindel::setLocalSizesEnabled(true);
         const cindel::SimGrid& g = grid();
-        return {read(g.density), read(g.temperature), read(g.fuel), read(g.ember), readVec(g.velocity), read(g.pressure)};
+        return {read(g.density), read(g.temperature), read(g.fuel),
+                read(g.ember),   readVec(g.velocity), read(g.pressure)};
     }
 };
 
@@ -118,11 +119,13 @@ TEST_F(StencilBits, PinnedSweepAndResidualGiveTheReferenceBitsInEveryShape) {
     for (int n : {16, 24, 32, 48, 64, 96, 128}) {
         const size_t cells = static_cast<size_t>(n) * n * n;
         const std::vector<float> p = scrambled(cells, 83u + n), b = scrambled(cells, 97u + n);
-        for (const auto& [ref, lib] : {std::pair{"ref_pressure_jacobi", "cd_pressure_jacobi"}, std::pair{"ref_residual", "cd_residual"}}) {
+        for (const auto& [ref, lib] :
+             {std::pair{"ref_pressure_jacobi", "cd_pressure_jacobi"}, std::pair{"ref_residual", "cd_residual"}}) {
             const std::vector<float> want = stencil(ref, p, b, n, false);
             EXPECT_EQ(simtest::differingBits(want, stencil(ref, p, b, n, true)), 0u) << ref << " side " << n;
             EXPECT_EQ(simtest::differingBits(want, stencil(lib, p, b, n, false)), 0u) << lib << " side " << n;
-            EXPECT_EQ(simtest::differingBits(want, stencil(lib, p, b, n, true)), 0u) << lib << " side " << n << ", rows";
+            EXPECT_EQ(simtest::differingBits(want, stencil(lib, p, b, n, true)), 0u)
+                << lib << " side " << n << ", rows";
         }
     }
 }

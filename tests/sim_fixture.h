@@ -1,6 +1,5 @@
 // Shared fixture of the simulation tests: the GPU runtime started once per process (PoCL's build
-// is the slow part), a small grid, field helpers and shared references. Tests skip, saying why,
-// without an OpenCL device; CI installs PoCL.
+// is the slow part), a small grid, field helpers, shared references; skipped without a device.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -32,28 +31,47 @@ inline cindel::GpuRuntime& runtime() {
     return cindel::gpuRuntime();
 }
 
-// The settings a frame carries with every parameter at its registered default, as the frame
-// driver converts them, on a 1920 × 1080 composition with the source at its centre.
+// Every parameter at its registered default as the frame driver converts it (what is not set
+// here is 0), on a 1920 × 1080 composition with the source at its centre.
 inline cindel::FrameSettings defaultSimSettings() {
     cindel::FrameSettings s;
     cindel::resetFrameSettings(s);
-    s.compWidth = 1920; s.compHeight = 1080; s.outputWidth = 1920; s.outputHeight = 1080; s.preset = 1;
-    s.sourcePosition = {960.0f, 540.0f, 0.0f}; s.emitterRadius = 12; s.sourceSizeX = 1; s.sourceSizeY = 1;
-    s.sourceSizeZ = 12; s.sourceTemperature = 3500; s.fuelAmount = 120; s.life = 3; s.lifeSoftness = 0; s.fade = 0;
-    s.fadeSoftness = 0; s.opacity = 1; s.trail = 100; s.patternType = 3; s.maskScale = 1; s.maskContrast = 50;
-    s.maskThreshold = 15; s.burnThreshold = 600; s.burnRate = 3; s.heatOutput = 150; s.smokeOutput = 0.3f;
-    s.heatDecay = 1.5f; s.smokeDecay = 0.5f; s.buoyancy = 1; s.gravity = 0; s.drag = 1.0f - 20.0f * 0.01f * 0.05f;
-    s.windX = s.windY = s.windZ = 0; s.speed = 1; s.randomSeed = 0; s.vorticity = 10; s.turbulence = 25;
-    s.turbulenceScale = 1; s.turbulenceSpeed = 1; s.flameAggression = 0.15f; s.fbmFlow = 0.3f; s.flameTear = 0;
-    s.voxelSize = 3; s.simMode = 5; s.quality = 4; s.debugView = 1;
+    s.compWidth = s.outputWidth = 1920;
+    s.compHeight = s.outputHeight = 1080;
+    s.sourcePosition = {960.0f, 540.0f, 0.0f};
+    s.preset = s.debugView = 1;
+    s.sourceSizeX = s.sourceSizeY = s.opacity = s.maskScale = s.buoyancy = s.speed = 1;
+    s.turbulenceScale = s.turbulenceSpeed = 1;
+    s.emitterRadius = s.sourceSizeZ = 12;
+    s.sourceTemperature = 3500;
+    s.fuelAmount = 120;
+    s.life = s.burnRate = 3;
+    s.trail = 100;
+    s.patternType = s.voxelSize = 3;
+    s.maskContrast = 50;
+    s.maskThreshold = 15;
+    s.burnThreshold = 600;
+    s.heatOutput = 150;
+    s.smokeOutput = s.fbmFlow = 0.3f;
+    s.heatDecay = 1.5f;
+    s.smokeDecay = 0.5f;
+    s.drag = 1.0f - 20.0f * 0.01f * 0.05f;
+    s.vorticity = 10;
+    s.turbulence = 25;
+    s.flameAggression = 0.15f;
+    s.simMode = 5;
+    s.quality = 4;
     return s;
 }
 
-inline size_t cellCount(int n) { return static_cast<size_t>(n) * static_cast<size_t>(n) * static_cast<size_t>(n); }
+inline size_t cellCount(int n) {
+    return static_cast<size_t>(n) * static_cast<size_t>(n) * static_cast<size_t>(n);
+}
 
 inline std::vector<float> readBuffer(cl_mem m, size_t floats) {
     std::vector<float> out(floats, std::nanf(""));
-    cindel::cl().clEnqueueReadBuffer(runtime().queue, m, CL_TRUE, 0, floats * sizeof(float), out.data(), 0, nullptr, nullptr);
+    cindel::cl().clEnqueueReadBuffer(runtime().queue, m, CL_TRUE, 0, floats * sizeof(float), out.data(), 0, nullptr,
+                                     nullptr);
     return out;
 }
 
@@ -62,10 +80,13 @@ inline void writeBuffer(cl_mem m, const std::vector<float>& data) {
                                       nullptr, nullptr);
 }
 
-inline void fillBuffer(cl_mem m, size_t floats, float value) { writeBuffer(m, std::vector<float>(floats, value)); }
+inline void fillBuffer(cl_mem m, size_t floats, float value) {
+    writeBuffer(m, std::vector<float>(floats, value));
+}
 
 inline double maxAbs(const std::vector<float>& v) {
-    return std::accumulate(v.begin(), v.end(), 0.0, [](double m, float x) { return std::max(m, std::fabs(double(x))); });
+    return std::accumulate(v.begin(), v.end(), 0.0,
+                           [](double m, float x) { return std::max(m, std::fabs(double(x))); });
 }
 
 // Floats whose bits differ (every one when the sizes differ): NaN and -0 count as values.
@@ -76,7 +97,8 @@ inline size_t differingBits(const std::vector<float>& a, const std::vector<float
 }
 
 // Every element within tol (a NaN fails); reports the worst one.
-inline void expectNear(const std::vector<float>& got, const std::vector<double>& want, double tol, const std::string& what) {
+inline void expectNear(const std::vector<float>& got, const std::vector<double>& want, double tol,
+                       const std::string& what) {
     ASSERT_EQ(got.size(), want.size()) << what;
     size_t worst = 0;
     double err = -1.0;
@@ -102,7 +124,8 @@ double sampleRef(const Values& f, int n, int stride, int comp, double px, double
     for (int k = 0; k < 8; ++k) {
         const int dx = k & 1, dy = (k >> 1) & 1, dz = k >> 2;
         const double w = (dx ? t[0] : 1 - t[0]) * (dy ? t[1] : 1 - t[1]) * (dz ? t[2] : 1 - t[2]);
-        const size_t c = (static_cast<size_t>(dz ? i1[2] : i0[2]) * n + (dy ? i1[1] : i0[1])) * n + (dx ? i1[0] : i0[0]);
+        const size_t c =
+            (static_cast<size_t>(dz ? i1[2] : i0[2]) * n + (dy ? i1[1] : i0[1])) * n + (dx ? i1[0] : i0[0]);
         sum += w * f[c * stride + comp];
     }
     return sum;

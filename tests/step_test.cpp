@@ -1,6 +1,5 @@
-// The step driver on small grids: where a request starts and how many steps it runs, that every
-// way of reaching a frame gives the same bits (same kernels, same order, same device), and which
-// stages each Sim Mode runs.
+// The step driver on small grids: where a request starts, how many steps it runs, that every way
+// to a frame gives the same bits, and which stages each Sim Mode runs.
 #include "sim/step.h"
 
 #include <gtest/gtest.h>
@@ -21,7 +20,9 @@ struct Fields {
     std::vector<float> density, temperature, fuel, velocity, pressure;
 };
 
-double sum(const std::vector<float>& v) { return std::accumulate(v.begin(), v.end(), 0.0); }
+double sum(const std::vector<float>& v) {
+    return std::accumulate(v.begin(), v.end(), 0.0);
+}
 
 class StepDriver : public simtest::SimKernelTest {
 protected:
@@ -47,7 +48,8 @@ protected:
     }
     bool slotHolds(int frame) {
         const auto& g = grid();
-        return std::any_of(g.slots.begin(), g.slots.begin() + g.slotCount, [&](const auto& s) { return s.frame == frame; });
+        return std::any_of(g.slots.begin(), g.slots.begin() + g.slotCount,
+                           [&](const auto& s) { return s.frame == frame; });
     }
     void expectCall(bool resumed, int stepsRun) {
         EXPECT_EQ(grid().lastCall.resumed, resumed);
@@ -148,9 +150,9 @@ TEST(StepValues, FadeGateFuelRampAndGridSide) {
     };
     // Fade 0 never gates; softness 0 stops at t = fade, else a linear fall over fade × softness.
     // Trail 100 centres the ramp's smoothstep on t = 0, trail 0 on t = life; it is 0.4 life wide.
-    const Row rows[] = {{0, 0, 100, 0, 1, 0.5f},   {0, 0, 100, 0.6f, 1, 1},      {0, 0, 100, 0.15f, 1, 0.68359375f},
-                        {0, 0, 0, 0, 1, 0},        {0, 0, 0, 3, 1, 0.5f},         {0, 0, 100, 100, 1, 1},
-                        {2, 0, 100, 1.99f, 1, 1},  {2, 0, 100, 2, 0, 1},          {2, 0.5f, 100, 2.25f, 0.75f, 1},
+    const Row rows[] = {{0, 0, 100, 0, 1, 0.5f},  {0, 0, 100, 0.6f, 1, 1}, {0, 0, 100, 0.15f, 1, 0.68359375f},
+                        {0, 0, 0, 0, 1, 0},       {0, 0, 0, 3, 1, 0.5f},   {0, 0, 100, 100, 1, 1},
+                        {2, 0, 100, 1.99f, 1, 1}, {2, 0, 100, 2, 0, 1},    {2, 0.5f, 100, 2.25f, 0.75f, 1},
                         {2, 0.5f, 100, 3, 0, 1}};
     for (const Row& r : rows) {
         s.fade = r.fade, s.fadeSoftness = r.softness, s.trail = r.trail;
@@ -162,21 +164,23 @@ TEST(StepValues, FadeGateFuelRampAndGridSide) {
 }
 
 // One step from a chosen state (a snapshot of frame 7, emission faded out) in each mode, held
-// against the mode below's device result plus the stages it adds, computed in double: combustion
-// (1), buoyancy and forces (2), subtraction of the solved pressure's gradient (3), back-traced
-// scalars (4), self-advected velocity, second projection and decay (5). Fields a mode does not
-// write keep the lower mode's bits. Tolerance, of each field's scale: 2e-6 for a few float
-// operations, 1e-5 with a float back-trace (~1e-6 cells off) or a gradient.
+// against the mode below's device result plus the stages it adds, in double: combustion (1),
+// buoyancy and forces (2), the solved pressure's gradient subtracted (3), back-traced scalars (4),
+// self-advection, second projection and decay (5); fields a mode does not write keep their bits.
+// Tolerance, of a field's scale: 2e-6 for a few float operations, 1e-5 with a back-trace.
 TEST_F(StepDriver, EachSimModeRunsExactlyItsStages) {
     const float dt = kFrameSeconds;
     const int n = N();
-    Fields start{scalarField([](int x, int, int) { return 0.5f + 0.01f * x; }),
-                 scalarField([](int x, int y, int z) {  // a hot blob across the ignition band
-                     return 300.0f + 1800.0f * std::exp(-float((x - 16) * (x - 16) + (y - 12) * (y - 12) + (z - 15) * (z - 15)) / 40.0f);
-                 }),
-                 scalarField([](int, int, int z) { return 5.0f + 0.1f * z; }),
-                 vectorField([](int x, int y, int z, int c) { return 3.0f * std::sin(0.37f * x + 0.23f * y + 0.11f * z + 1.7f * c); }),
-                 std::vector<float>(cells(), 0.0f)};
+    Fields start{
+        scalarField([](int x, int, int) { return 0.5f + 0.01f * x; }),
+        scalarField([](int x, int y, int z) {  // a hot blob across the ignition band
+            return 300.0f +
+                   1800.0f * std::exp(-float((x - 16) * (x - 16) + (y - 12) * (y - 12) + (z - 15) * (z - 15)) / 40.0f);
+        }),
+        scalarField([](int, int, int z) { return 5.0f + 0.1f * z; }), vectorField([](int x, int y, int z, int c) {
+            return 3.0f * std::sin(0.37f * x + 0.23f * y + 0.11f * z + 1.7f * c);
+        }),
+        std::vector<float>(cells(), 0.0f)};
     Fields m[6];
     for (int mode = 1; mode <= 5; ++mode) {
         FrameSettings s = settings_;
@@ -189,28 +193,30 @@ TEST_F(StepDriver, EachSimModeRunsExactlyItsStages) {
         s.vorticity = s.turbulence = s.flameTear = (mode == 2 ? 5.0f : 0.0f);
         forgetSimulation();
         cindel::SimSnapshot& slot = grid().slots[0];
-        for (auto [to, from] : {std::pair{slot.density, &start.density}, {slot.temperature, &start.temperature},
-                                {slot.fuel, &start.fuel}, {slot.velocity, &start.velocity}, {slot.pressure, &start.pressure},
-                                {slot.ember, &start.pressure}})
-            write(to, *from);
+        const cl_mem to[] = {slot.density, slot.temperature, slot.fuel, slot.velocity, slot.pressure, slot.ember};
+        const std::vector<float>* from[] = {&start.density, &start.temperature, &start.fuel, &start.velocity};
+        for (int k = 0; k < 6; ++k) write(to[k], k < 4 ? *from[k] : start.pressure);
         slot.frame = 7;
         grid().settingsHash = cindel::simulationKey(s);
         ASSERT_TRUE(cindel::stepSimulationOnGrid(rt(), n, 8, dt, s));
         ASSERT_EQ(grid().lastCall.stepsRun, 1);
         m[mode] = fields();
     }
-    auto expectNear = [](const std::vector<float>& got, const std::vector<double>& want, double relTol, const char* what) {
+    auto expectNear = [](const std::vector<float>& got, const std::vector<double>& want, double relTol,
+                         const char* what) {
         simtest::expectNear(got, want, relTol * std::max(1.0, simtest::maxAbs({want.begin(), want.end()})), what);
     };
     auto clampedGrad = [&](const std::vector<float>& p, int x, int y, int z, int c) {
         const int d[3] = {c == 0, c == 1, c == 2};
         auto at = [&](int s) {
-            return double(p[idx(std::clamp(x + s * d[0], 0, n - 1), std::clamp(y + s * d[1], 0, n - 1), std::clamp(z + s * d[2], 0, n - 1))]);
+            return double(p[idx(std::clamp(x + s * d[0], 0, n - 1), std::clamp(y + s * d[1], 0, n - 1),
+                                std::clamp(z + s * d[2], 0, n - 1))]);
         };
         return 0.5 * (at(1) - at(-1));
     };
     // f back-traced along v from the kernel's float start position.
-    auto advected = [&](const std::vector<float>& f, int stride, int c, const std::vector<float>& v, int x, int y, int z) {
+    auto advected = [&](const std::vector<float>& f, int stride, int c, const std::vector<float>& v, int x, int y,
+                        int z) {
         const size_t i = idx(x, y, z);
         return simtest::sampleRef(f, n, stride, c, float(x) + 0.5f - v[4 * i] * dt, float(y) + 0.5f - v[4 * i + 1] * dt,
                                   float(z) + 0.5f - v[4 * i + 2] * dt);
@@ -223,17 +229,20 @@ TEST_F(StepDriver, EachSimModeRunsExactlyItsStages) {
                 const size_t i = idx(x, y, z);
                 const double T = start.temperature[i], F = start.fuel[i], u = std::clamp((T - 550.0) / 100.0, 0.0, 1.0);
                 const double burn = F >= 0.001 && u > 0.0 ? std::min(3.0 * dt * F * u * u * (3 - 2 * u), F) : 0.0;
-                T1[i] = std::min(T + 150.0 * burn, 10000.0), F1[i] = F - burn, D1[i] = std::min(start.density[i] + 0.3 * burn, 100.0);
+                T1[i] = std::min(T + 150.0 * burn, 10000.0), F1[i] = F - burn,
+                D1[i] = std::min(start.density[i] + 0.3 * burn, 100.0);
                 // Buoyancy 0.002 × T (not × dt), gravity 1 and wind (2, 0, −1) cells/s² over dt, drag 0.98.
                 const double add[3] = {2.0 * dt, 1.0 * dt, -1.0 * dt};
                 for (int c = 0; c < 3; ++c) {
                     const double v = start.velocity[4 * i + c] - (c == 1 ? 0.002 * m[1].temperature[i] : 0.0);
                     v2[4 * i + c] = std::clamp((std::clamp(v, -50.0, 50.0) + add[c]) * 0.98, -50.0, 50.0);
                     v3[4 * i + c] = v2[4 * i + c] - clampedGrad(m[3].pressure, x, y, z, c);
-                    const double adv = std::clamp(advected(m[4].velocity, 4, c, m[4].velocity, x, y, z) * 0.995, -50.0, 50.0);
+                    const double adv =
+                        std::clamp(advected(m[4].velocity, 4, c, m[4].velocity, x, y, z) * 0.995, -50.0, 50.0);
                     v5[4 * i + c] = adv - clampedGrad(m[5].pressure, x, y, z, c);
                 }
-                T4[i] = advected(m[1].temperature, 1, 0, m[3].velocity, x, y, z), F4[i] = advected(m[1].fuel, 1, 0, m[3].velocity, x, y, z);
+                T4[i] = advected(m[1].temperature, 1, 0, m[3].velocity, x, y, z),
+                F4[i] = advected(m[1].fuel, 1, 0, m[3].velocity, x, y, z);
                 D4[i] = advected(m[1].density, 1, 0, m[3].velocity, x, y, z);
                 T5[i] = m[4].temperature[i] * std::exp(-1.0 * 1.5 * dt);  // rate (3 / life) × decay
                 D5[i] = m[4].density[i] * std::exp(-1.0 * 0.5 * dt);
@@ -245,12 +254,15 @@ TEST_F(StepDriver, EachSimModeRunsExactlyItsStages) {
     EXPECT_EQ(m[1].velocity, start.velocity) << "mode 1 moves nothing";
     expectNear(m[2].velocity, v2, 1e-6, "mode 2 velocity");
     for (int mode : {2, 3})
-        EXPECT_TRUE(m[mode].temperature == m[1].temperature && m[mode].density == m[1].density && m[mode].fuel == m[1].fuel)
+        EXPECT_TRUE(m[mode].temperature == m[1].temperature && m[mode].density == m[1].density &&
+                    m[mode].fuel == m[1].fuel)
             << "mode " << mode << " changed a scalar";
     EXPECT_EQ(maxAbs(m[2].pressure), 0.0) << "mode 2 solves no pressure";
     ASSERT_GT(maxAbs(m[3].pressure), 0.01);
     expectNear(m[3].velocity, v3, 1e-5, "mode 3 velocity");
-    auto norm = [](const std::vector<double>& d) { return std::sqrt(std::inner_product(d.begin(), d.end(), d.begin(), 0.0)); };
+    auto norm = [](const std::vector<double>& d) {
+        return std::sqrt(std::inner_product(d.begin(), d.end(), d.begin(), 0.0));
+    };
     EXPECT_LT(norm(simtest::divergenceOf(m[3].velocity, n)) * 2.0, norm(simtest::divergenceOf(m[2].velocity, n)));
     EXPECT_TRUE(m[4].velocity == m[3].velocity && m[4].pressure == m[3].pressure) << "mode 4 changed the flow";
     expectNear(m[4].temperature, T4, 1e-5, "mode 4 temperature");
