@@ -1,7 +1,5 @@
-// GPU runtime start-up, teardown and grid sizing against the scripted OpenCL library of
-// tests/fake_opencl: the loader's refusals, the device rule, each failing start-up step and its
-// outcome, the kernel set, every object released once at set-down, and what buffer failures at
-// start-up and at a resize leave behind. The fake counts live objects per kind, so a leak or a
+// GPU runtime start-up, teardown, grid sizing and the render driver's scratch images against the
+// scripted OpenCL library of tests/fake_opencl, which counts live objects per kind, so a leak or a
 // double release shows as a number, not as a crash on some driver.
 #include "gpu/gpu_runtime.h"
 
@@ -9,17 +7,18 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <climits>
 #include <cstring>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "fake_opencl/fake_opencl_control.h"
+#include "frame/frame_settings.h"
 #include "gpu/buffers.h"
 #include "gpu/cl_api.h"
 #include "gpu/kernel_library.h"
 #include "gpu/kernel_table.h"
+#include "render/render_volume.h"
 #include "sim/sim_grid.h"
 
 namespace cindel {
@@ -265,53 +264,27 @@ TEST_F(GpuRuntimeTest, EachFailingStartUpStepEndsNotReadyAndLeaksNothing) {
 // The kernel set, the ready record and teardown.
 
 TEST_F(GpuRuntimeTest, TheKernelSetIsTheThirtyEightObjectsInTheirOrder) {
-    const char* const expected[] = {"cd_add_volume_source",
-                                    "cd_buoyancy",
-                                    "cd_advect_velocity",
-                                    "cd_divergence",
-                                    "cd_pressure_jacobi",
-                                    "cd_gradient_subtract",
-                                    "cd_cool",
-                                    "cd_cool",
-                                    "cd_raymarch",
-                                    "cd_slice_render",
-                                    "cd_compute_curl",
-                                    "cd_confine_vorticity",
-                                    "cd_advect_scalar",
-                                    "cd_advect_three_scalars",
-                                    "cd_upsample_bilinear",
-                                    "cd_build_macrocell",
-                                    "cd_build_macrocell_L1",
-                                    "cd_combust",
-                                    "cd_curl_noise",
-                                    "cd_shred",
-                                    "cd_emit_ember",
-                                    "cd_advect_scalar",
-                                    "cd_cool",
-                                    "cd_emit_from_layer",
-                                    "cd_restrict",
-                                    "cd_prolong_add",
-                                    "cd_residual",
-                                    "cd_apply_forces",
-                                    "cd_extract_bright",
-                                    "cd_blur_h",
-                                    "cd_blur_v",
-                                    "cd_bloom_downsample",
-                                    "cd_bloom_upsample_add",
-                                    "cd_radial_blur",
-                                    "cd_composite_add",
-                                    "cd_mb_reconstruct",
-                                    "cd_vel_tile_max",
-                                    "cd_heat_distort"};
+    // clang-format off
+    const std::string expected =
+        "cd_add_volume_source cd_buoyancy cd_advect_velocity cd_divergence cd_pressure_jacobi "
+        "cd_gradient_subtract cd_cool cd_cool cd_raymarch cd_slice_render cd_compute_curl "
+        "cd_confine_vorticity cd_advect_scalar cd_advect_three_scalars cd_upsample_bilinear "
+        "cd_build_macrocell cd_build_macrocell_L1 cd_combust cd_curl_noise cd_shred cd_emit_ember "
+        "cd_advect_scalar cd_cool cd_emit_from_layer cd_restrict cd_prolong_add cd_residual cd_apply_forces "
+        "cd_extract_bright cd_blur_h cd_blur_v cd_bloom_downsample cd_bloom_upsample_add cd_radial_blur "
+        "cd_composite_add cd_mb_reconstruct cd_vel_tile_max cd_heat_distort";
+    // clang-format on
     startReady();
     ASSERT_EQ(fake.kernelMadeCount(), 38);
-    for (int i = 0; i < 38; ++i) EXPECT_STREQ(fake.kernelName(i), expected[i]) << "creation " << i;
+    std::string made;
+    for (int i = 0; i < 38; ++i) made += std::string(i ? " " : "") + fake.kernelName(i);
+    EXPECT_EQ(made, expected);
     for (int r = 0; r < kKernelRoleCount; ++r) EXPECT_TRUE(kernelRoleRequired(static_cast<KernelRole>(r)));
     // Each role owns its object, also the roles that share a kernel function.
-    std::vector<cl_kernel> made(rt.kernels.begin(), rt.kernels.end());
-    std::sort(made.begin(), made.end());
-    EXPECT_NE(made.front(), nullptr);
-    EXPECT_EQ(std::unique(made.begin(), made.end()), made.end());
+    std::vector<cl_kernel> objects(rt.kernels.begin(), rt.kernels.end());
+    std::sort(objects.begin(), objects.end());
+    EXPECT_NE(objects.front(), nullptr);
+    EXPECT_EQ(std::unique(objects.begin(), objects.end()), objects.end());
 }
 
 TEST_F(GpuRuntimeTest, AReadyRecordHoldsSide128WithRingAndHierarchyButNoMacrocells) {
@@ -441,29 +414,41 @@ TEST_F(GpuRuntimeTest, ResizeSizesEveryBufferForTheNewSide) {
     EXPECT_EQ(fake.badReleaseCount(), 0);
 }
 
-TEST_F(GpuRuntimeTest, ResizeRefusesSidesOutOfRangeAndANotReadyRuntimeWithoutACall) {
-    startReady();
-    rt.grid.slots[2].frame = 17;
-    const std::vector<cl_mem> handles = allGridHandles(rt);
-    const int before = fake.callLogSize();
-    EXPECT_TRUE(resizeGrid(rt, kStartupGridSide)) << "the current side is kept as it is";
-    for (int n : {31, 513, 0, -128, INT_MAX, INT_MIN}) EXPECT_FALSE(resizeGrid(rt, n)) << n;
-    EXPECT_EQ(fake.callLogSize(), before);
-    EXPECT_EQ(allGridHandles(rt), handles);
-    EXPECT_EQ(rt.grid.slots[2].frame, 17) << "the ring survives";
-    EXPECT_TRUE(rt.ready);
+// ---------------------------------------------------------------------------------------------
+// The render driver's scratch images: a frame's OpenCL calls show which passes ran.
 
-    // A field buffer that cannot be made at the new side leaves the runtime not ready, for good.
-    fake.setBufferFailAbove(cube(128) * 16);
-    EXPECT_FALSE(resizeGrid(rt, 192));
-    EXPECT_FALSE(rt.ready);
-    EXPECT_EQ(rt.grid.velocity, nullptr);
-    EXPECT_EQ(rt.grid.slotCount, 0);
-    EXPECT_EQ(rt.macrocells.max, nullptr);
-    EXPECT_EQ(fake.liveCount(kFakeClBuffer), kFieldCount - 3) << "only the new side's float fields remain";
-    const int afterFailure = fake.callLogSize();
-    EXPECT_FALSE(resizeGrid(rt, 96));
-    EXPECT_EQ(fake.callLogSize(), afterFailure);
+TEST_F(GpuRuntimeTest, OnlyLightCastIsSkippedWhenTheSecondScratchImageIsMissing) {
+    constexpr int kW = 64, kH = 40;
+    // Heat distortion and bloom run through the first scratch image, light cast the second.
+    auto settings = [](bool heatAndBloom, bool lightCast) {
+        FrameSettings s;
+        resetFrameSettings(s);
+        s.compWidth = kW, s.compHeight = kH, s.quality = 2, s.opacity = 1.0f, s.debugView = 1;  // no motion blur
+        s.heatScale = 1.0f, s.heatAmount = s.bloom = heatAndBloom ? 1.0f : 0.0f, s.lightCast = lightCast;
+        return s;
+    };
+    int requestsBefore = 0;
+    std::vector<float> out(size_t(kW) * kH * 4);
+    // The calls of one frame on a fresh runtime; `failRequest` is the frame's failing buffer request.
+    auto frameCalls = [&](const FrameSettings& s, int failRequest) {
+        stopGpuRuntime(&rt);
+        fake.reset();
+        startReady();
+        requestsBefore = fake.bufferRequestCount();
+        if (failRequest > 0) fake.setBufferFailAt(requestsBefore + failRequest);
+        const int from = fake.callLogSize();
+        EXPECT_TRUE(renderVolume(rt, out.data(), kW, kH, kW * 16, 32, s));
+        return fake.calls(from);
+    };
+    const std::vector<std::string> everyBuffer = frameCalls(settings(true, false), 0);
+    ASSERT_GT(frameCalls(settings(true, true), 0).size(), everyBuffer.size()) << "light cast adds calls";
+    ASSERT_GT(everyBuffer.size(), frameCalls(settings(false, false), 0).size()) << "heat and bloom add calls";
+    // The frame's buffer requests begin with the image, then the two scratch images.
+    EXPECT_EQ(frameCalls(settings(true, true), 3), everyBuffer) << "heat and bloom ran, light cast was skipped";
+    EXPECT_EQ(fake.bufferRequestBytes(requestsBefore + 2), size_t(kW) * kH * 16) << "a scratch image failed";
+    EXPECT_TRUE(rt.render.postA.handle && !rt.render.postB.handle);
+    ASSERT_TRUE(renderVolume(rt, out.data(), kW, kH, kW * 16, 32, settings(true, true)));
+    EXPECT_NE(rt.render.postB.handle, nullptr) << "the next frame makes the pair again";
     stopGpuRuntime(&rt);
     expectAllReleased();
 }
