@@ -1,8 +1,11 @@
 // The cindel command end to end, run as a separate process against the built plug-in: scene
 // parameters and presets as they reach the effect, tiny renders to each format read back, a chunk
 // equal to the same frames of one run, the example scenes, and the exit codes and messages of bad
-// command lines.
+// command lines, and what a full disk or an interrupted run leaves behind.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
 #include "cli_runner.h"
 #include "minihost/host.h"
@@ -171,6 +174,93 @@ TEST_F(CindelCli, BadCommandLinesAndScenesExitWithTheirStatusAndReason) {
                                  "--set", "Turbulence/Turbulence=45", "--quality", "draft", "--preset",
                                  "Burn Iris (Source Layer)"});
     EXPECT_EQ(fine.exitCode, 0) << fine.err;
+}
+
+// ---- The disk and interruptions. The runs find no OpenCL library (the no-GPU fill), so nothing
+// but the frames writes to the disk and a frame takes milliseconds.
+
+// cindel started in the background; `limitBlocks` >= 0 caps the size of any file it writes (in
+// 1024-byte blocks, as a full disk would), with the signal that cap raises ignored.
+pid_t startCindel(const std::vector<std::string>& args, long limitBlocks = -1) {
+    const pid_t pid = fork();
+    if (pid != 0) return pid;
+    setenv("OCL_ICD_VENDORS", "/nonexistent", 1);
+    if (limitBlocks >= 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{rlim_t(limitBlocks) * 1024, rlim_t(limitBlocks) * 1024};
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    std::vector<char*> argv{const_cast<char*>(CINDEL_EXE_PATH)};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    freopen("/dev/null", "w", stdout);
+    execv(CINDEL_EXE_PATH, argv.data());
+    _exit(127);
+}
+
+// Every entry must be a complete frame of the size asked for; nothing hidden may be left over.
+void expectOnlyCompleteFrames(const fs::path& folder, int width, int height) {
+    for (const std::string& name : entries(folder)) {
+        ASSERT_NE(name[0], '.') << "a temporary file was left behind: " << name;
+        const PngPixels png = readPng((folder / name).string());
+        EXPECT_EQ(png.width, width) << name;
+        EXPECT_EQ(png.height, height) << name;
+    }
+}
+
+int countEntries(const fs::path& folder) {
+    std::error_code error;
+    return int(std::distance(fs::directory_iterator(folder, error), fs::directory_iterator()));
+}
+
+TEST_F(CindelCli, AFullDiskFailsTheRunWithExitOneAndLeavesNoPartialFrame) {
+    for (const char* format : {"png", "png16", "exr", "exr32"}) {
+        const fs::path out = dir_ / format;
+        const pid_t pid = startCindel({"render", "--size", "640x360", "--frames", "0-2", "--format", format,
+                                       "--out", out.string()}, 1);
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == kExitRuntimeFailure) << format << ": " << status;
+        EXPECT_TRUE(fs::is_empty(out)) << format << ": " << ::testing::PrintToString(entries(out));
+    }
+}
+
+TEST_F(CindelCli, AnInterruptedRunLeavesOnlyCompleteFramesAndTheNextRunReplacesThemAtomically) {
+    const std::vector<std::string> longRun = {"render", "--size", "640x360", "--frames", "0-89", "--out", path("out")};
+    for (const int signal : {SIGINT, SIGTERM, SIGKILL}) {
+        const pid_t pid = startCindel(longRun);
+        for (int wait = 0; wait < 3000 && countEntries(dir_ / "out") < 4; ++wait) usleep(10000);
+        kill(pid, signal);
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+        if (signal != SIGKILL) expectOnlyCompleteFrames(dir_ / "out", 640, 360);
+    }
+
+    // What a killed run leaves: hidden temporaries of a writer that is gone, which the next run into
+    // the folder removes, and one of a writer still alive (this process), which it must not touch.
+    const pid_t gone = fork();
+    if (gone == 0) _exit(0);
+    waitpid(gone, nullptr, 0);
+    const std::string stale = ".frame_0000.png.tmp-" + std::to_string(gone);
+    const std::string live = ".frame_0001.png.tmp-" + std::to_string(getpid());
+    std::ofstream(dir_ / "out" / stale) << "half a frame";
+    std::ofstream(dir_ / "out" / live) << "being written";
+    const auto inode = [&](const char* name) {
+        struct stat info{};
+        return stat((dir_ / "out" / name).c_str(), &info) == 0 ? info.st_ino : 0;
+    };
+    const ino_t before = inode("frame_0000.png");
+    ASSERT_NE(before, 0u);
+    const pid_t rerun = startCindel({"render", "--size", "640x360", "--frames", "0-1", "--out", path("out")});
+    int status = 0;
+    ASSERT_EQ(waitpid(rerun, &status, 0), rerun);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_FALSE(fs::exists(dir_ / "out" / stale));
+    EXPECT_TRUE(fs::exists(dir_ / "out" / live));
+    EXPECT_NE(inode("frame_0000.png"), before) << "a frame is replaced by a rename, never rewritten in place";
+    fs::remove(dir_ / "out" / live);
+    expectOnlyCompleteFrames(dir_ / "out", 640, 360);
 }
 
 }  // namespace

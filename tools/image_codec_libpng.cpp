@@ -2,6 +2,7 @@
 #include <ImfChannelList.h>
 #include <ImfFrameBuffer.h>
 #include <ImfHeader.h>
+#include <ImfIO.h>
 #include <ImfInputFile.h>
 #include <ImfOutputFile.h>
 #include <ImfRgbaFile.h>
@@ -10,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <stdexcept>
 #include <vector>
 
 #include "tools/errors.h"
@@ -104,6 +106,45 @@ bool decodePng(FILE* file, PngDecodeBuffers* out, PngError* error) {
     return true;
 }
 
+// OpenEXR writes its offset table from the output file's destructor, which swallows every error,
+// and its own file stream never learns that the buffered tail did not reach the disk: a full disk
+// gave a truncated frame and success. This stream keeps the first error of the whole write for the
+// caller to check once the file object is gone.
+class CheckedOutputStream final : public Imf::OStream {
+public:
+    explicit CheckedOutputStream(const std::string& path)
+        : Imf::OStream(path.c_str()), file_(std::fopen(path.c_str(), "wb")), error_(file_ ? 0 : errno) {}
+    ~CheckedOutputStream() override {
+        if (file_) std::fclose(file_);
+    }
+    CheckedOutputStream(const CheckedOutputStream&) = delete;
+    CheckedOutputStream& operator=(const CheckedOutputStream&) = delete;
+
+    bool isOpen() const { return file_ != nullptr; }
+    int error() const { return error_; }
+
+    void write(const char c[], int n) override {
+        if (!error_ && std::fwrite(c, 1, std::size_t(n), file_) != std::size_t(n)) error_ = errno ? errno : EIO;
+        if (error_) throw std::runtime_error(std::strerror(error_));
+    }
+    uint64_t tellp() override { return file_ ? uint64_t(ftello(file_)) : 0; }
+    void seekp(uint64_t pos) override {
+        if (!error_ && fseeko(file_, off_t(pos), SEEK_SET) != 0) error_ = errno;
+    }
+
+    // Flushes and closes the file; the first error of the whole write, 0 when every byte got there.
+    int finish() {
+        if (std::fflush(file_) != 0 && !error_) error_ = errno;
+        if (std::fclose(file_) != 0 && !error_) error_ = errno;
+        file_ = nullptr;
+        return error_;
+    }
+
+private:
+    FILE* file_;
+    int error_;
+};
+
 }  // namespace
 
 void writePng(const std::string& tempPath, const std::uint8_t* bytes, int width, int height, int bitDepth,
@@ -153,21 +194,23 @@ PngPixels readPng(const std::string& path) {
 }
 
 void writeExr(const minihost::RgbaImage& image, bool isHalf, const std::string& tempPath, const std::string& target) {
+    CheckedOutputStream stream(tempPath);
+    if (!stream.isOpen()) throw RuntimeFailure(target + ": cannot create the file: " + systemReason(stream.error()));
     try {
+        Imf::Header header(image.width, image.height);
         if (isHalf) {
             std::vector<Imf::Rgba> pixels(std::size_t(image.width) * image.height);
             for (std::size_t i = 0; i < pixels.size(); ++i) {
                 const float* p = &image.pixels[i * 4];
                 pixels[i] = Imf::Rgba(p[0], p[1], p[2], p[3]);
             }
-            Imf::RgbaOutputFile file(tempPath.c_str(), image.width, image.height, Imf::WRITE_RGBA);
+            Imf::RgbaOutputFile file(stream, header, Imf::WRITE_RGBA);
             file.setFrameBuffer(pixels.data(), 1, std::size_t(image.width));
             file.writePixels(image.height);
         } else {
-            Imf::Header header(image.width, image.height);
             const char* names[4] = {"R", "G", "B", "A"};
             for (const char* name : names) header.channels().insert(name, Imf::Channel(Imf::FLOAT));
-            Imf::OutputFile file(tempPath.c_str(), header);
+            Imf::OutputFile file(stream, header);
             Imf::FrameBuffer frame;
             const std::size_t xStride = 4 * sizeof(float);
             const std::size_t yStride = xStride * std::size_t(image.width);
@@ -178,8 +221,9 @@ void writeExr(const minihost::RgbaImage& image, bool isHalf, const std::string& 
             file.writePixels(image.height);
         }
     } catch (const std::exception& e) {
-        throw RuntimeFailure(target + ": cannot write the EXR: " + e.what());
+        if (!stream.error()) throw RuntimeFailure(target + ": cannot write the EXR: " + e.what());
     }
+    if (const int error = stream.finish()) throw RuntimeFailure(target + ": cannot write the file: " + systemReason(error));
 }
 
 ExrPixels readExr(const std::string& path) {

@@ -98,21 +98,26 @@ std::uint16_t halfFromFloat(float value) {
     return result;
 }
 
-}  // namespace
-
-void writePng(const std::string& tempPath, const std::uint8_t* bytes, int width, int height, int bitDepth,
-              const std::string& target) {
-    const std::vector<std::uint8_t> png = encodePng(bytes, width, height, bitDepth);
-    if (png.empty()) throw RuntimeFailure(target + ": cannot write the PNG: zlib could not compress the rows");
+// Every byte, the flush and the close checked: a full disk must not pass for a written frame.
+void writeWholeFile(const std::string& tempPath, const void* data, std::size_t size, const std::string& target) {
     FILE* file = std::fopen(tempPath.c_str(), "wb");
     if (!file) throw RuntimeFailure(target + ": cannot create the file: " + systemReason(errno));
-    const bool isWritten = std::fwrite(png.data(), 1, png.size(), file) == png.size();
+    const bool isWritten = std::fwrite(data, 1, size, file) == size;
     const int writeError = isWritten ? 0 : errno;
     const int flushError = std::fflush(file) != 0 ? errno : 0;
     const int closeError = std::fclose(file) != 0 ? errno : 0;
     if (!isWritten || flushError || closeError)
         throw RuntimeFailure(target + ": cannot write the file: " +
                              systemReason(writeError ? writeError : flushError ? flushError : closeError));
+}
+
+}  // namespace
+
+void writePng(const std::string& tempPath, const std::uint8_t* bytes, int width, int height, int bitDepth,
+              const std::string& target) {
+    const std::vector<std::uint8_t> png = encodePng(bytes, width, height, bitDepth);
+    if (png.empty()) throw RuntimeFailure(target + ": cannot write the PNG: zlib could not compress the rows");
+    writeWholeFile(tempPath, png.data(), png.size(), target);
 }
 
 PngPixels readPng(const std::string& path) {
@@ -188,12 +193,18 @@ void writeExr(const minihost::RgbaImage& image, bool isHalf, const std::string& 
     exr.images = planes;
     exr.width = image.width;
     exr.height = image.height;
+    // Encoded in memory and written here: tinyexr's own file writer takes a short write, and a
+    // failed close, for success.
+    unsigned char* encoded = nullptr;
     const char* error = nullptr;
-    if (SaveEXRImageToFile(&exr, &header, tempPath.c_str(), &error) != TINYEXR_SUCCESS) {
+    const std::size_t size = SaveEXRImageToMemory(&exr, &header, &encoded, &error);
+    if (size == 0) {
         const std::string reason = error ? error : "tinyexr failed";
         FreeEXRErrorMessage(error);
         throw RuntimeFailure(target + ": cannot write the EXR: " + reason);
     }
+    const std::unique_ptr<unsigned char, decltype(&std::free)> owned(encoded, &std::free);
+    writeWholeFile(tempPath, encoded, size, target);
 }
 
 ExrPixels readExr(const std::string& path) {

@@ -22,6 +22,7 @@
 #include <process.h>
 #include <windows.h>
 #else
+#include <signal.h>
 #include <unistd.h>
 #endif
 
@@ -39,6 +40,14 @@ namespace {
 
 #ifdef _WIN32
 int processId() { return _getpid(); }
+bool isProcessAlive(int pid) {
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, DWORD(pid));
+    if (!process) return GetLastError() == ERROR_ACCESS_DENIED;  // someone else's, still running
+    DWORD code = 0;
+    const bool isRunning = GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
+    CloseHandle(process);
+    return isRunning;
+}
 int createExclusive(const char* path) { return _open(path, _O_WRONLY | _O_CREAT | _O_EXCL, _S_IREAD | _S_IWRITE); }
 int openForSync(const char* path) { return _open(path, _O_RDWR); }
 int flushToDisk(int fd) { return _commit(fd); }
@@ -51,6 +60,7 @@ bool replaceFile(const std::string& from, const std::string& to) {
 }
 #else
 int processId() { return int(getpid()); }
+bool isProcessAlive(int pid) { return kill(pid, 0) == 0 || errno == EPERM; }
 int createExclusive(const char* path) { return open(path, O_WRONLY | O_CREAT | O_EXCL, 0644); }
 int openForSync(const char* path) { return open(path, O_RDONLY); }
 int flushToDisk(int fd) { return fsync(fd); }
@@ -97,6 +107,24 @@ private:
     std::string path_;
     bool isKept_ = false;
 };
+
+// A run killed outright (SIGKILL, a power cut) leaves its hidden ".<name>.tmp-<pid>" behind: the
+// next run into the folder removes those whose writer is gone. A live pid's file may be another
+// run's write in progress, so it stays.
+void removeStaleTemporaries(const std::filesystem::path& directory) {
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(directory, error)) {
+        const std::string name = entry.path().filename().string();
+        const std::size_t mark = name.rfind(".tmp-");
+        if (name.size() < 2 || name[0] != '.' || mark == std::string::npos || mark + 5 == name.size()) continue;
+        const std::string digits = name.substr(mark + 5);
+        if (digits.size() > 9 || !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            continue;
+        const int pid = std::stoi(digits);
+        if (pid == processId() || isProcessAlive(pid) || !entry.is_regular_file(error)) continue;
+        std::filesystem::remove(entry.path(), error);
+    }
+}
 
 // ---- Writers into a temporary path
 
@@ -226,6 +254,7 @@ void prepareOutputDirectory(const std::string& directory) {
     if (fd < 0) throw RuntimeFailure("output folder \"" + directory + "\": cannot write in it: " + systemReason(errno));
     closeFile(fd);
     std::remove(probe.c_str());
+    removeStaleTemporaries(directory);
 }
 
 }  // namespace cli

@@ -52,7 +52,7 @@ ExrPixels readExr(const std::string& path);
 void writeImageAtomically(const minihost::RgbaImage& image, OutputFormat format, const std::string& path);
 
 // Checks that files can be created in a folder (creating the folder first); throws RuntimeFailure
-// with the system's reason otherwise.
+// with the system's reason otherwise. Removes what runs killed outright left half-written there.
 void prepareOutputDirectory(const std::string& directory);
 
 }  // namespace cli
