@@ -1,8 +1,6 @@
-// Runs test kernels on the OpenCL device: the effect's runtime is started once per process (so
-// PoCL builds the library once), then each test file's kernels are built appended to the kernel
-// library under its build options, with buffers from host vectors, launches over a 1-, 2- or 3-D
-// range and blocking reads. Without an OpenCL library or device the tests skip and say why; a
-// device that cannot be used, or a program that does not build, fails with the reason.
+// Runs test kernels, appended to the kernel library, on the effect's runtime (started once per
+// process, so PoCL builds the library once). Without an OpenCL library or device the tests skip
+// and say why; a device that cannot be used, or a program that does not build, fails.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,7 +10,9 @@
 #include <cmath>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -23,28 +23,18 @@
 
 namespace cltest {
 
-// A device buffer of floats, released with its owner.
+// A device buffer of floats, released with its last copy.
 class ClBuffer {
 public:
     ClBuffer() = default;
-    ClBuffer(cl_mem handle, size_t floats) : handle_(handle), floats_(floats) {}
-    ClBuffer(ClBuffer&& other) noexcept
-        : handle_(std::exchange(other.handle_, nullptr)), floats_(std::exchange(other.floats_, 0)) {}
-    ClBuffer& operator=(ClBuffer&& other) noexcept {
-        std::swap(handle_, other.handle_);
-        std::swap(floats_, other.floats_);
-        return *this;
-    }
-    ~ClBuffer() {
-        if (handle_) cindel::cl().clReleaseMemObject(handle_);
-    }
-
-    cl_mem handle() const { return handle_; }
+    ClBuffer(cl_mem handle, size_t floats)
+        : handle_(handle, [](cl_mem m) { cindel::cl().clReleaseMemObject(m); }), floats_(floats) {}
+    cl_mem handle() const { return handle_.get(); }
     size_t floats() const { return floats_; }
     explicit operator bool() const { return handle_ != nullptr; }
 
 private:
-    cl_mem handle_ = nullptr;
+    std::shared_ptr<std::remove_pointer_t<cl_mem>> handle_;
     size_t floats_ = 0;
 };
 
@@ -70,10 +60,8 @@ public:
         return harness;
     }
 
-    // Empty when tests can run; else why they skip.
     const std::string& skipReason() const { return skipReason_; }
-    // Empty unless the device was found but could not be used.
-    const std::string& setupError() const { return setupError_; }
+    const std::string& setupError() const { return setupError_; }  // a device found but not usable
     cindel::GpuRuntime& runtime() const { return cindel::gpuRuntime(); }
 
     // The library with `testKernels` appended, built once per text (keyed by address). Null on
@@ -86,10 +74,9 @@ public:
 
     ClBuffer upload(const std::vector<float>& values) {
         cl_mem m = cindel::createDeviceBuffer(runtime().context, std::max<size_t>(values.size(), 1) * sizeof(float));
-        if (m && !values.empty()) {
+        if (m && !values.empty())
             cindel::cl().clEnqueueWriteBuffer(runtime().queue, m, CL_TRUE, 0, values.size() * sizeof(float),
                                               values.data(), 0, nullptr, nullptr);
-        }
         return m ? ClBuffer(m, values.size()) : ClBuffer();
     }
     // Filled with NaN, so that an element the kernel never wrote cannot pass for a result.
@@ -97,10 +84,9 @@ public:
 
     std::vector<float> read(const ClBuffer& b) {
         std::vector<float> out(b.floats(), std::nanf(""));
-        if (b && !out.empty()) {
+        if (b && !out.empty())
             cindel::cl().clEnqueueReadBuffer(runtime().queue, b.handle(), CL_TRUE, 0, out.size() * sizeof(float),
                                              out.data(), 0, nullptr, nullptr);
-        }
         return out;
     }
 
@@ -136,12 +122,10 @@ private:
         }
     }
     ~ClHarness() {
-        for (auto& entry : kernels_) {
+        for (auto& entry : kernels_)
             if (entry.second) cindel::cl().clReleaseKernel(entry.second);
-        }
-        for (auto& entry : programs_) {
+        for (auto& entry : programs_)
             if (entry.second) cindel::cl().clReleaseProgram(entry.second);
-        }
         cindel::stopGpuRuntime(&runtime());
     }
 
@@ -209,15 +193,13 @@ private:
     cl_program program_ = nullptr;
 };
 
-// Bit equality of two float arrays, naming the first element that differs: results that must not
-// depend on a code path (a plain-float form, a reduced dispatch) are compared this way, not within
-// a tolerance.
+// Bit equality, naming the first element that differs: for results that must not depend on a
+// code path (a plain-float form, a reduced dispatch).
 inline ::testing::AssertionResult sameBits(const std::vector<float>& a, const std::vector<float>& b) {
     if (a.size() != b.size()) return ::testing::AssertionFailure() << "sizes " << a.size() << " and " << b.size();
     for (size_t i = 0; i < a.size(); ++i) {
-        if (std::memcmp(&a[i], &b[i], sizeof(float)) != 0) {
+        if (std::memcmp(&a[i], &b[i], sizeof(float)) != 0)
             return ::testing::AssertionFailure() << "element " << i << ": " << a[i] << " and " << b[i];
-        }
     }
     return ::testing::AssertionSuccess();
 }
