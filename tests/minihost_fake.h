@@ -1,6 +1,5 @@
-// A fake effect in the test's own process for driving minihost: EffectMain's signature, answering
-// each command with the handler a test installed (none: success), plus the suites an effect holds
-// for one command. Tests check the host's side of the contract through the host's own callbacks.
+// A fake effect in the test's process for driving minihost: each command answered by the handler
+// a test installed (none: success), and the suites an effect holds for one command.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,11 +8,13 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #include "AE_Effect.h"
 #include "SPBasic.h"
+#include "minihost/aegp_suites.h"
 #include "minihost/host.h"
 
 namespace minihost {
@@ -22,14 +23,12 @@ using FakeHandler = std::function<PF_Err(PF_InData*, PF_OutData*, PF_ParamDef**,
 
 struct FakeEffect {
     std::map<PF_Cmd, FakeHandler> handlers;
-    std::vector<PF_Cmd> received;
 };
 
 inline FakeEffect* gFakeEffect = nullptr;
 
 inline PF_Err fakeEffectMain(PF_Cmd cmd, PF_InData* in, PF_OutData* out, PF_ParamDef* params[], PF_LayerDef*,
                              void* extra) {
-    gFakeEffect->received.push_back(cmd);
     auto it = gFakeEffect->handlers.find(cmd);
     return it == gFakeEffect->handlers.end() ? PF_Err_NONE : it->second(in, out, params, extra);
 }
@@ -45,14 +44,21 @@ PF_Err addFakeParam(PF_InData* in, PF_ParamType type, const char* name, Fill fil
     return PF_ADD_PARAM(in, -1, &def);
 }
 
-// A selector no real command uses: the host passes it straight through, with PF_InData filled for
-// the instance, so the fake can call back into the host as it would inside any command.
+// A selector no real command uses, passed through with PF_InData filled: a command's context.
 constexpr PF_Cmd kTestCommand = PF_Cmd_NUM_CMDS + 1;
 
 class FakeEffectTest : public ::testing::Test {
 protected:
     void SetUp() override { gFakeEffect = &fake; }
-    void TearDown() override { gFakeEffect = nullptr; }
+    // Whatever a test did, every handle and suite the effect took has been given back.
+    void TearDown() override {
+        const AegpState& a = host.aegp();
+        EXPECT_EQ(
+            std::tuple(a.liveEffects(), a.liveStreams(), a.liveAddKeyframes(), a.liveMasks(), a.liveStreamValues()),
+            std::tuple(0, 0, 0, 0, 0));
+        EXPECT_TRUE(host.suites().unbalanced().empty());
+        gFakeEffect = nullptr;
+    }
 
     PF_Err inCommand(const std::function<void(PF_InData*)>& body, Instance* target = nullptr) {
         fake.handlers[kTestCommand] = [&](PF_InData* in, PF_OutData*, PF_ParamDef**, void*) -> PF_Err {
@@ -67,17 +73,14 @@ protected:
     Instance* instance = nullptr;
 };
 
-// Host suites acquired through the basic suite the way an effect holds them for one command: what
-// was acquired is released, by the same name and version, when the holder goes, so the host's
-// balance counts stay meaningful. A suite the host withholds stays null.
+// Suites held as an effect holds them for one command, released by name and version when the
+// holder goes so that the host's balance counts mean something; a withheld suite stays null.
 class HeldSuites {
 public:
     explicit HeldSuites(PF_InData* in) : in_(in) {}
     ~HeldSuites() {
         for (const auto& [name, version] : acquired_) in_->pica_basicP->ReleaseSuite(name, version);
     }
-    HeldSuites(const HeldSuites&) = delete;
-    HeldSuites& operator=(const HeldSuites&) = delete;
 
 protected:
     template <typename T>
