@@ -1,7 +1,6 @@
-// The in-test parameter host for the parameter readers' unit tests (whole frames run on minihost):
-// a PF_InData whose checkout_param answers from values set by index, optionally per host time, and
-// logs every checkout and check-in; and an FNV-1a written out independently of the effect's digest
-// helpers. An index the test did not set fails its checkout, so every other field shows its fallback.
+// A PF_InData whose checkout_param answers from values set by index (optionally per host time) and
+// logs every checkout and check-in; an index not set fails, so other fields show their fallback.
+// Also FNV-1a written independently of the effect's digest helpers.
 #pragma once
 
 #include <algorithm>
@@ -30,14 +29,11 @@ public:
 
     FakeHost() {
         std::memset(&in, 0, sizeof(in));
-        std::memset(&out, 0, sizeof(out));
         in.effect_ref = reinterpret_cast<PF_ProgPtr>(this);
         in.inter.checkout_param = &checkoutParam;
         in.inter.checkin_param = [](PF_ProgPtr ref, PF_ParamDef*) -> PF_Err { return ++from(ref)->checkins_, 0; };
         in.time_step = 1;
         in.time_scale = 30;
-        in.width = 640;
-        in.height = 360;
         in.downsample_x = in.downsample_y = {1, 1};
     }
     FakeHost(const FakeHost&) = delete;
@@ -59,15 +55,13 @@ public:
     }
     // Every index 1 ... 136 not set answers with a zeroed definition of no particular type.
     void answerEverything() {
-        for (int i = 1; i <= 136; ++i)
-            if (!sources_.count(i)) set(i, [](A_long, PF_ParamDef&) { return true; });
+        for (int i = 1; i <= 136; ++i) sources_.try_emplace(i, [](A_long, PF_ParamDef&) { return true; });
     }
 
     int checkouts(int index) const {
         return int(std::count_if(log_.begin(), log_.end(), [=](const Checkout& c) { return c.index == index; }));
     }
     int totalCheckouts() const { return int(log_.size()); }
-    int successfulCheckouts() const { return successfulCheckouts_; }
     int checkins() const { return checkins_; }
     // Host times at which `index` was checked out, in call order.
     std::vector<A_long> checkoutTimes(int index) const {
@@ -77,13 +71,9 @@ public:
         return times;
     }
     const std::vector<Checkout>& checkoutLog() const { return log_; }
-    void clearCounts() {
-        log_.clear();
-        successfulCheckouts_ = checkins_ = 0;
-    }
+    void clearCounts() { log_.clear(), checkins_ = 0; }
 
     PF_InData in;
-    PF_OutData out;
 
 private:
     static FakeHost* from(PF_ProgPtr ref) { return reinterpret_cast<FakeHost*>(ref); }
@@ -95,17 +85,14 @@ private:
         if (it == h->sources_.end()) return PF_Err_INVALID_INDEX;
         std::memset(def, 0, sizeof(*def));
         def->uu.id = index;
-        if (!it->second(time, *def)) return PF_Err_INVALID_INDEX;
-        ++h->successfulCheckouts_;
-        return PF_Err_NONE;
+        return it->second(time, *def) ? PF_Err_NONE : PF_Err_INVALID_INDEX;
     }
 
     std::map<int, Source> sources_;
     std::vector<Checkout> log_;
-    int successfulCheckouts_ = 0, checkins_ = 0;
+    int checkins_ = 0;
 };
 
-// FNV-1a, written out independently of the effect's digest helpers, to check them against.
 inline uint32_t referenceFnv32(uint32_t h, const std::vector<uint8_t>& bytes) {
     for (uint8_t b : bytes) h = (h ^ b) * 16777619u;
     return h;

@@ -1,6 +1,5 @@
-// A small parameter table shaped like the effect's, for the lookup tests and the --set fuzz target:
-// a group and a slider with the same name, one name in two groups, a checkbox known only by its
-// box's label, popups, a colour, a 3-D point and an angle. Indices are noted beside each entry.
+// A small table shaped like the effect's for the lookup tests and the --set fuzz target: a group and
+// a slider of one name, one name in two groups, a checkbox known by its label. Indices noted beside.
 #pragma once
 
 #include <algorithm>

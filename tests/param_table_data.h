@@ -1,10 +1,8 @@
-// The parameter table and the preset tables, read from tests/data/. They were transcribed once by
-// hand from the published tables, never from the code, so a test that compares them with what the
-// effect registers or applies catches a drifted name, range, default or value.
+// The parameter and preset tables from tests/data/, transcribed by hand from the published tables,
+// never from the code, so a drifted name, range, default or value shows.
 #pragma once
 
 #include <fstream>
-#include <map>
 #include <string>
 #include <vector>
 

@@ -1,9 +1,6 @@
-// The property resource as the host finds it: read back out of the built Windows plug-in by walking
-// its PE resource directory (type "PIPL", id 16000, language 1033), then every property checked, in
-// order, against host/plugin_properties.h, the constants global set-up reports. The walk and the
-// decoding are written here from the file formats, not shared with the encoder, so an encoder fault
-// cannot cancel out. Runs on build-windows/Cindel.aex (skipped, saying so, until `make windows` has
-// built it) and under Wine in the Windows suite on that build's own plug-in.
+// The property resource read back out of the built Windows plug-in through its PE resource directory
+// and checked, property by property, against the constants global set-up reports. The walk is written
+// here from the file formats, not shared with the encoder. Skipped until `make windows` has built it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,6 +11,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "host/plugin_properties.h"
@@ -31,9 +29,9 @@ std::uint32_t read32(const Bytes& b, std::size_t at) { return read16(b, at) | re
 // The data of resource type `typeName`, integer id and language of a PE32+ file; nullopt if absent.
 std::optional<Bytes> findResource(const Bytes& file, const std::string& typeName, std::uint32_t id,
                                   std::uint32_t language) {
-    if (read16(file, 0) != 0x5A4D) throw std::runtime_error("no MZ header");
     const std::size_t pe = read32(file, 0x3C), optional = pe + 24;
-    if (read32(file, pe) != 0x00004550 || read16(file, pe + 4) != 0x8664 || read16(file, optional) != 0x20B)
+    if (read16(file, 0) != 0x5A4D || read32(file, pe) != 0x00004550 || read16(file, pe + 4) != 0x8664 ||
+        read16(file, optional) != 0x20B)
         throw std::runtime_error("not an x86-64 PE32+ image");
     const std::uint32_t rva = read32(file, optional + 112 + 2 * 8);  // data directory 2: resources
     auto offsetOf = [&](std::uint32_t at) -> std::size_t {
@@ -45,8 +43,7 @@ std::optional<Bytes> findResource(const Bytes& file, const std::string& typeName
         }
         throw std::runtime_error("RVA " + std::to_string(at) + " in no section");
     };
-    if (rva == 0) return std::nullopt;
-    const std::size_t root = offsetOf(rva);
+    const std::size_t root = rva ? offsetOf(rva) : throw std::runtime_error("no resources");
     // A directory's entries as (name or id, target); the high bit marks a name or a subdirectory.
     auto find = [&](std::size_t directory, auto matches) -> std::optional<std::uint32_t> {
         const std::uint32_t count = read16(file, directory + 12) + read16(file, directory + 14);
@@ -91,19 +88,16 @@ TEST(PiplResource, HoldsTheTwelvePropertiesGlobalSetupReports) {
                                                     CINDEL_PIPL_RESOURCE_ID, CINDEL_PIPL_LANGUAGE);
     ASSERT_TRUE(found) << "no PIPL resource " << CINDEL_PIPL_RESOURCE_ID << " in language " << CINDEL_PIPL_LANGUAGE;
     const Bytes& bytes = *found;
-    EXPECT_EQ(read16(bytes, 0), 1u) << "reserved word";
-    EXPECT_EQ(read32(bytes, 2), 0u) << "properties version";
+    EXPECT_EQ(std::tuple(read16(bytes, 0), read32(bytes, 2)), std::tuple(1u, 0u));  // reserved word, version
     EXPECT_EQ(std::memcmp(bytes.data() + 10, "MIB8dnik", 8), 0);  // '8BIM' 'kind', reversed
     const char* keys[] = {"kind", "name", "catg", "8664", "ePVR", "eSVR", "eVER", "eINF", "eGLO", "eGL2", "eMNA", "aeFL"};
     ASSERT_EQ(read32(bytes, 6), std::size(keys));
     std::vector<Bytes> data;
     std::size_t at = 10;
     for (const char* key : keys) {
-        EXPECT_EQ(fourCc(read32(bytes, at)), CINDEL_PIPL_VENDOR) << key;
-        EXPECT_EQ(fourCc(read32(bytes, at + 4)), key);
-        EXPECT_EQ(read32(bytes, at + 8), 0u) << key;
         const std::uint32_t length = read32(bytes, at + 12);
-        EXPECT_EQ(length % 4, 0u) << key;
+        EXPECT_EQ(std::tuple(fourCc(read32(bytes, at)), fourCc(read32(bytes, at + 4)), read32(bytes, at + 8), length % 4),
+                  std::tuple(std::string(CINDEL_PIPL_VENDOR), std::string(key), 0u, 0u));
         ASSERT_LE(at + 16 + length, bytes.size()) << key << " runs past the resource";
         data.emplace_back(bytes.begin() + std::ptrdiff_t(at + 16), bytes.begin() + std::ptrdiff_t(at + 16 + length));
         at += 16 + length;
@@ -113,17 +107,15 @@ TEST(PiplResource, HoldsTheTwelvePropertiesGlobalSetupReports) {
     EXPECT_EQ(long32(data[0]), code(CINDEL_KIND));
     EXPECT_EQ(pascalString(data[1]), CINDEL_NAME);
     EXPECT_EQ(pascalString(data[2]), CINDEL_CATEGORY);
-    const std::string entryPoint(reinterpret_cast<const char*>(data[3].data()));  // up to its terminating zero
-    EXPECT_EQ(entryPoint, CINDEL_ENTRY_POINT);
-    EXPECT_EQ(data[3].size(), (entryPoint.size() + 1 + 3) / 4 * 4);
+    const std::string entryPoint(reinterpret_cast<const char*>(data[3].data()));  // zero-terminated, padded
+    EXPECT_EQ(std::tuple(entryPoint, data[3].size()), std::tuple(std::string(CINDEL_ENTRY_POINT), (entryPoint.size() + 4) / 4 * 4));
     EXPECT_EQ(long32(data[4]), std::uint32_t(CINDEL_PIPL_VERSION_MAJOR) | std::uint32_t(CINDEL_PIPL_VERSION_MINOR) << 16);
     EXPECT_EQ(long32(data[5]), std::uint32_t(CINDEL_SPEC_VERSION_MAJOR) | std::uint32_t(CINDEL_SPEC_VERSION_MINOR) << 16);
-    EXPECT_EQ(long32(data[6]), std::uint32_t(CINDEL_EFFECT_VERSION));
-    EXPECT_EQ(long32(data[7]), std::uint32_t(CINDEL_INFO_FLAGS));
-    EXPECT_EQ(long32(data[8]), std::uint32_t(CINDEL_OUT_FLAGS));
-    EXPECT_EQ(long32(data[9]), std::uint32_t(CINDEL_OUT_FLAGS2));
+    // Version, info, out flags 1 and 2, reserved.
+    EXPECT_EQ((std::vector{long32(data[6]), long32(data[7]), long32(data[8]), long32(data[9]), long32(data[11])}),
+              (std::vector<std::uint32_t>{CINDEL_EFFECT_VERSION, CINDEL_INFO_FLAGS, CINDEL_OUT_FLAGS, CINDEL_OUT_FLAGS2,
+                                          CINDEL_RESERVED_INFO}));
     EXPECT_EQ(pascalString(data[10]), CINDEL_MATCH_NAME);
-    EXPECT_EQ(long32(data[11]), std::uint32_t(CINDEL_RESERVED_INFO));
 }
 
 }  // namespace

@@ -1,11 +1,10 @@
-// Presets, colour presets and parameter visibility, applied by the effect's own supervised-change
-// and UI-update commands to minihost's streams: values, the "Burn Progress" keyframes and the
-// hidden flags land where a user would see them. Expected values come from tests/data, never from
-// params/presets.cpp.
+// Presets, colour presets and visibility applied through the effect's own commands to minihost's
+// streams, against tests/data: values, "Burn Progress" keyframes and hidden flags.
 #include <gtest/gtest.h>
 
 #include <map>
 #include <set>
+#include <tuple>
 
 #include "host/effect_main.h"
 #include "host/process_state.h"
@@ -97,12 +96,8 @@ TEST_F(Presets, EveryPresetIsCustomWithTheListedChanges) {
             if (const std::size_t paren = item.find(" ("); paren != std::string::npos) item.resize(paren);
             const std::size_t space = item.rfind(' ');
             const std::string name = item.substr(0, space), value = item.substr(space + 1);
-            if (keys.count(name)) {
-                keys[name] = std::stof(value);
-            } else {
-                ASSERT_TRUE(indexByName.count(name)) << "no parameter \"" << name << "\"";
-                changes[indexByName.at(name)] = value;
-            }
+            if (keys.count(name)) keys[name] = std::stof(value);
+            else changes[indexByName.at(name)] = value;  // throws for a name no parameter has
         }
         seedProgressKeys(3);
         ASSERT_EQ(pick(kParamPreset, std::stoi(look[0])), PF_Err_NONE);
@@ -111,8 +106,8 @@ TEST_F(Presets, EveryPresetIsCustomWithTheListedChanges) {
         std::set<int> expectedWritten;
         for (const testdata::ParamRow& row : table) {
             if (!valueTypes.count(row.type) || kNeverWritten.count(row.index)) continue;
-            if (row.index != kParamBurnProgress || !hasKeys) expectedWritten.insert(row.index);
             if (row.index == kParamBurnProgress && hasKeys) continue;
+            expectedWritten.insert(row.index);
             const auto change = changes.find(row.index);
             EXPECT_EQ(held(row.index), heldFromTable(row, change != changes.end() ? change->second : row.dephault))
                 << row.name;
@@ -122,17 +117,17 @@ TEST_F(Presets, EveryPresetIsCustomWithTheListedChanges) {
         EXPECT_EQ(held(kParamQuality), 1);
         ASSERT_EQ(progress().keyframeCount(), hasKeys ? 2u : 0u);
         if (hasKeys) {
-            EXPECT_EQ(progress().keyframeTime(0).seconds(), 0.0);
-            EXPECT_EQ(progress().keyframeTime(1).seconds(), keys["progressKeyDuration"]);
-            EXPECT_EQ(progress().keyframeValue(0).u.fs_d.value, keys["progressKeyStart"]);
-            EXPECT_EQ(progress().keyframeValue(1).u.fs_d.value, keys["progressKeyEnd"]);
+            EXPECT_EQ(std::tuple(progress().keyframeTime(0).seconds(), progress().keyframeTime(1).seconds()),
+                      std::tuple(0.0, double(keys["progressKeyDuration"])));
+            EXPECT_EQ(std::tuple(progress().keyframeValue(0).u.fs_d.value, progress().keyframeValue(1).u.fs_d.value),
+                      std::tuple(double(keys["progressKeyStart"]), double(keys["progressKeyEnd"])));
             EXPECT_EQ(progress().keyframeInterpolation(1), minihost::Interpolation::Linear);
         }
         EXPECT_TRUE(isBalanced());
     }
 }
 
-TEST_F(Presets, EveryColourPresetWritesItsThreeColoursAndNoOutFlag) {
+TEST_F(Presets, EveryColourPresetWritesItsThreeColours) {
     const std::vector<std::vector<std::string>> rows = testdata::readRows("color_presets.tsv", 5);
     ASSERT_EQ(rows.size(), 7u);
     for (const std::vector<std::string>& row : rows) {
@@ -142,7 +137,6 @@ TEST_F(Presets, EveryColourPresetWritesItsThreeColoursAndNoOutFlag) {
         for (int k = 0; k < 3; ++k)
             EXPECT_EQ(held(targets[k]), double(0xFF000000u | std::stoul(row[2 + k].substr(1), nullptr, 16)));
         EXPECT_EQ(host.lastCommand().changedParams, (std::vector<PF_ParamIndex>{kParamSource, kParamMid, kParamTailCool}));
-        EXPECT_EQ(host.lastCommand().out.out_flags, 0);
     }
 }
 
@@ -156,61 +150,20 @@ TEST_F(Presets, ChoicesOutsideTheTablesWriteNothing) {
     }
 }
 
-TEST_F(Presets, MissingKeyframeSuiteFailsAndKeepsTheKeys) {
-    host.suites().withhold(kAEGPKeyframeSuite, kAEGPKeyframeSuiteVersion4);
-    seedProgressKeys(2);
-    EXPECT_EQ(pick(kParamPreset, 16), PF_Err_INTERNAL_STRUCT_DAMAGED);
-    EXPECT_EQ(host.lastCommand().out.out_flags & kRefreshFlags, 0);
-    EXPECT_EQ(progress().keyframeCount(), 2u);
-    EXPECT_TRUE(isBalanced());
-}
-
-TEST_F(Presets, WithoutRegistrationOrInPremiereOnlyTheKeyframeStepIsSkipped) {
-    for (bool premiere : {false, true}) {
-        processState().aegpPluginId = premiere ? host.builtinSuites().pluginIdToGive : 0;
-        host.settings().poseAsPremierePro(premiere);
-        seedProgressKeys(2);
-        ASSERT_EQ(pick(kParamPreset, 16), PF_Err_NONE);
-        EXPECT_EQ(held(kParamBurnMode), 5) << premiere;
-        EXPECT_EQ(progress().keyframeCount(), 2u) << premiere;
-        EXPECT_EQ(host.aegp().effectsGiven(), 0) << premiere;
-        progress().clearKeyframes();
-    }
-}
-
 // Blackbody hides the ramp colours and the map, Custom Ramp the temperatures; both hide Light Cast
 // and the softness sliders, and a supervised change of Color Mode swaps the sets at once.
 TEST_F(Presets, VisibilityFollowsTheColourMode) {
     const int ramp[] = {kParamSource, kParamMid}, temps[] = {kParamMinColorTemp, kParamMaxColorTemp};
     const int always[] = {kParamColorPreset, kParamCustomMap, kParamLightCast, kParamLifeSoftness, kParamFadeSoftness};
-    instance->setPopup(kParamColorMode, 1);
-    ASSERT_EQ(host.updateParamsUi(*instance), PF_Err_NONE);
-    for (int i : ramp) EXPECT_TRUE(instance->isHidden(i)) << i;
-    for (int i : temps) EXPECT_FALSE(instance->isHidden(i)) << i;
-    for (int i : always) EXPECT_TRUE(instance->isHidden(i)) << i;
-    EXPECT_FALSE(instance->isHidden(kParamTailCool));
-
-    ASSERT_EQ(pick(kParamColorMode, 2), PF_Err_NONE);
-    for (int i : ramp) EXPECT_FALSE(instance->isHidden(i)) << i;
-    for (int i : temps) EXPECT_TRUE(instance->isHidden(i)) << i;
-    for (int i : always) EXPECT_TRUE(instance->isHidden(i)) << i;
-    EXPECT_EQ(host.lastCommand().out.out_flags, 0);
-    EXPECT_TRUE(isBalanced());
-}
-
-// Without an AEGP host nothing is hidden; without the dynamic stream suite the update fails.
-TEST_F(Presets, VisibilityNeedsAnAegpHost) {
-    instance->setPopup(kParamColorMode, 1);
-    for (int plainHost : {0, 1}) {
-        host.settings().poseAsPremierePro(plainHost == 0);
-        processState().aegpPluginId = plainHost ? 0 : host.builtinSuites().pluginIdToGive;
-        EXPECT_EQ(host.updateParamsUi(*instance), PF_Err_NONE);
+    for (A_long mode : {1, 2}) {
+        if (mode == 1) instance->setPopup(kParamColorMode, 1);
+        ASSERT_EQ(mode == 1 ? host.updateParamsUi(*instance) : pick(kParamColorMode, 2), PF_Err_NONE);
+        for (int i : ramp) EXPECT_EQ(instance->isHidden(i), mode == 1) << i;
+        for (int i : temps) EXPECT_EQ(instance->isHidden(i), mode == 2) << i;
+        for (int i : always) EXPECT_TRUE(instance->isHidden(i)) << i;
     }
-    processState().aegpPluginId = host.builtinSuites().pluginIdToGive;
-    host.suites().withhold(kAEGPDynamicStreamSuite, kAEGPDynamicStreamSuiteVersion2);
-    EXPECT_EQ(host.updateParamsUi(*instance), PF_Err_INTERNAL_STRUCT_DAMAGED);
-    EXPECT_FALSE(instance->isHidden(kParamSource));
-    EXPECT_EQ(host.aegp().effectsGiven(), 1);  // only the last attempt got as far as the effect
+    EXPECT_FALSE(instance->isHidden(kParamTailCool));
+    EXPECT_EQ(host.lastCommand().out.out_flags, 0);
     EXPECT_TRUE(isBalanced());
 }
 
