@@ -1,6 +1,7 @@
 // The AEGP suites that edit the effect's parameter streams; see aegp_suites.h.
 #include "minihost/aegp_suites.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -196,11 +197,11 @@ A_Err setKeyframeInterpolation(AEGP_StreamRefH streamHandle, AEGP_KeyframeIndex 
 }
 
 const AEGP_PFInterfaceSuite1 kPfInterfaceSuite1{
-    .AEGP_GetEffectLayer = &getEffectLayer,
-    .AEGP_GetNewEffectForEffect = &getNewEffectForEffect,
-    .AEGP_ConvertEffectToCompTime = &convertEffectToCompTime,
-    .AEGP_GetEffectCamera = &aegp::getEffectCamera,
-    .AEGP_GetEffectCameraMatrix = &aegp::getEffectCameraMatrix,
+    MINIHOST_IMPLEMENTED(AEGP_PFInterfaceSuite1, AEGP_GetEffectLayer, &getEffectLayer),
+    MINIHOST_IMPLEMENTED(AEGP_PFInterfaceSuite1, AEGP_GetNewEffectForEffect, &getNewEffectForEffect),
+    MINIHOST_IMPLEMENTED(AEGP_PFInterfaceSuite1, AEGP_ConvertEffectToCompTime, &convertEffectToCompTime),
+    MINIHOST_IMPLEMENTED(AEGP_PFInterfaceSuite1, AEGP_GetEffectCamera, &aegp::getEffectCamera),
+    MINIHOST_IMPLEMENTED(AEGP_PFInterfaceSuite1, AEGP_GetEffectCameraMatrix, &aegp::getEffectCameraMatrix),
 };
 
 const AEGP_StreamSuite2 kStreamSuite7{
@@ -209,9 +210,9 @@ const AEGP_StreamSuite2 kStreamSuite7{
     MINIHOST_UNEXPECTED(AEGP_StreamSuite2, AEGP_GetValidInterpolations),
     MINIHOST_UNEXPECTED(AEGP_StreamSuite2, AEGP_GetNewLayerStream),
     MINIHOST_UNEXPECTED(AEGP_StreamSuite2, AEGP_GetEffectNumParamStreams),
-    .AEGP_GetNewEffectStreamByIndex = &aegp::getNewEffectStreamByIndex,
+    MINIHOST_IMPLEMENTED(AEGP_StreamSuite2, AEGP_GetNewEffectStreamByIndex, &aegp::getNewEffectStreamByIndex),
     MINIHOST_UNEXPECTED(AEGP_StreamSuite2, AEGP_GetNewMaskStream),
-    .AEGP_DisposeStream = &aegp::disposeStream,
+    MINIHOST_IMPLEMENTED(AEGP_StreamSuite2, AEGP_DisposeStream, &aegp::disposeStream),
     MINIHOST_UNEXPECTED(AEGP_StreamSuite2, AEGP_GetStreamName),
     MINIHOST_UNEXPECTED(AEGP_StreamSuite2, AEGP_GetStreamUnitsText),
     MINIHOST_UNEXPECTED(AEGP_StreamSuite2, AEGP_GetStreamProperties),
@@ -234,7 +235,7 @@ const AEGP_DynamicStreamSuite2 kDynamicStreamSuite2{
     MINIHOST_UNEXPECTED(AEGP_DynamicStreamSuite2, AEGP_GetStreamGroupingType),
     MINIHOST_UNEXPECTED(AEGP_DynamicStreamSuite2, AEGP_GetNumStreamsInGroup),
     MINIHOST_UNEXPECTED(AEGP_DynamicStreamSuite2, AEGP_GetDynamicStreamFlags),
-    .AEGP_SetDynamicStreamFlag = &setDynamicStreamFlag,
+    MINIHOST_IMPLEMENTED(AEGP_DynamicStreamSuite2, AEGP_SetDynamicStreamFlag, &setDynamicStreamFlag),
     MINIHOST_UNEXPECTED(AEGP_DynamicStreamSuite2, AEGP_GetNewStreamRefByIndex),
     MINIHOST_UNEXPECTED(AEGP_DynamicStreamSuite2, AEGP_GetNewStreamRefByMatchname),
     MINIHOST_UNEXPECTED(AEGP_DynamicStreamSuite2, AEGP_DeleteStream),
@@ -257,7 +258,7 @@ const AEGP_EffectSuite4 kEffectSuite4{
     MINIHOST_UNEXPECTED(AEGP_EffectSuite4, AEGP_SetEffectFlags),
     MINIHOST_UNEXPECTED(AEGP_EffectSuite4, AEGP_ReorderEffect),
     MINIHOST_UNEXPECTED(AEGP_EffectSuite4, AEGP_EffectCallGeneric),
-    .AEGP_DisposeEffect = &disposeEffect,
+    MINIHOST_IMPLEMENTED(AEGP_EffectSuite4, AEGP_DisposeEffect, &disposeEffect),
     MINIHOST_UNEXPECTED(AEGP_EffectSuite4, AEGP_ApplyEffect),
     MINIHOST_UNEXPECTED(AEGP_EffectSuite4, AEGP_DeleteLayerEffect),
     MINIHOST_UNEXPECTED(AEGP_EffectSuite4, AEGP_GetNumInstalledEffects),
@@ -274,10 +275,10 @@ const AEGP_EffectSuite4 kEffectSuite4{
 };
 
 const AEGP_KeyframeSuite4 kKeyframeSuite4{
-    .AEGP_GetStreamNumKFs = &getStreamNumKfs,
+    MINIHOST_IMPLEMENTED(AEGP_KeyframeSuite4, AEGP_GetStreamNumKFs, &getStreamNumKfs),
     MINIHOST_UNEXPECTED(AEGP_KeyframeSuite4, AEGP_GetKeyframeTime),
     MINIHOST_UNEXPECTED(AEGP_KeyframeSuite4, AEGP_InsertKeyframe),
-    .AEGP_DeleteKeyframe = &deleteKeyframe,
+    MINIHOST_IMPLEMENTED(AEGP_KeyframeSuite4, AEGP_DeleteKeyframe, &deleteKeyframe),
     MINIHOST_UNEXPECTED(AEGP_KeyframeSuite4, AEGP_GetNewKeyframeValue),
     MINIHOST_UNEXPECTED(AEGP_KeyframeSuite4, AEGP_SetKeyframeValue),
     MINIHOST_UNEXPECTED(AEGP_KeyframeSuite4, AEGP_GetStreamValueDimensionality),
@@ -289,11 +290,11 @@ const AEGP_KeyframeSuite4 kKeyframeSuite4{
     MINIHOST_UNEXPECTED(AEGP_KeyframeSuite4, AEGP_GetKeyframeFlags),
     MINIHOST_UNEXPECTED(AEGP_KeyframeSuite4, AEGP_SetKeyframeFlag),
     MINIHOST_UNEXPECTED(AEGP_KeyframeSuite4, AEGP_GetKeyframeInterpolation),
-    .AEGP_SetKeyframeInterpolation = &setKeyframeInterpolation,
-    .AEGP_StartAddKeyframes = &startAddKeyframes,
-    .AEGP_AddKeyframes = &addKeyframesAt,
-    .AEGP_SetAddKeyframe = &setAddKeyframe,
-    .AEGP_EndAddKeyframes = &endAddKeyframes,
+    MINIHOST_IMPLEMENTED(AEGP_KeyframeSuite4, AEGP_SetKeyframeInterpolation, &setKeyframeInterpolation),
+    MINIHOST_IMPLEMENTED(AEGP_KeyframeSuite4, AEGP_StartAddKeyframes, &startAddKeyframes),
+    MINIHOST_IMPLEMENTED(AEGP_KeyframeSuite4, AEGP_AddKeyframes, &addKeyframesAt),
+    MINIHOST_IMPLEMENTED(AEGP_KeyframeSuite4, AEGP_SetAddKeyframe, &setAddKeyframe),
+    MINIHOST_IMPLEMENTED(AEGP_KeyframeSuite4, AEGP_EndAddKeyframes, &endAddKeyframes),
 };
 
 A_u_char unitToByte(double value) {
@@ -403,6 +404,10 @@ AegpState::StreamHandle* AegpState::anyStream(AEGP_StreamRefH handle) {
 
 AegpState::MaskStreamHandle* AegpState::anyMaskStream(AEGP_StreamRefH handle) {
     return findAny(maskStreams_, handle);
+}
+
+void AegpState::noteSlotCall(const std::string& name) {
+    if (std::find(slotsCalled_.begin(), slotsCalled_.end(), name) == slotsCalled_.end()) slotsCalled_.push_back(name);
 }
 
 int AegpState::liveEffects() const {

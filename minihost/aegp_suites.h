@@ -20,6 +20,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "AE_GeneralPlug.h"
@@ -100,6 +101,12 @@ public:
     int streamsGiven() const { return static_cast<int>(streams_.size() + maskStreams_.size()); }
     int masksGiven() const { return static_cast<int>(masks_.size()); }
 
+    // The implemented slots of every suite minihost offers that the effect called, "Table.slot"
+    // (the record's type and slot names), each once in order of first call; clearSlotsCalled starts over.
+    void noteSlotCall(const std::string& name);
+    const std::vector<std::string>& slotsCalled() const { return slotsCalled_; }
+    void clearSlotsCalled() { slotsCalled_.clear(); }
+
 private:
     std::vector<std::unique_ptr<EffectHandle>> effects_;
     std::vector<std::unique_ptr<StreamHandle>> streams_;
@@ -107,6 +114,7 @@ private:
     std::vector<std::unique_ptr<MaskHandle>> masks_;
     std::vector<std::unique_ptr<MaskStreamHandle>> maskStreams_;
     std::vector<std::unique_ptr<OutlineHandle>> outlines_;
+    std::vector<std::string> slotsCalled_;
 };
 
 // A stream value as the host's value of the parameter's type: one_d for sliders, popups,

@@ -98,16 +98,16 @@ PF_Err getPixelFormat(const PF_EffectWorld* world, PF_PixelFormat* format) {
 }
 
 const AEGP_UtilitySuite6 kUtilitySuite13{
-    .AEGP_ReportInfo = &reportInfo,
+    MINIHOST_IMPLEMENTED(AEGP_UtilitySuite6, AEGP_ReportInfo, &reportInfo),
     MINIHOST_UNEXPECTED(AEGP_UtilitySuite6, AEGP_ReportInfoUnicode),
     MINIHOST_UNEXPECTED(AEGP_UtilitySuite6, AEGP_GetDriverPluginInitFuncVersion),
     MINIHOST_UNEXPECTED(AEGP_UtilitySuite6, AEGP_GetDriverImplementationVersion),
     MINIHOST_UNEXPECTED(AEGP_UtilitySuite6, AEGP_StartQuietErrors),
     MINIHOST_UNEXPECTED(AEGP_UtilitySuite6, AEGP_EndQuietErrors),
     MINIHOST_UNEXPECTED(AEGP_UtilitySuite6, AEGP_GetLastErrorMessage),
-    .AEGP_StartUndoGroup = &startUndoGroup,
-    .AEGP_EndUndoGroup = &endUndoGroup,
-    .AEGP_RegisterWithAEGP = &registerWithAegp,
+    MINIHOST_IMPLEMENTED(AEGP_UtilitySuite6, AEGP_StartUndoGroup, &startUndoGroup),
+    MINIHOST_IMPLEMENTED(AEGP_UtilitySuite6, AEGP_EndUndoGroup, &endUndoGroup),
+    MINIHOST_IMPLEMENTED(AEGP_UtilitySuite6, AEGP_RegisterWithAEGP, &registerWithAegp),
     MINIHOST_UNEXPECTED(AEGP_UtilitySuite6, AEGP_GetMainHWND),
     MINIHOST_UNEXPECTED(AEGP_UtilitySuite6, AEGP_ShowHideAllFloaters),
     MINIHOST_UNEXPECTED(AEGP_UtilitySuite6, AEGP_PaintPalGetForeColor),
@@ -134,9 +134,9 @@ const AEGP_UtilitySuite6 kUtilitySuite13{
 };
 
 const PF_WorldSuite2 kWorldSuite2{
-    .PF_NewWorld = &newWorld,
-    .PF_DisposeWorld = &disposeWorld,
-    .PF_GetPixelFormat = &getPixelFormat,
+    MINIHOST_IMPLEMENTED(PF_WorldSuite2, PF_NewWorld, &newWorld),
+    MINIHOST_IMPLEMENTED(PF_WorldSuite2, PF_DisposeWorld, &disposeWorld),
+    MINIHOST_IMPLEMENTED(PF_WorldSuite2, PF_GetPixelFormat, &getPixelFormat),
 };
 
 }  // namespace

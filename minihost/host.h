@@ -87,6 +87,9 @@ struct Faults {
     bool newHandle = false;                         // host_new_handle returns null
     bool pixelFormatQuery = false;                  // the world suite's PF_GetPixelFormat fails
     A_Err registerWithAegp = A_Err_NONE;            // AEGP_RegisterWithAEGP fails with this
+    // This implemented suite slot, "Table.slot" as AegpState::slotsCalled names it, answers
+    // A_Err_GENERIC (null for a pointer) without doing anything; empty: none.
+    std::string failingSlot;
 };
 
 // What happened in the last command.

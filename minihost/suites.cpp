@@ -120,6 +120,13 @@ std::vector<std::pair<std::string, int32>> SuiteRegistry::unbalanced() const {
     return result;
 }
 
+std::vector<std::pair<std::string, int32>> SuiteRegistry::used() const {
+    std::vector<Key> result;
+    for (const auto& [key, entry] : entries_)
+        if (entry.acquired + entry.failedAcquires > 0) result.push_back(key);
+    return result;
+}
+
 void SuiteRegistry::resetCounts() {
     for (auto& [key, entry] : entries_) entry.acquired = entry.failedAcquires = entry.released = 0;
 }

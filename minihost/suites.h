@@ -46,6 +46,8 @@ public:
     int outstanding(const std::string& name, int32 version) const;
     // The (name, version) pairs whose acquisitions and releases do not balance.
     std::vector<std::pair<std::string, int32>> unbalanced() const;
+    // The (name, version) pairs anyone tried to acquire since the counts were last reset.
+    std::vector<std::pair<std::string, int32>> used() const;
     void resetCounts();
 
     SPBasicSuite* basicSuite() { return &basic_; }

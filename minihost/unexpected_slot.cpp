@@ -3,6 +3,9 @@
 #include <cstdio>
 #include <mutex>
 
+#include "minihost/aegp_suites.h"
+#include "minihost/host.h"
+
 namespace minihost {
 
 namespace {
@@ -25,6 +28,14 @@ void recordUnexpectedSlotCall(const char* table, const char* slot) {
 std::vector<std::string> unexpectedSlotCalls() {
     std::lock_guard<std::mutex> lock(gMutex);
     return calls();
+}
+
+bool implementedSlotFails(const char* table, const char* slot) {
+    Host* host = Host::active();
+    if (!host) return false;
+    const std::string name = std::string(table) + "." + slot;
+    host->aegp().noteSlotCall(name);
+    return name == host->faults().failingSlot;
 }
 
 void clearUnexpectedSlotCalls() {

@@ -3,6 +3,9 @@
 // the call and answers an error. The host calls through these tables by position, so an effect
 // that reaches a slot it never meant to (a table declared with a slot missing or out of order)
 // must fail loudly here rather than crash or pass by luck. Tests fail when any call was recorded.
+//
+// The implemented slots go through a thin wrapper too, so that a test can see which of them the
+// effect called and make any one of them answer as a failing host would (Faults::failingSlot).
 #pragma once
 
 #include <algorithm>
@@ -38,6 +41,20 @@ R unexpectedSlotAnswer() {
     }
 }
 
+// Notes the call with the active Host; true when that Host is to fail this slot.
+bool implementedSlotFails(const char* table, const char* slot);
+
+template <SlotName Table, SlotName Slot, auto Impl, typename R, typename... Args>
+R implementedSlot(Args... args) {
+    if (implementedSlotFails(Table.text, Slot.text)) return unexpectedSlotAnswer<R>();
+    return Impl(args...);
+}
+
+template <SlotName Table, SlotName Slot, auto Impl, typename R, typename... Args>
+constexpr auto implementedSlotFor(R (*)(Args...)) {
+    return &implementedSlot<Table, Slot, Impl, R, Args...>;
+}
+
 template <SlotName Table, SlotName Slot, typename R, typename... Args>
 R unexpectedSlot(Args...) {
     recordUnexpectedSlotCall(Table.text, Slot.text);
@@ -64,3 +81,7 @@ constexpr auto unexpectedSlotFor(R (*)(Args..., ...)) {
 
 // A designated initializer for a slot the effect must not call.
 #define MINIHOST_UNEXPECTED(TABLE, SLOT) .SLOT = ::minihost::unexpectedSlotFor<#TABLE, #SLOT>(decltype(TABLE::SLOT){})
+
+// A designated initializer for a slot minihost implements with IMPL.
+#define MINIHOST_IMPLEMENTED(TABLE, SLOT, IMPL) \
+    .SLOT = ::minihost::implementedSlotFor<#TABLE, #SLOT, IMPL>(decltype(TABLE::SLOT){})

@@ -656,10 +656,12 @@ void setBurnProgressKeyframes(const PF_InData* inData, float durationSeconds, fl
     if (!inData || pluginId == 0 || isPremiere(inData)) return;
 
     SuiteHandler suites(inData->pica_basicP);
+    // Held before the handle is taken, so that a host without it cannot leave the handle undisposed.
+    const AEGP_EffectSuite4* effects = suites.effectSuite4();
     AEGP_EffectRefH effect = nullptr;
     suites.pfInterfaceSuite1()->AEGP_GetNewEffectForEffect(pluginId, inData->effect_ref, &effect);
     if (!effect) return;
-    DisposeOnThrow effectGuard([&] { suites.effectSuite4()->AEGP_DisposeEffect(effect); });
+    DisposeOnThrow effectGuard([&] { effects->AEGP_DisposeEffect(effect); });
 
     AEGP_StreamRefH stream = nullptr;
     suites.streamSuite7()->AEGP_GetNewEffectStreamByIndex(pluginId, effect, kParamBurnProgress, &stream);
@@ -670,7 +672,7 @@ void setBurnProgressKeyframes(const PF_InData* inData, float durationSeconds, fl
         suites.streamSuite7()->AEGP_DisposeStream(stream);
     }
     effectGuard.disarm();
-    suites.effectSuite4()->AEGP_DisposeEffect(effect);
+    effects->AEGP_DisposeEffect(effect);
 }
 
 }  // namespace cindel

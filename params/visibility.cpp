@@ -36,6 +36,9 @@ PF_Err updateParamVisibility(const PF_InData* inData, PF_ParamDef* params[]) {
     const A_long mode = (params && params[kParamColorMode]) ? params[kParamColorMode]->u.pd.value : 0;
 
     SuiteHandler suites(inData->pica_basicP);
+    // The suite that disposes the handle is in hand before the handle is taken: a host without it
+    // fails the update here rather than after a handle nobody can give back.
+    const AEGP_EffectSuite4* effects = suites.effectSuite4();
     AEGP_EffectRefH effect = nullptr;
     const A_Err err = suites.pfInterfaceSuite1()->AEGP_GetNewEffectForEffect(pluginId, inData->effect_ref, &effect);
     if (err != A_Err_NONE || !effect) return PF_Err_NONE;
@@ -52,15 +55,11 @@ PF_Err updateParamVisibility(const PF_InData* inData, PF_ParamDef* params[]) {
         setParamHidden(suites, effect, kParamFadeSoftness, true);
     } catch (...) {
         // Rules already applied stay applied; only the effect reference is given back before the
-        // failure travels on to EffectMain. Disposal may itself lack its suite: the first failure is
-        // the one reported.
-        try {
-            suites.effectSuite4()->AEGP_DisposeEffect(effect);
-        } catch (...) {
-        }
+        // failure travels on to EffectMain.
+        effects->AEGP_DisposeEffect(effect);
         throw;
     }
-    suites.effectSuite4()->AEGP_DisposeEffect(effect);
+    effects->AEGP_DisposeEffect(effect);
     return PF_Err_NONE;
 }
 
