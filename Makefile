@@ -6,6 +6,8 @@
 # and the Windows plug-in:
 #   make windows   cross-compile with MinGW-w64 into build-windows/: Cindel.aex (the plug-in users
 #                  install), cindel.exe and minihost
+# and the suite under the sanitizers (CI runs it after `make test`):
+#   make sanitize   build into build-sanitize/ with ASan, UBSan and LSan and run the Linux suite
 # and the readers under fuzzing (not part of `make test`):
 #   make fuzz   build the libFuzzer targets of tests/fuzz with clang into build-fuzz/ and run each
 #               for FUZZ_SECONDS (default 60) from its seed corpus; crashes land in build-fuzz/findings/
@@ -19,7 +21,7 @@ WINDOWS_TEST_DIR ?= build-windows-cpu
 WINDOWS_CMAKE_FLAGS ?=
 WINDOWS_CONFIGURE = -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release -DCINDEL_WERROR=ON
 
-.PHONY: all deps configure build test demo warnings clean format windows windows-test-build windows-test fuzz
+.PHONY: all deps configure build test demo warnings clean format windows windows-test-build windows-test fuzz sanitize
 
 all: build
 
@@ -79,6 +81,22 @@ fuzz: deps
 	  grep -E '^#[0-9]+[[:space:]]+(INITED|DONE)|^stat::number_of_executed_units|ERROR|SUMMARY' $(FUZZ_DIR)/$$t.log; \
 	done; \
 	if [ $$status -ne 0 ]; then echo; echo "== FUZZING FOUND A FAULT (see $(FUZZ_DIR)/*.log, $(FUZZ_DIR)/findings/) =="; exit 1; fi
+
+# The whole Linux suite again with AddressSanitizer, UndefinedBehaviorSanitizer and LeakSanitizer,
+# in its own build directory (CI runs it after `make test`). Any report fails its test: ASan and
+# LSan exit non-zero, UBSan is made to halt. The only suppressions are PoCL's own allocations, in
+# tests/sanitizers/lsan.supp with the reason for each.
+SANITIZE_DIR ?= build-sanitize
+SANITIZE_ENV = ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1:detect_stack_use_after_return=0 \
+  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitizers/lsan.supp:print_suppressions=0
+sanitize: deps
+	cmake -S . -B $(SANITIZE_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCINDEL_WERROR=ON -DCINDEL_SANITIZE=ON \
+	  -DCINDEL_BUILD_BENCH=OFF
+	$(SANITIZE_ENV) cmake --build $(SANITIZE_DIR) -j $(JOBS)
+	cd $(SANITIZE_DIR) && $(SANITIZE_ENV) ctest --output-on-failure -j $(JOBS) --timeout 900 || \
+	  { echo; echo "== TESTS UNDER THE SANITIZERS FAILED (see above) =="; exit 1; }
+	@echo; echo "== ALL TESTS PASSED UNDER ASAN, UBSAN AND LSAN =="
 
 # The built-in default scene: 960 x 540 at 30 fps, Draft quality, Voxel Size Large, 90 frames.
 DEMO_DIR ?= out/demo
