@@ -13,6 +13,7 @@
 #include "tools/image_io.h"
 #include "tools/param_apply.h"
 #include "tools/scene.h"
+#include "tools/work_estimate.h"
 
 namespace cli {
 namespace {
@@ -174,6 +175,14 @@ TEST_F(CindelCli, BadCommandLinesAndScenesExitWithTheirStatusAndReason) {
                                  "--set", "Turbulence/Turbulence=45", "--quality", "draft", "--preset",
                                  "Burn Iris (Source Layer)"});
     EXPECT_EQ(fine.exitCode, 0) << fine.err;
+}
+
+// The first frame of a run re-simulates from frame 0, but never more than the effect's 600 steps.
+TEST(WorkEstimate, TheFirstFrameCostsAtMostTheEffectsCapOf600Steps) {
+    RenderWork late{5000, 5009, 64, 36};
+    RenderWork early{10, 19, 64, 36};
+    EXPECT_EQ(std::pair(estimateWork(late).simulationSteps, estimateWork(early).simulationSteps),
+              std::pair(600.0 + 9, 11.0 + 9));
 }
 
 // ---- The disk and interruptions. The runs find no OpenCL library (the no-GPU fill), so nothing

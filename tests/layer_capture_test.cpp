@@ -418,6 +418,21 @@ TEST_F(HostCaptureUpload, ThePlacedLayerMapOrTheLayerMapItselfIsUploaded) {
     ASSERT_EQ(uploaded.size(), expected.size());
     for (size_t i = 0; i < expected.size(); ++i) ASSERT_NEAR(uploaded[i], expected[i], 1e-6f) << i;
     EXPECT_EQ(expected[size_t(150 * 640 + 200)], 1.0f);
+    // A preview checks the layer out with 1/2 or 1/4 of its pixels; placed, it covers the same
+    // composition pixels as at full resolution, to within one coarse pixel (2 · factor at 200 %).
+    const FrameSettings atFull = fs;
+    for (const int factor : {2, 4}) {
+        SCOPED_TRACE("preview at 1/" + std::to_string(factor));
+        host.settings().setPreviewResolution(factor);
+        World output(640 / factor, 360 / factor, 8);
+        ASSERT_EQ(host.renderFrame(*instance, output), PF_Err_NONE);
+        for (const auto& [got, want] : {std::pair(fs.emissionBoxX0, atFull.emissionBoxX0),
+                                        std::pair(fs.emissionBoxY0, atFull.emissionBoxY0),
+                                        std::pair(fs.emissionBoxX1, atFull.emissionBoxX1),
+                                        std::pair(fs.emissionBoxY1, atFull.emissionBoxY1)})
+            EXPECT_NEAR(got, want, 2 * factor);
+    }
+    host.settings().setPreviewResolution(1);
 
     logo().scale = minihost::Vec3{-100, 100, 100};  // mirrored: no placement
     frame();

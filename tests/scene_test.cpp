@@ -68,6 +68,8 @@ TEST(SceneErrors, EachBadInputIsRefusedWithItsFieldPathAndExpectation) {
          "layers[1]: the name \"A\" is already another layer's"},
         {R"({"layers": [{"type": "effect", "position": {"keys": [{"value": [1, 2]}]}}]})",
          "layers[0].position.keys[0]: a key needs exactly one of \"frame\""},
+        {R"({"layers": [{"type": "effect", "position": {"keys": [{"frame": 0, "time": 0, "value": [1, 2]}]}}]})",
+         "layers[0].position.keys[0]: a key needs exactly one of \"frame\""},
         {R"({"layers": [{"type": "effect", "params": {"Gamma": {"keys": [{"frame": 0, "value": 1,
             "interpolation": "bezier"}]}}}]})",
          "params[\"Gamma\"].keys[0].interpolation: expected \"linear\" or \"hold\""},
