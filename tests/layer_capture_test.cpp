@@ -259,16 +259,6 @@ protected:
     World sourcePixels = disc(100, 50, 20);
 };
 
-TEST_F(HostCapture, LayerAt200PercentHasHalfInverseScale) {
-    logo().scale = minihost::Vec3{200, 50, 100};
-    const std::string line = frame();
-    EXPECT_TRUE(has(line, "posX=200.0 posY=150.0 invScX=0.500 invScY=2.000 ancX=50.0 ancY=25.0")) << line;
-    // Resampled into the composition: the disc's columns 31 ... 69 around the anchor at x = 200.
-    EXPECT_EQ(
-        std::tuple(fs.sourceLayerPresent, fs.emissionWidth, fs.useLayerTransform, fs.emissionBoxX0, fs.emissionBoxX1),
-        std::tuple(1, 640, 0, 200 + 2 * (31 - 50), 200 + 2 * (70 - 50) - 1));
-}
-
 TEST_F(HostCapture, PlacementFollowsTheLayerAtTheFramesTime) {
     logo().position.addKey(0.0, minihost::Vec3{100, 100, 0});
     logo().position.addKey(2.0, minihost::Vec3{300, 100, 0});

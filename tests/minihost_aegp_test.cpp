@@ -195,44 +195,6 @@ protected:
     std::shared_ptr<Composition> comp;
 };
 
-TEST_F(MinihostCompositionTest, LayersByIndexAndByIdWithTheirObjectTypes) {
-    Layer camera = layerOf(LayerType::Camera, 0, 0);
-    comp->addLayer(camera);
-    inCommand([&](PF_InData* in) {
-        Suites s(in);
-        AEGP_LayerH self = s.effectLayer();
-        AEGP_CompH compH = s.compOf(self);
-        A_long count = 0;
-        ASSERT_EQ(s.layer->AEGP_GetCompNumLayers(compH, &count), A_Err_NONE);
-        ASSERT_EQ(count, kLayerCount + 1);
-        const AEGP_ObjectType expected[] = {AEGP_ObjectType_LIGHT, AEGP_ObjectType_TEXT, AEGP_ObjectType_AV,
-                                            AEGP_ObjectType_AV,    AEGP_ObjectType_AV,   AEGP_ObjectType_CAMERA};
-        for (A_long i = 0; i < count; ++i) {
-            AEGP_LayerH layerH = s.layerAt(i);
-            AEGP_ObjectType type = -1;
-            AEGP_LayerIDVal id = 0;
-            AEGP_LayerH byId = nullptr;
-            s.layer->AEGP_GetLayerObjectType(layerH, &type);
-            s.layer->AEGP_GetLayerID(layerH, &id);
-            s.layer->AEGP_GetLayerFromLayerID(compH, id, &byId);
-            EXPECT_EQ(std::tuple(type, id, byId), std::tuple(expected[i], comp->layer(i).id, layerH)) << "layer " << i;
-        }
-        EXPECT_EQ(self, s.layerAt(kEffect));
-        // On a layer that starts at 0.5 s, effect time 1 s is composition time 1.5 s.
-        A_Time compTime{};
-        instance->setLayerId(comp->layer(kLogo).id);
-        EXPECT_EQ(s.pf->AEGP_ConvertEffectToCompTime(in->effect_ref, 24, 24, &compTime), A_Err_NONE);
-        EXPECT_EQ(std::tuple(compTime.value, compTime.scale), std::tuple(24 + 12, 24u));
-
-        // Indices past either end and foreign handles are refused with a null answer.
-        AEGP_LayerH none = self;
-        EXPECT_NE(s.layer->AEGP_GetCompLayerByIndex(compH, count, &none), A_Err_NONE);
-        EXPECT_EQ(none, nullptr);
-        EXPECT_NE(s.layer->AEGP_GetCompLayerByIndex(compH, -1, &none), A_Err_NONE);
-        EXPECT_NE(s.layer->AEGP_GetCompNumLayers(reinterpret_cast<AEGP_CompH>(&count), &count), A_Err_NONE);
-    });
-}
-
 // Worked from the keys: the light half way at 1 s; the logo (anchor to the origin, scale, position)
 // at 1 s and at layer time 0.25 s, which is composition time 0.75 s.
 TEST_F(MinihostCompositionTest, TransformsAndStreamsFollowTheKeysAtTheirTimes) {

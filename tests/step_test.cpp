@@ -107,6 +107,19 @@ TEST_F(StepDriver, EditsContinueOnTheNextFrameAndResetOtherwise) {
     expectCall(false, 14);
 }
 
+// The step of frame n emits at time n · dt: with the fade closing at 1.5 frames, frames 0 and 1
+// emit as with no fade at all, frame 2 does not.
+TEST_F(StepDriver, TheStepOfFrameNRunsAtItsOwnTime) {
+    auto fuelAt = [&](float fade, int frame) {
+        settings_.fade = fade, settings_.fadeSoftness = 0.0f;
+        forgetSimulation();
+        EXPECT_TRUE(step(frame));
+        return read(grid().fuel);
+    };
+    EXPECT_EQ(fuelAt(1.5f * kFrameSeconds, 1), fuelAt(0.0f, 1));
+    EXPECT_NE(fuelAt(1.5f * kFrameSeconds, 2), fuelAt(0.0f, 2));
+}
+
 // A capped request labels the grid with its frame while the fields hold frame 599: nothing may
 // continue or snapshot that state as the labelled frame's.
 TEST_F(StepDriver, ARequestAfterACappedOneEqualsAColdRequest) {
