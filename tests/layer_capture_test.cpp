@@ -387,6 +387,12 @@ std::vector<float> readBack(const MapBuffer& buffer) {
 
 class HostCaptureUpload : public HostCapture {
 protected:
+    // A frame at 1/factor preview resolution, as the host renders one; fs holds its settings.
+    bool renderAtPreview(int factor) {
+        host.settings().setPreviewResolution(factor);
+        World output(640 / factor, 360 / factor, 8);
+        return host.renderFrame(*instance, output) == PF_Err_NONE;
+    }
     void SetUp() override {
         HostCapture::SetUp();
         if (!startBareRuntime()) GTEST_SKIP() << "no OpenCL device";
@@ -413,9 +419,7 @@ TEST_F(HostCaptureUpload, ThePlacedLayerMapOrTheLayerMapItselfIsUploaded) {
     const FrameSettings atFull = fs;
     for (const int factor : {2, 4}) {
         SCOPED_TRACE("preview at 1/" + std::to_string(factor));
-        host.settings().setPreviewResolution(factor);
-        World output(640 / factor, 360 / factor, 8);
-        ASSERT_EQ(host.renderFrame(*instance, output), PF_Err_NONE);
+        ASSERT_TRUE(renderAtPreview(factor));
         for (const auto& [got, want] : {std::pair(fs.emissionBoxX0, atFull.emissionBoxX0),
                                         std::pair(fs.emissionBoxY0, atFull.emissionBoxY0),
                                         std::pair(fs.emissionBoxX1, atFull.emissionBoxX1),
@@ -452,9 +456,7 @@ TEST_F(HostCaptureUpload, LayerMasksReplaceTheLayerMapAtEveryPreviewResolution) 
 
     for (const int factor : {2, 4}) {
         SCOPED_TRACE("preview at 1/" + std::to_string(factor));
-        host.settings().setPreviewResolution(factor);
-        World output(640 / factor, 360 / factor, 8);
-        ASSERT_EQ(host.renderFrame(*instance, output), PF_Err_NONE);
+        ASSERT_TRUE(renderAtPreview(factor));
         EXPECT_EQ(std::tuple(fs.compWidth, fs.emissionWidth, fs.emissionHeight, fs.emissionHash, fs.emissionBoxX0,
                              fs.emissionBoxY1),
                   std::tuple(640, 640, 360, atFull.emissionHash, atFull.emissionBoxX0, atFull.emissionBoxY1));
