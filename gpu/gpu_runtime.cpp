@@ -124,9 +124,11 @@ void startUp(GpuRuntime& rt) {
     if (!createGridFields(rt, kStartupGridSide)) return;
     rt.ready = true;
     rt.grid.N = kStartupGridSide;
-    // Without snapshots or coarse levels the simulation still runs, so neither clears `ready`.
+    // Without snapshots, coarse levels or macrocells the effect still runs (unskipped marches cost
+    // time, not pixels), so none of them clears `ready`.
     buildSnapshotRing(rt);
     buildMultigrid(rt);
+    rebuildMacrocells(rt.context, rt.macrocells, kStartupGridSide);
 }
 
 void releaseMap(MapBuffer& map) {

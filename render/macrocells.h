@@ -1,7 +1,6 @@
 // Macrocells: per-block maxima of the grid's visibility that let the ray march skip empty space.
-// Level 0 has M × M × M blocks of N / M cells; level 1 groups 4 × 4 × 4 level-0 blocks. The
-// buffers are made by a grid resize (never at the start-up side), so until the first resize the
-// counts are 0 and the march does not skip.
+// Level 0 has M × M × M blocks of N / M cells; level 1 groups 4 × 4 × 4 level-0 blocks. Start-up
+// and every grid resize make the buffers for the grid's side.
 #pragma once
 
 #include "gpu/cl_api.h"

@@ -74,8 +74,8 @@ private:
 constexpr int kFieldCount = 13;
 constexpr int kBuffersPerSlot = 6;
 constexpr int kBuffersPerCoarseLevel = 4;
-// At side 128: the fields, 8 slots, levels 64, 32 and 16; no macrocells.
-constexpr int kStartupBufferCount = kFieldCount + 8 * kBuffersPerSlot + 3 * kBuffersPerCoarseLevel;
+// At side 128: the fields, 8 slots, levels 64, 32 and 16, macrocells 32³ and 8³.
+constexpr int kStartupBufferCount = kFieldCount + 8 * kBuffersPerSlot + 3 * kBuffersPerCoarseLevel + 2;
 
 size_t cube(int n) {
     return size_t(n) * size_t(n) * size_t(n);
@@ -283,7 +283,7 @@ TEST_F(GpuRuntimeTest, TheKernelSetIsTheThirtyEightObjectsInTheirOrder) {
     EXPECT_EQ(std::unique(objects.begin(), objects.end()), objects.end());
 }
 
-TEST_F(GpuRuntimeTest, AReadyRecordHoldsSide128WithRingAndHierarchyButNoMacrocells) {
+TEST_F(GpuRuntimeTest, AReadyRecordHoldsSide128WithRingHierarchyAndMacrocells) {
     startReady();
     EXPECT_TRUE(fake.contextDevice() == rt.device && fake.buildDevice() == rt.device);
     EXPECT_EQ(fake.queueProperties(), 0u) << "in order, no profiling";
@@ -295,8 +295,9 @@ TEST_F(GpuRuntimeTest, AReadyRecordHoldsSide128WithRingAndHierarchyButNoMacrocel
     }
     for (const auto& [m, floats] : fieldsWithFloatsPerCell(rt.grid))
         EXPECT_EQ(fake.bufferBytes(m), cube(128) * 4 * floats);
-    EXPECT_EQ(std::tuple(rt.grid.slotCount, usableMultigridLevels(rt.grid), rt.macrocells.max, rt.macrocells.count),
-              std::tuple(8, 4, nullptr, 0));
+    EXPECT_EQ(std::tuple(rt.grid.slotCount, usableMultigridLevels(rt.grid), rt.macrocells.count, rt.macrocells.countL1),
+              std::tuple(8, 4, 32, 8));
+    EXPECT_TRUE(fake.bufferBytes(rt.macrocells.max) == cube(32) * 4 && fake.bufferBytes(rt.macrocells.maxL1) == cube(8) * 4);
     EXPECT_EQ(rt.grid.mgSize, (std::array<int, 4>{128, 64, 32, 16}));
     for (const char* entry : {"clFinish", "clEnqueueFillBuffer", "clEnqueueNDRangeKernel", "clEnqueueWriteBuffer"})
         EXPECT_EQ(fake.callCount(entry), 0) << "start-up issues no work: " << entry;
@@ -309,7 +310,7 @@ TEST_F(GpuRuntimeTest, SetDownReleasesEveryObjectOnceProgramQueueContextLast) {
     EXPECT_EQ(fake.callLogSize(), 0) << "a never-started record calls nothing";
 
     startReady();
-    ASSERT_TRUE(resizeGrid(rt, 192));  // so that macrocell buffers exist too
+    ASSERT_TRUE(resizeGrid(rt, 192));
     ASSERT_NE(rt.macrocells.max, nullptr);
     const int before = fake.callLogSize();
     stopGpuRuntime(&rt);
@@ -325,21 +326,23 @@ TEST_F(GpuRuntimeTest, SetDownReleasesEveryObjectOnceProgramQueueContextLast) {
 
     startReady();
     EXPECT_EQ(fake.liveCount(kFakeClBuffer), kStartupBufferCount);
-    EXPECT_EQ(rt.macrocells.max, nullptr) << "a new start-up is back at side 128";
+    EXPECT_EQ(rt.grid.N, 128) << "a new start-up is back at side 128";
 }
 
 // ---------------------------------------------------------------------------------------------
-// Buffer failures at start-up: the ring and the coarse levels are optional.
+// Buffer failures at start-up: the ring, the coarse levels and the macrocells are optional.
 
-TEST_F(GpuRuntimeTest, TheRingAndTheCoarseLevelsAreOptional) {
-    // Requests in order: the fields, 8 slots of 6, then levels 1 (side 64), 2 (32) and 3 (16).
+TEST_F(GpuRuntimeTest, TheRingTheCoarseLevelsAndTheMacrocellsAreOptional) {
+    // Requests in order: the fields, 8 slots of 6, levels 1 (side 64), 2 (32) and 3 (16), then the
+    // macrocell levels 0 and 1.
     const int slot3 = kFieldCount + 3 * kBuffersPerSlot, level1 = kFieldCount + 8 * kBuffersPerSlot + 1;
-    const int level2 = level1 + kBuffersPerCoarseLevel;
+    const int level2 = level1 + kBuffersPerCoarseLevel, macro0 = kStartupBufferCount - 1;
     struct Case {
-        int first, last, slots, usableLevels;
+        int first, last, slots, usableLevels, macro0Count, macro1Count;
     };
-    for (const Case& c :
-         {Case{slot3 + 2, slot3 + 2, 0, 4}, Case{level2 + 1, level2 + 1, 8, 2}, Case{level1, level2 - 1, 8, 1}}) {
+    for (const Case& c : {Case{slot3 + 2, slot3 + 2, 0, 4, 32, 8}, Case{level2 + 1, level2 + 1, 8, 2, 32, 8},
+                          Case{level1, level2 - 1, 8, 1, 32, 8}, Case{macro0 + 1, macro0 + 1, 8, 4, 32, 0},
+                          Case{macro0, macro0, 8, 4, 0, 0}}) {
         SCOPED_TRACE(c.first);
         fake.reset();
         fake.setBufferFailRange(c.first, c.last);
@@ -350,6 +353,8 @@ TEST_F(GpuRuntimeTest, TheRingAndTheCoarseLevelsAreOptional) {
             for (cl_mem m : slotBuffers(s)) EXPECT_EQ(m == nullptr, c.slots == 0);
         EXPECT_EQ(rt.grid.mgLevels, 4) << "the sizes stay; missing buffers limit the solve";
         EXPECT_EQ(usableMultigridLevels(rt.grid), c.usableLevels);
+        EXPECT_EQ(std::tuple(rt.macrocells.count, rt.macrocells.countL1), std::tuple(c.macro0Count, c.macro1Count));
+        EXPECT_EQ(rt.macrocells.maxL1 == nullptr, c.macro1Count == 0) << "no handle without its count";
         EXPECT_TRUE(c.slots == 0 || fake.bufferRequestBytes(level2 - 1) == cube(32) * 4) << "the request order";
         stopGpuRuntime(&rt);
         expectAllReleased();
