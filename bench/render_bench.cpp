@@ -4,19 +4,18 @@
 // after every stage, so their sum is a little above the plain frame time printed beside it, which
 // is the production path with its single wait at the read-back.
 //
-// The grid at the runtime's start-up side has no macrocells until it is first resized; by default
-// the benchmark passes through another side first so the build and the skipping are measured, as
-// they are for every grid a Voxel Size change has made. --startup-grid measures the start-up state.
+// --no-macrocells releases the macrocells before the frames, so the march samples every cell: the
+// cost of a grid without empty-space skipping, beside the skipping one.
 //
 // The first frame of each march size (half for Draft and Normal, full for High and Ultra) is an
 // untimed warm-up: each kernel compiles at its first launch with a new local size. On a 2-core CPU
 // device High and Ultra take minutes per frame; --quality picks the ones to run.
-//   render_bench [--frames n] [--quality q ...] [--side n] [--size WxH] [--startup-grid]
+//   render_bench [--frames n] [--quality q ...] [--side n] [--size WxH] [--no-macrocells]
 //     --frames        timed frames per quality (default 1)
 //     --quality       1 Draft, 2 Normal, 3 High, 4 Ultra, by number or name; repeatable (default all four)
 //     --side          grid side (default 128)
 //     --size          output and composition size (default 960x540)
-//     --startup-grid  keep the start-up grid as it is (no macrocells at side 128)
+//     --no-macrocells the march without empty-space skipping
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -25,6 +24,7 @@
 
 #include "bench_common.h"
 #include "gpu/buffers.h"
+#include "render/macrocells.h"
 #include "render/render_volume.h"
 #include "sim/sim_grid.h"
 #include "sim/step.h"
@@ -34,7 +34,7 @@ namespace {
 
 int usage() {
     std::fprintf(stderr,
-                 "usage: render_bench [--frames n] [--quality q ...] [--side n] [--size WxH] [--startup-grid]\n");
+                 "usage: render_bench [--frames n] [--quality q ...] [--side n] [--size WxH] [--no-macrocells]\n");
     return 2;
 }
 
@@ -42,7 +42,7 @@ int usage() {
 
 int main(int argc, char** argv) {
     int frames = 1;
-    bool keepStartupGrid = false;
+    bool withoutMacrocells = false;
     int side = 128;
     int W = 960, H = 540;
     std::vector<int> qualities;
@@ -60,8 +60,8 @@ int main(int argc, char** argv) {
             qualities.push_back(quality);
         } else if (!std::strcmp(argv[i], "--side") && hasValue) {
             side = std::atoi(argv[++i]);
-        } else if (!std::strcmp(argv[i], "--startup-grid")) {
-            keepStartupGrid = true;
+        } else if (!std::strcmp(argv[i], "--no-macrocells")) {
+            withoutMacrocells = true;
         } else if (!std::strcmp(argv[i], "--size") && hasValue) {
             if (std::sscanf(argv[++i], "%dx%d", &W, &H) != 2) return usage();
         } else {
@@ -83,7 +83,6 @@ int main(int argc, char** argv) {
     std::printf("runtime start-up: %.0f ms\n", startMs);
 
     cindel::FrameSettings s = bench::benchSettings(W, H);
-    if (!keepStartupGrid && side == rt.grid.N) cindel::resizeGrid(rt, side == 64 ? 96 : 64);
     const int lastFrame = 23;
     double a = cindel::nowMilliseconds();
     if (!cindel::stepSimulationOnGrid(rt, side, lastFrame, 1.0f / 24.0f, s)) {
@@ -91,6 +90,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     cindel::cl().clFinish(rt.queue);
+    if (withoutMacrocells) cindel::releaseMacrocells(rt.macrocells);
     std::printf("grid %d^3, frames 0 ... %d simulated in %.0f ms\n", side, lastFrame, cindel::nowMilliseconds() - a);
     std::printf("macrocells: %d^3 level 0, %d^3 level 1%s\n", rt.macrocells.count, rt.macrocells.countL1,
                 rt.macrocells.count > 0 ? "" : " (none: the march samples everything)");

@@ -1,15 +1,20 @@
-// The render loop: scene, effect start-up, parameters, then per frame the effect's render, the
-// composite and the atomic write, with progress and a summary on stderr. With a volume folder the
+// The render loop: scene, effect start-up, parameters, then per frame the effect's render and the
+// composite, handed to a writer thread for the atomic write, with progress and a summary on stderr. With a volume folder the
 // effect's volume export is switched on and each frame's fields are written as OpenVDB during its
 // render (tools/vdb_writer.h); with format none only the volumes are made.
 #include "tools/render_command.h"
 
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
+#include <exception>
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 #include "minihost/compositor.h"
 #include "minihost/host.h"
@@ -121,6 +126,84 @@ private:
     const Composition& comp_;
     int bits_;
     std::map<int, std::unique_ptr<minihost::World>> worlds_;
+};
+
+// Encodes and writes the frames on its own thread while the effect renders the next one. One
+// thread, first in first out, so frames land in order, each atomically. The queue holds at most
+// `kMaxQueued` frames, so a disk slower than the renderer holds the renderer back instead of
+// filling memory. The first failure stops the writing: later frames are dropped, and the render
+// loop gets the failure at its next hand-over or at finish().
+class FrameWriter {
+public:
+    explicit FrameWriter(OutputFormat format) : format_(format), thread_([this] { run(); }) {}
+    // Writes what was handed over unless a write failed; never throws.
+    ~FrameWriter() {
+        close();
+        thread_.join();
+    }
+
+    void write(minihost::RgbaImage image, std::string path) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        hasRoom_.wait(lock, [this] { return jobs_.size() < kMaxQueued || error_; });
+        if (error_) std::rethrow_exception(error_);
+        jobs_.push_back(Job{std::move(image), std::move(path)});
+        hasJob_.notify_one();
+    }
+    // Waits until every frame is on disk; throws the first write's failure.
+    void finish() {
+        close();
+        std::unique_lock<std::mutex> lock(mutex_);
+        isIdle_.wait(lock, [this] { return (jobs_.empty() && !isWriting_) || error_; });
+        if (error_) std::rethrow_exception(error_);
+    }
+
+private:
+    static constexpr std::size_t kMaxQueued = 2;
+    struct Job {
+        minihost::RgbaImage image;
+        std::string path;
+    };
+
+    void close() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        isClosed_ = true;
+        hasJob_.notify_one();
+    }
+    void run() {
+        for (;;) {
+            std::unique_lock<std::mutex> lock(mutex_);
+            hasJob_.wait(lock, [this] { return !jobs_.empty() || isClosed_; });
+            if (jobs_.empty() || error_) break;
+            Job job = std::move(jobs_.front());
+            jobs_.pop_front();
+            isWriting_ = true;
+            hasRoom_.notify_one();
+            lock.unlock();
+            std::exception_ptr failure;
+            try {
+                writeImageAtomically(job.image, format_, job.path);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            lock.lock();
+            isWriting_ = false;
+            if (failure) error_ = failure;
+            hasRoom_.notify_one();
+            isIdle_.notify_all();
+        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        isIdle_.notify_all();
+        hasRoom_.notify_all();
+    }
+
+    const OutputFormat format_;
+    std::mutex mutex_;
+    std::condition_variable hasJob_, hasRoom_, isIdle_;
+    std::deque<Job> jobs_;
+    bool isClosed_ = false;
+    bool isWriting_ = false;
+    std::exception_ptr error_;
+    std::thread thread_;  // last: starts once the members it uses exist
 };
 
 struct Totals {
@@ -259,6 +342,8 @@ int runRender(const RenderOptions& options) {
                  hasImages && volumes ? "/" : "", formatDuration(session.globalSetupMilliseconds() / 1000).c_str());
 
     // ---- Frames in order.
+    std::optional<FrameWriter> writer;
+    if (hasImages) writer.emplace(format);
     Totals totals;
     std::vector<double> frameMs;
     for (int frame = frames.first; frame <= frames.last; ++frame) {
@@ -287,9 +372,9 @@ int runRender(const RenderOptions& options) {
             if (hasImages) effectImage = minihost::imageFromWorld(output);
         }
         if (hasImages) {
-            const minihost::RgbaImage composite =
+            minihost::RgbaImage composite =
                 minihost::compositeFrame(comp, compSeconds, effectImage ? &*effectImage : nullptr, background);
-            writeImageAtomically(composite, format, framePath(directory, scene.output.prefix, frame, format));
+            writer->write(std::move(composite), framePath(directory, scene.output.prefix, frame, format));
         }
 
         const double wallMs = nowMilliseconds() - frameStart;
@@ -318,6 +403,11 @@ int runRender(const RenderOptions& options) {
                      volume, wallMs, left ? ("about " + formatDuration(average * left / 1000)).c_str() : "nothing");
     }
 
+    if (writer) {
+        const double start = nowMilliseconds();
+        writer->finish();
+        totals.wallMs += nowMilliseconds() - start;
+    }
     std::fprintf(stderr, "cindel: %d frame%s in %s (%.0f ms a frame", frames.count(), frames.count() == 1 ? "" : "s",
                  formatDuration(totals.wallMs / 1000).c_str(), totals.wallMs / frames.count());
     if (totals.hasRenderTimes)
