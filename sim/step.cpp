@@ -23,13 +23,14 @@ void fillZero(const GpuRuntime& rt, cl_mem m, size_t bytes) {
     cl().clEnqueueFillBuffer(rt.queue, m, &zero, sizeof(zero), 0, bytes, 0, nullptr, nullptr);
 }
 
-void copyBuffer(const GpuRuntime& rt, cl_mem from, cl_mem to, size_t bytes) {
-    if (!from || !to) return;
-    cl().clEnqueueCopyBuffer(rt.queue, from, to, 0, 0, bytes, 0, nullptr, nullptr);
+bool copyBuffer(const GpuRuntime& rt, cl_mem from, cl_mem to, size_t bytes) {
+    if (!from || !to) return false;
+    return cl().clEnqueueCopyBuffer(rt.queue, from, to, 0, 0, bytes, 0, nullptr, nullptr) == CL_SUCCESS;
 }
 
-// Copies the state a step reads between the grid and a snapshot slot.
-void transferState(const GpuRuntime& rt, const SimSnapshot& slot, bool toSlot) {
+// Copies the state a step reads between the grid and a snapshot slot; false, at the first copy
+// that was refused.
+bool transferState(const GpuRuntime& rt, const SimSnapshot& slot, bool toSlot) {
     const SimGrid& g = rt.grid;
     const size_t scalar = cellsOf(g.N) * sizeof(float);
     const size_t vector = scalar * 4;
@@ -38,12 +39,11 @@ void transferState(const GpuRuntime& rt, const SimSnapshot& slot, bool toSlot) {
                                                {g.velocity, slot.velocity}, {g.pressure, slot.pressure}};
     for (size_t i = 0; i < 6; ++i) {
         const size_t bytes = (i == 4) ? vector : scalar;
-        if (toSlot) {
-            copyBuffer(rt, pairs[i].first, pairs[i].second, bytes);
-        } else {
-            copyBuffer(rt, pairs[i].second, pairs[i].first, bytes);
-        }
+        const bool copied = toSlot ? copyBuffer(rt, pairs[i].first, pairs[i].second, bytes)
+                                   : copyBuffer(rt, pairs[i].second, pairs[i].first, bytes);
+        if (!copied) return false;
     }
+    return true;
 }
 
 bool slotHolds(const SimGrid& g, int frame) {
@@ -57,8 +57,9 @@ void takeSnapshot(GpuRuntime& rt, int frame) {
     SimGrid& g = rt.grid;
     if (g.slotCount <= 0) return;
     SimSnapshot& slot = g.slots[static_cast<size_t>(g.nextSlot)];
-    transferState(rt, slot, true);
-    slot.frame = frame;
+    // A slot whose copy was refused holds parts of two states and so no frame; every later scrub
+    // would otherwise resume from it.
+    slot.frame = transferState(rt, slot, true) ? frame : -1;
     g.nextSlot = (g.nextSlot + 1) % g.slotCount;
 }
 
@@ -274,11 +275,11 @@ bool stepSimulationOnGrid(GpuRuntime& rt, int side, int targetFrame, float frame
     if (contiguous) {
         start = g.lastFrame + 1;
         resumed = true;
-    } else if (const SimSnapshot* slot = newestSnapshotAtOrBefore(g, targetFrame)) {
-        transferState(rt, *slot, false);
+    } else if (const SimSnapshot* slot = newestSnapshotAtOrBefore(g, targetFrame);
+               slot && transferState(rt, *slot, false)) {
         start = slot->frame + 1;
         resumed = true;
-    }
+    }  // a refused restore left the fields partly restored: the fresh start below clears them
 
     if (resumed) {
         fillZero(rt, g.densityNext, scalarBytes);

@@ -26,6 +26,7 @@ struct FakeObject {
     size_t bytes = 0;              // buffers
     cl_device_type deviceType = 0;  // devices
     int platformIndex = -1;         // platforms and devices
+    std::string name;               // kernels
 };
 
 struct Platform {
@@ -54,6 +55,12 @@ struct State {
     std::map<std::string, cl_int> failures;
     std::map<std::string, int> calls;
     std::vector<std::string> callLog;
+    std::vector<std::string> callKernel;  // beside callLog
+    int failCallAt = 0;
+    cl_int failCallError = CL_SUCCESS;
+    std::string failEntryName;
+    int failEntryAt = 0;
+    cl_int failEntryError = CL_SUCCESS;
 
     bool buildSucceeds = true;
     std::string buildLog;
@@ -78,6 +85,7 @@ struct State {
     int created[kFakeClKindCount] = {};
     int released[kFakeClKindCount] = {};
     int badReleases = 0;
+    int invalidHandles = 0;
 
     // Every object ever made; never freed, so no address is reused for a later handle.
     std::unordered_map<const void*, FakeObject*> objects;
@@ -101,10 +109,13 @@ __attribute__((constructor)) void onLoad() {
 }
 
 // Counts the call and answers whether the test scripted a failure for it.
-cl_int enter(const char* entry) {
+cl_int enter(const char* entry, const char* kernel = "") {
     State& s = state();
-    ++s.calls[entry];
+    const int nth = ++s.calls[entry];
     s.callLog.emplace_back(entry);
+    s.callKernel.emplace_back(kernel);
+    if (s.failCallAt > 0 && static_cast<int>(s.callLog.size()) == s.failCallAt) return s.failCallError;
+    if (s.failEntryAt > 0 && nth == s.failEntryAt && s.failEntryName == entry) return s.failEntryError;
     const auto it = s.failures.find(entry);
     return it == s.failures.end() ? CL_SUCCESS : it->second;
 }
@@ -132,6 +143,14 @@ FakeObject* find(const void* handle, int kind) {
     if (it == s.objects.end()) return nullptr;
     FakeObject* o = it->second;
     if (o->kind != kind || !o->live || o->generation != s.generation) return nullptr;
+    return o;
+}
+
+// find, for a handle an entry point was given: a miss is counted, because the effect ignores most
+// results and a stale handle would otherwise go unseen.
+FakeObject* use(const void* handle, int kind) {
+    FakeObject* o = find(handle, kind);
+    if (!o) ++state().invalidHandles;
     return o;
 }
 
@@ -165,6 +184,12 @@ cl_int release(const void* handle, int kind, cl_int invalidCode) {
 }
 
 bool validKind(int kind) { return kind >= 0 && kind < kFakeClKindCount; }
+
+// The name of a kernel handle as the call log shows it; "?" for anything else.
+const char* kernelNameOf(const void* handle) {
+    const auto it = state().objects.find(handle);
+    return it != state().objects.end() && it->second->kind == kFakeClKernel ? it->second->name.c_str() : "?";
+}
 
 }  // namespace
 
@@ -243,6 +268,18 @@ void fakeClFailEntry(const char* entry, cl_int error) {
     }
 }
 
+void fakeClFailCall(int n, cl_int error) {
+    state().failCallAt = n;
+    state().failCallError = error;
+}
+
+void fakeClFailEntryCall(const char* entry, int n, cl_int error) {
+    State& s = state();
+    s.failEntryName = entry ? entry : "";
+    s.failEntryAt = n;
+    s.failEntryError = error;
+}
+
 void fakeClSetBuild(int succeeds, const char* log, size_t reportedLogSize) {
     State& s = state();
     s.buildSucceeds = succeeds != 0;
@@ -318,6 +355,13 @@ const char* fakeClCallLogEntry(int index) {
     return index >= 0 && static_cast<size_t>(index) < log.size() ? log[static_cast<size_t>(index)].c_str() : nullptr;
 }
 
+const char* fakeClCallLogKernel(int index) {
+    const auto& log = state().callKernel;
+    return index >= 0 && static_cast<size_t>(index) < log.size() ? log[static_cast<size_t>(index)].c_str() : nullptr;
+}
+
+int fakeClInvalidHandleCount(void) { return state().invalidHandles; }
+
 // ---------------------------------------------------------------------------------------------
 // The OpenCL entry points.
 
@@ -391,7 +435,7 @@ CL_API_ENTRY cl_command_queue CL_API_CALL clCreateCommandQueue(cl_context contex
         setError(errcode_ret, err);
         return nullptr;
     }
-    if (!find(context, kFakeClContext)) {
+    if (!use(context, kFakeClContext)) {
         setError(errcode_ret, CL_INVALID_CONTEXT);
         return nullptr;
     }
@@ -411,7 +455,7 @@ CL_API_ENTRY cl_program CL_API_CALL clCreateProgramWithSource(cl_context context
         setError(errcode_ret, err);
         return nullptr;
     }
-    if (!find(context, kFakeClContext)) {
+    if (!use(context, kFakeClContext)) {
         setError(errcode_ret, CL_INVALID_CONTEXT);
         return nullptr;
     }
@@ -439,7 +483,7 @@ CL_API_ENTRY cl_int CL_API_CALL clBuildProgram(cl_program program, cl_uint num_d
     (void)pfn_notify;
     (void)user_data;
     if (const cl_int err = enter("clBuildProgram")) return err;
-    if (!find(program, kFakeClProgram)) return CL_INVALID_PROGRAM;
+    if (!use(program, kFakeClProgram)) return CL_INVALID_PROGRAM;
     State& s = state();
     s.buildOptions = options ? options : "";
     s.buildDevice = num_devices == 1 && device_list ? device_list[0] : nullptr;
@@ -451,7 +495,7 @@ CL_API_ENTRY cl_int CL_API_CALL clGetProgramBuildInfo(cl_program program, cl_dev
                                                       cl_program_build_info param_name, size_t param_value_size,
                                                       void* param_value, size_t* param_value_size_ret) {
     if (const cl_int err = enter("clGetProgramBuildInfo")) return err;
-    if (!find(program, kFakeClProgram)) return CL_INVALID_PROGRAM;
+    if (!use(program, kFakeClProgram)) return CL_INVALID_PROGRAM;
     if (!isDevice(device)) return CL_INVALID_DEVICE;
     if (param_name != CL_PROGRAM_BUILD_LOG) return CL_INVALID_VALUE;
     const State& s = state();
@@ -472,11 +516,11 @@ CL_API_ENTRY cl_kernel CL_API_CALL clCreateKernel(cl_program program, const char
                                                   cl_int* errcode_ret) {
     State& s = state();
     const int n = ++s.kernelRequests;
-    if (const cl_int err = enter("clCreateKernel")) {
+    if (const cl_int err = enter("clCreateKernel", kernel_name ? kernel_name : "")) {
         setError(errcode_ret, err);
         return nullptr;
     }
-    if (!find(program, kFakeClProgram)) {
+    if (!use(program, kFakeClProgram)) {
         setError(errcode_ret, CL_INVALID_PROGRAM);
         return nullptr;
     }
@@ -486,7 +530,9 @@ CL_API_ENTRY cl_kernel CL_API_CALL clCreateKernel(cl_program program, const char
     }
     s.kernelNames.emplace_back(kernel_name);
     setError(errcode_ret, CL_SUCCESS);
-    return makeObject<cl_kernel>(kFakeClKernel);
+    const cl_kernel k = makeObject<cl_kernel>(kFakeClKernel);
+    reinterpret_cast<FakeObject*>(k)->name = kernel_name;
+    return k;
 }
 
 CL_API_ENTRY cl_mem CL_API_CALL clCreateBuffer(cl_context context, cl_mem_flags flags, size_t size, void* host_ptr,
@@ -498,7 +544,7 @@ CL_API_ENTRY cl_mem CL_API_CALL clCreateBuffer(cl_context context, cl_mem_flags 
         setError(errcode_ret, err);
         return nullptr;
     }
-    if (!find(context, kFakeClContext)) {
+    if (!use(context, kFakeClContext)) {
         setError(errcode_ret, CL_INVALID_CONTEXT);
         return nullptr;
     }
@@ -548,17 +594,21 @@ CL_API_ENTRY cl_int CL_API_CALL clEnqueueFillBuffer(cl_command_queue command_que
     (void)event_wait_list;
     (void)event;
     if (const cl_int err = enter("clEnqueueFillBuffer")) return err;
-    if (!find(command_queue, kFakeClQueue)) return CL_INVALID_COMMAND_QUEUE;
-    return find(buffer, kFakeClBuffer) ? CL_SUCCESS : CL_INVALID_MEM_OBJECT;
+    if (!use(command_queue, kFakeClQueue)) return CL_INVALID_COMMAND_QUEUE;
+    return use(buffer, kFakeClBuffer) ? CL_SUCCESS : CL_INVALID_MEM_OBJECT;
 }
 
 CL_API_ENTRY cl_int CL_API_CALL clSetKernelArg(cl_kernel kernel, cl_uint arg_index, size_t arg_size,
                                                const void* arg_value) {
     (void)arg_index;
-    (void)arg_size;
-    (void)arg_value;
-    if (const cl_int err = enter("clSetKernelArg")) return err;
-    return find(kernel, kFakeClKernel) ? CL_SUCCESS : CL_INVALID_KERNEL;
+    if (const cl_int err = enter("clSetKernelArg", kernelNameOf(kernel))) return err;
+    if (!use(kernel, kFakeClKernel)) return CL_INVALID_KERNEL;
+    // The effect's scalars are 4 bytes, so a handle-sized argument is a buffer; null is allowed.
+    if (arg_size == sizeof(cl_mem) && arg_value) {
+        const cl_mem m = *static_cast<const cl_mem*>(arg_value);
+        if (m && !use(m, kFakeClBuffer)) return CL_INVALID_MEM_OBJECT;
+    }
+    return CL_SUCCESS;
 }
 
 CL_API_ENTRY cl_int CL_API_CALL clEnqueueNDRangeKernel(cl_command_queue command_queue, cl_kernel kernel,
@@ -574,9 +624,9 @@ CL_API_ENTRY cl_int CL_API_CALL clEnqueueNDRangeKernel(cl_command_queue command_
     (void)num_events_in_wait_list;
     (void)event_wait_list;
     (void)event;
-    if (const cl_int err = enter("clEnqueueNDRangeKernel")) return err;
-    if (!find(command_queue, kFakeClQueue)) return CL_INVALID_COMMAND_QUEUE;
-    return find(kernel, kFakeClKernel) ? CL_SUCCESS : CL_INVALID_KERNEL;
+    if (const cl_int err = enter("clEnqueueNDRangeKernel", kernelNameOf(kernel))) return err;
+    if (!use(command_queue, kFakeClQueue)) return CL_INVALID_COMMAND_QUEUE;
+    return use(kernel, kFakeClKernel) ? CL_SUCCESS : CL_INVALID_KERNEL;
 }
 
 CL_API_ENTRY cl_int CL_API_CALL clEnqueueReadBuffer(cl_command_queue command_queue, cl_mem buffer,
@@ -588,8 +638,8 @@ CL_API_ENTRY cl_int CL_API_CALL clEnqueueReadBuffer(cl_command_queue command_que
     (void)event_wait_list;
     (void)event;
     if (const cl_int err = enter("clEnqueueReadBuffer")) return err;
-    if (!find(command_queue, kFakeClQueue)) return CL_INVALID_COMMAND_QUEUE;
-    const FakeObject* o = find(buffer, kFakeClBuffer);
+    if (!use(command_queue, kFakeClQueue)) return CL_INVALID_COMMAND_QUEUE;
+    const FakeObject* o = use(buffer, kFakeClBuffer);
     if (!o) return CL_INVALID_MEM_OBJECT;
     if (!ptr || offset + size > o->bytes) return CL_INVALID_VALUE;
     std::memset(ptr, 0, size);  // a fake buffer holds nothing; reads see zeros
@@ -605,8 +655,8 @@ CL_API_ENTRY cl_int CL_API_CALL clEnqueueWriteBuffer(cl_command_queue command_qu
     (void)event_wait_list;
     (void)event;
     if (const cl_int err = enter("clEnqueueWriteBuffer")) return err;
-    if (!find(command_queue, kFakeClQueue)) return CL_INVALID_COMMAND_QUEUE;
-    const FakeObject* o = find(buffer, kFakeClBuffer);
+    if (!use(command_queue, kFakeClQueue)) return CL_INVALID_COMMAND_QUEUE;
+    const FakeObject* o = use(buffer, kFakeClBuffer);
     if (!o) return CL_INVALID_MEM_OBJECT;
     return !ptr || offset + size > o->bytes ? CL_INVALID_VALUE : CL_SUCCESS;
 }
@@ -619,9 +669,9 @@ CL_API_ENTRY cl_int CL_API_CALL clEnqueueCopyBuffer(cl_command_queue command_que
     (void)event_wait_list;
     (void)event;
     if (const cl_int err = enter("clEnqueueCopyBuffer")) return err;
-    if (!find(command_queue, kFakeClQueue)) return CL_INVALID_COMMAND_QUEUE;
-    const FakeObject* src = find(src_buffer, kFakeClBuffer);
-    const FakeObject* dst = find(dst_buffer, kFakeClBuffer);
+    if (!use(command_queue, kFakeClQueue)) return CL_INVALID_COMMAND_QUEUE;
+    const FakeObject* src = use(src_buffer, kFakeClBuffer);
+    const FakeObject* dst = use(dst_buffer, kFakeClBuffer);
     if (!src || !dst) return CL_INVALID_MEM_OBJECT;
     return src_offset + size > src->bytes || dst_offset + size > dst->bytes ? CL_INVALID_VALUE : CL_SUCCESS;
 }
@@ -653,7 +703,7 @@ CL_API_ENTRY cl_int CL_API_CALL clReleaseContext(cl_context context) {
 
 CL_API_ENTRY cl_int CL_API_CALL clFinish(cl_command_queue command_queue) {
     if (const cl_int err = enter("clFinish")) return err;
-    return find(command_queue, kFakeClQueue) ? CL_SUCCESS : CL_INVALID_COMMAND_QUEUE;
+    return use(command_queue, kFakeClQueue) ? CL_SUCCESS : CL_INVALID_COMMAND_QUEUE;
 }
 
 }  // extern "C"

@@ -5,9 +5,9 @@
 // same instance, so the test scripts and reads the very library the runtime calls into).
 //
 // Script: platforms with their devices, failures of individual entry points, the program build
-// and its log, and clCreateBuffer / clCreateKernel failures by call number or byte size. Record:
-// calls per entry point and in order, live objects per kind, the bytes of every buffer request and
-// the kernel names asked for. Objects are never freed, so a handle stays unique for the whole
+// and its log, clCreateBuffer / clCreateKernel failures by call number or byte size, and any one
+// call by its number. Record: calls per entry point and in order (with the kernel each concerns),
+// live objects per kind, the bytes of every buffer request and the kernel names asked for. Objects are never freed, so a handle stays unique for the whole
 // process and a release of a stale or foreign handle is counted as bad instead of corrupting
 // anything.
 #pragma once
@@ -59,6 +59,11 @@ cl_device_type fakeClDeviceQueryType(int query);
 // ---- failures of whole entry points
 // Makes `entry` return `error` (creation calls then return null); CL_SUCCESS clears it.
 void fakeClFailEntry(const char* entry, cl_int error);
+// Call number n (1-based since reset, counting every entry point in call-log order) returns
+// `error`, creation calls null; 0: none.
+void fakeClFailCall(int n, cl_int error);
+// Call number n of `entry` alone returns `error`; 0: none.
+void fakeClFailEntryCall(const char* entry, int n, cl_int error);
 
 // ---- program build
 // reportedLogSize is what a size query of CL_PROGRAM_BUILD_LOG answers; (size_t)-1 means the
@@ -99,10 +104,14 @@ int fakeClCreatedCount(int kind);
 int fakeClReleasedCount(int kind);
 // Releases of a handle that is not a live object of that kind made since the last reset.
 int fakeClBadReleaseCount(void);
+// Other calls given such a handle (a kernel's null buffer argument excepted).
+int fakeClInvalidHandleCount(void);
 // Calls per entry point (any of the 22 names) and every call in order.
 int fakeClCallCount(const char* entry);
 int fakeClCallLogSize(void);
 const char* fakeClCallLogEntry(int index);
+// The kernel a logged call made, bound or enqueued (its name); "" for any other call.
+const char* fakeClCallLogKernel(int index);
 
 #ifdef __cplusplus
 }

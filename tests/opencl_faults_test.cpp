@@ -1,0 +1,233 @@
+// One session of the effect's GPU work against the scripted OpenCL library, with each of its calls
+// failing in turn: start-up, the map uploads, frames that run every simulation stage (layer and
+// volume sources, both curl noise forms, a snapshot taken and one restored) and every render pass,
+// the volume export, a grid resize and a frame at the new side. Each fault must end in its defined
+// outcome, the next fault-free frame must render, and every object made must be released once.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <set>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "emit/map_upload.h"
+#include "fake_opencl/fake_opencl_control.h"
+#include "frame/volume_export.h"
+#include "gpu/gpu_runtime.h"
+#include "render/render_volume.h"
+#include "sim/step.h"
+#include "sim_fixture.h"
+
+namespace cindel {
+namespace {
+
+// clang-format off
+#define FAKE_CL_CONTROLS(X)                                                                                        \
+    X(reset, fakeClReset) X(failCall, fakeClFailCall) X(liveCount, fakeClLiveCount)                                \
+    X(createdCount, fakeClCreatedCount) X(releasedCount, fakeClReleasedCount) X(badReleases, fakeClBadReleaseCount) \
+    X(invalidHandles, fakeClInvalidHandleCount) X(callLogSize, fakeClCallLogSize) X(entry, fakeClCallLogEntry)     \
+    X(kernel, fakeClCallLogKernel) X(failEntryCall, fakeClFailEntryCall)
+// clang-format on
+
+// The fake, opened at the path the loader opens, so both reach one instance; never closed.
+struct FakeCl {
+#define FAKE_CL_MEMBER(member, symbol) decltype(&::symbol) member = nullptr;
+    FAKE_CL_CONTROLS(FAKE_CL_MEMBER)
+#undef FAKE_CL_MEMBER
+    FakeCl() {
+        void* handle = dlopen(FAKE_OPENCL_PATH, RTLD_NOW | RTLD_LOCAL);
+        if (!handle) return;
+#define FAKE_CL_RESOLVE(member, symbol) member = reinterpret_cast<decltype(member)>(dlsym(handle, #symbol));
+        FAKE_CL_CONTROLS(FAKE_CL_RESOLVE)
+#undef FAKE_CL_RESOLVE
+    }
+};
+
+constexpr int kW = 64, kH = 40;
+// Start-up and a resize make the 13 field buffers first; only those are required.
+constexpr int kFieldBuffers = 13;
+
+FrameSettings settings(bool layer, float turbulenceScale, int quality = 4, int debugView = 1) {
+    FrameSettings s = simtest::defaultSimSettings();
+    s.compWidth = s.outputWidth = kW, s.compHeight = s.outputHeight = kH;
+    s.sourcePosition = {32.0f, 20.0f, 0.0f};
+    s.flameTear = 0.5f, s.emberAmount = 1.0f, s.turbulenceScale = turbulenceScale;  // 0.1: too fine for the table
+    s.sourceLayerPresent = s.customMapPresent = layer ? 1 : 0;
+    s.emissionWidth = s.customMapWidth = kW, s.emissionHeight = s.customMapHeight = kH;
+    s.emissionBoxX0 = 8, s.emissionBoxY0 = 4, s.emissionBoxX1 = 40, s.emissionBoxY1 = 30;
+    s.quality = quality, s.debugView = debugView;
+    s.motionBlur = 1, s.motionBlurScale = 1.0f, s.shutterAngle = 180.0f;
+    s.heatAmount = s.heatScale = s.bloom = s.lightCast = 1.0f;
+    return s;
+}
+
+enum class Kind { StartUp, Upload, Step, Resize, Render, Export };
+struct Phase {
+    const char* name;
+    Kind kind;
+    std::function<bool(GpuRuntime&)> run;
+};
+
+class OpenClFaults : public ::testing::Test {
+protected:
+    FakeCl fake;
+    GpuRuntime rt;
+    std::vector<float> map = std::vector<float>(size_t(kW) * kH, 0.5f), out = std::vector<float>(size_t(kW) * kH * 4);
+
+    void SetUp() override {
+        ASSERT_NE(fake.kernel, nullptr) << "cannot open " << FAKE_OPENCL_PATH << " or its controls";
+        resetClApiForTests();
+        setClLibraryPath(FAKE_OPENCL_PATH);
+        setVolumeSink([](const CindelVolumeFields*, void*) {}, nullptr, 0);
+    }
+    void TearDown() override {
+        setVolumeSink(nullptr, nullptr, 0);
+        stopGpuRuntime(&rt);
+        setClLibraryPath(nullptr);
+        resetClApiForTests();
+    }
+    bool step(int side, int frame, const FrameSettings& s) { return stepSimulationOnGrid(rt, side, frame, 1 / 24.0f, s); }
+    bool render(const FrameSettings& s) { return renderVolume(rt, out.data(), kW, kH, kW * 16, 32, s); }
+
+    const std::vector<Phase> session = {
+        {"start-up", Kind::StartUp, [](GpuRuntime& r) { return startGpuRuntime(&r) && r.ready; }},
+        {"emission map upload", Kind::Upload, [&](GpuRuntime& r) { return uploadEmissionMap(&r, map.data(), kW, kH); }},
+        {"custom map upload", Kind::Upload, [&](GpuRuntime& r) { return uploadCustomMap(&r, map.data(), kW, kH); }},
+        {"frame 0, layer source, lattice noise", Kind::Step, [&](GpuRuntime&) { return step(128, 0, settings(true, 1)); }},
+        {"frame 1, volume source, direct noise", Kind::Step, [&](GpuRuntime&) { return step(128, 1, settings(false, 0.1f)); }},
+        {"frame 0 from its snapshot", Kind::Step, [&](GpuRuntime&) { return step(128, 0, settings(false, 0.1f)); }},
+        {"march, blur, heat, bloom, light cast", Kind::Render, [&](GpuRuntime&) { return render(settings(true, 1)); }},
+        {"half-resolution march", Kind::Render, [&](GpuRuntime&) { return render(settings(true, 1, 2)); }},
+        {"slice view", Kind::Render, [&](GpuRuntime&) { return render(settings(true, 1, 4, 2)); }},
+        {"resize to 64, frame 0", Kind::Resize, [&](GpuRuntime&) { return step(64, 0, settings(true, 1)); }},
+        {"volume export", Kind::Export, [&](GpuRuntime& r) { return exportHeldFields(r, settings(true, 1), 0); }},
+        {"frame at 64", Kind::Render, [&](GpuRuntime&) { return render(settings(true, 1)); }},
+    };
+
+    // Runs the session; the call-log position where each phase began, then where it ended.
+    std::vector<int> runSession(std::vector<bool>& results) {
+        std::vector<int> bounds;
+        for (const Phase& p : session) {
+            bounds.push_back(fake.callLogSize());
+            results.push_back(p.run(rt));
+        }
+        bounds.push_back(fake.callLogSize());
+        return bounds;
+    }
+    // A fault-free frame after whatever happened (on a new runtime where the old one is unusable);
+    // the kernels it launched.
+    std::set<std::string> nextFrame() {
+        fake.failCall(0, CL_SUCCESS);
+        if (!rt.ready) stopGpuRuntime(&rt), startGpuRuntime(&rt);
+        EXPECT_TRUE(rt.ready);
+        const int from = fake.callLogSize();
+        EXPECT_TRUE(uploadEmissionMap(&rt, map.data(), kW, kH));
+        EXPECT_TRUE(step(64, 1, settings(true, 1)));
+        EXPECT_TRUE(render(settings(true, 1)));
+        std::set<std::string> kernels;
+        for (int i = from; i < fake.callLogSize(); ++i)
+            if (std::string(fake.entry(i)) == "clEnqueueNDRangeKernel") kernels.insert(fake.kernel(i));
+        return kernels;
+    }
+    void expectAllReleased() {
+        stopGpuRuntime(&rt);
+        for (int k = 0; k < kFakeClKindCount; ++k) {
+            EXPECT_EQ(fake.liveCount(k), 0) << "kind " << k;
+            EXPECT_EQ(fake.createdCount(k), fake.releasedCount(k)) << "kind " << k;
+        }
+        EXPECT_EQ(fake.badReleases(), 0);
+        EXPECT_EQ(fake.invalidHandles(), 0) << "a call was given a released or foreign handle";
+    }
+};
+
+TEST_F(OpenClFaults, EveryCallOfASessionFailingInTurnEndsInItsDefinedOutcome) {
+    fake.reset();
+    std::vector<bool> clean;
+    const std::vector<int> bounds = runSession(clean);
+    for (size_t p = 0; p < session.size(); ++p) EXPECT_TRUE(clean[p]) << session[p].name;
+    const int calls = bounds.back();
+    std::vector<std::string> entries, kernelsOf;
+    for (int i = 0; i < calls; ++i) entries.emplace_back(fake.entry(i)), kernelsOf.emplace_back(fake.kernel(i));
+    size_t firstRender = 0;
+    while (session[firstRender].kind != Kind::Render) ++firstRender;
+    const std::set<std::string> cleanKernels = nextFrame();
+    const int cleanLevels = usableMultigridLevels(rt.grid);
+    const Macrocells cleanMacrocells = rt.macrocells;
+    for (const char* k : {"cd_emit_layer_slab", "cd_curl_noise_lut", "cd_restrict", "cd_raymarch", "cd_build_macrocell_L1",
+                          "cd_mb_reconstruct", "cd_heat_distort", "cd_bloom_upsample_add"})
+        EXPECT_EQ(cleanKernels.count(k), 1u) << k << ": the next frame must run every stage";
+    expectAllReleased();
+    ASSERT_FALSE(HasFailure());
+
+    int swept = 0, failedRuns = 0;
+    for (int f = 0; f < calls && failedRuns < 5; ++f) {
+        const std::string& failed = entries[size_t(f)];
+        if (failed.rfind("clRelease", 0) == 0) continue;  // releases are outside the sweep
+        ++swept;
+        size_t at = 0;
+        while (bounds[at + 1] <= f) ++at;
+        const Phase& hit = session[at];
+        SCOPED_TRACE("call " + std::to_string(f) + " " + failed + "(" + kernelsOf[size_t(f)] + ") in " + hit.name);
+        const int failures = ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count();
+        fake.reset();
+        fake.failCall(f + 1, CL_OUT_OF_RESOURCES);
+        std::vector<bool> results;
+        const std::vector<int> ran = runSession(results);
+        EXPECT_EQ(fake.entry(f), failed) << "the session is not deterministic";
+        // The phase's buffer requests before the failing call.
+        int ordinal = 0;
+        for (int i = bounds[at]; i < f; ++i) ordinal += entries[size_t(i)] == "clCreateBuffer";
+        const bool isBuffer = failed == "clCreateBuffer", isRead = failed == "clEnqueueReadBuffer";
+        bool phaseFails = false;
+        switch (hit.kind) {
+            // Of the buffers, the fields are required; the ring, the levels and the macrocells are not.
+            case Kind::StartUp: phaseFails = !isBuffer || ordinal < kFieldBuffers; break;
+            case Kind::Resize: phaseFails = isBuffer && ordinal < kFieldBuffers; break;
+            case Kind::Upload: phaseFails = true; break;
+            case Kind::Step: break;  // launch and copy results are not examined; aux paths fall back
+            case Kind::Render: phaseFails = isRead || (isBuffer && ordinal == 0 && at == firstRender); break;  // image
+            case Kind::Export: phaseFails = isRead; break;
+        }
+        const bool lost = phaseFails && (hit.kind == Kind::StartUp || hit.kind == Kind::Resize);
+        for (size_t p = 0; p < session.size(); ++p) {
+            const bool expected = p < at || (p == at ? !phaseFails : !lost);
+            EXPECT_EQ(results[p], expected) << session[p].name;
+            if (p > at && lost) {
+                EXPECT_EQ(ran[p + 1], ran[p]) << session[p].name << " issued work without a runtime";
+            }
+        }
+        EXPECT_EQ(rt.ready, !lost);
+        const std::set<std::string> kernels = nextFrame();
+        // A dropped coarse level or macrocell level stays dropped until the next resize, by design.
+        if (usableMultigridLevels(rt.grid) == cleanLevels && rt.macrocells.count == cleanMacrocells.count &&
+            rt.macrocells.countL1 == cleanMacrocells.countL1) {
+            EXPECT_EQ(kernels, cleanKernels) << "a pass did not come back after the fault";
+        }
+        expectAllReleased();
+        if (::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count() != failures)
+            ++failedRuns;
+    }
+    std::printf("[SWEEP] %d calls in the session, %d of them failed in turn\n", calls, swept);
+}
+
+// A snapshot is resumed from only when its six copies into the slot and its six copies back were all
+// enqueued: a slot that holds parts of two states, or a grid half restored, starts frame 0 afresh.
+TEST_F(OpenClFaults, ARefusedSnapshotCopyIsNeverResumedFrom) {
+    const FrameSettings s = settings(false, 0.1f);  // no lattice table, whose fill copies too
+    for (int copy = 0; copy <= 12; ++copy) {
+        SCOPED_TRACE(copy);
+        fake.reset();
+        fake.failEntryCall("clEnqueueCopyBuffer", copy, CL_OUT_OF_RESOURCES);
+        ASSERT_TRUE(startGpuRuntime(&rt) && rt.ready);
+        EXPECT_TRUE(step(128, 0, s) && step(128, 1, s) && step(128, 0, s));  // snapshot of 0, then back to it
+        EXPECT_EQ(std::tuple(rt.grid.lastCall.resumed, rt.grid.lastCall.stepsRun),
+                  std::tuple(copy == 0, copy == 0 ? 0 : 1));
+        nextFrame();
+        expectAllReleased();
+    }
+}
+
+}  // namespace
+}  // namespace cindel
