@@ -1,22 +1,15 @@
 // minihost's side of the contract the effect relies on, driven by a fake effect in this process:
-// definitions, host units, range checks, whole suite tables, and the smart hand-over at previews.
+// host units of points and angles, and the smart hand-over at previews.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
-#include <functional>
-#include <limits>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "AE_EffectSuites.h"
-#include "AE_GeneralPlug.h"
 #include "minihost/host.h"
-#include "minihost/host_error.h"
-#include "minihost/plugin_library.h"
-#include "minihost/unexpected_slot.h"
 #include "minihost/world.h"
 #include "minihost_fake.h"
 
@@ -24,46 +17,21 @@ namespace minihost {
 namespace {
 
 enum FakeParam : PF_ParamIndex {
-    kScale = 1,      // float slider 0.1 … 5, default 1
-    kMode = 2,       // popup "Soft|Hard|Wild", default 2
-    kInvert = 3,     // checkbox with an empty name and the label "Invert"
-    kPosition = 4,   // 3-D point, default (50 %, 50 %, 7 px)
-    kEvolution = 5,  // angle, default 30°
-    kSource = 6,     // layer, default none
-    kFakeParamCount = 7
+    kPosition = 1,   // 3-D point, default (50 %, 50 %, 7 px)
+    kEvolution = 2,  // angle, default 30°
+    kSource = 3,     // layer, default none
+    kFakeParamCount = 4
 };
 
-// Registers as the effect does, one string buffer reused for every row: kept pointers would scribble.
 PF_Err registerFakeParams(PF_InData* in, PF_OutData* out, PF_ParamDef**, void*) {
-    char text[64];
-    auto add = [&](PF_ParamType type, const char* name, auto fill) {
-        EXPECT_EQ(addFakeParam(in, type, name, fill), PF_Err_NONE) << name;
-        std::memset(text, 'x', sizeof text - 1);
-        text[sizeof text - 1] = '\0';
-    };
-    add(PF_Param_FLOAT_SLIDER, "Scale", [](PF_ParamDef& def) {
-        def.u.fs_d.valid_min = def.u.fs_d.slider_min = 0.1f;
-        def.u.fs_d.valid_max = def.u.fs_d.slider_max = 5.0f;
-        def.u.fs_d.value = def.u.fs_d.dephault = 1.0f;
-    });
-    add(PF_Param_POPUP, "Mode", [&](PF_ParamDef& def) {
-        std::snprintf(text, sizeof text, "Soft|Hard|Wild");
-        def.u.pd.num_choices = 3;
-        def.u.pd.value = def.u.pd.dephault = 2;
-        def.u.pd.u.namesptr = text;
-        def.flags = PF_ParamFlag_SUPERVISE;
-    });
-    add(PF_Param_CHECKBOX, "", [&](PF_ParamDef& def) {
-        std::snprintf(text, sizeof text, "Invert");
-        def.u.bd.u.nameptr = text;
-    });
-    add(PF_Param_POINT_3D, "Position", [](PF_ParamDef& def) {
+    addFakeParam(in, PF_Param_POINT_3D, "Position", [](PF_ParamDef& def) {
         def.u.point3d_d.x_value = def.u.point3d_d.x_dephault = 50;
         def.u.point3d_d.y_value = def.u.point3d_d.y_dephault = 50;
         def.u.point3d_d.z_value = def.u.point3d_d.z_dephault = 7;
     });
-    add(PF_Param_ANGLE, "Evolution", [](PF_ParamDef& def) { def.u.ad.value = def.u.ad.dephault = 30 << 16; });
-    add(PF_Param_LAYER, "Source", [](PF_ParamDef& def) { def.u.ld.dephault = PF_LayerDefault_NONE; });
+    addFakeParam(in, PF_Param_ANGLE, "Evolution",
+                 [](PF_ParamDef& def) { def.u.ad.value = def.u.ad.dephault = 30 << 16; });
+    addFakeParam(in, PF_Param_LAYER, "Source", [](PF_ParamDef& def) { def.u.ld.dephault = PF_LayerDefault_NONE; });
     out->num_params = kFakeParamCount;
     return PF_Err_NONE;
 }
@@ -74,6 +42,7 @@ protected:
         FakeEffectTest::SetUp();
         fake.handlers[PF_Cmd_PARAMS_SETUP] = &registerFakeParams;
         ASSERT_EQ(host.start(), PF_Err_NONE);
+        ASSERT_EQ(host.definitions().size(), std::size_t(kFakeParamCount));
         instance = &host.addInstance(200, 100);
     }
 
@@ -113,67 +82,6 @@ TEST_F(MinihostTest, PointsArePercentDefaultsScaledByTheDownsampleFactorsAndAngl
     EXPECT_EQ(checkout(kEvolution).u.ad.value, 5931008);  // 90.5 × 65536
     instance->setAngle(kEvolution, -720.25);
     EXPECT_EQ(checkout(kEvolution).u.ad.value, -47202304);
-}
-
-// Every suite is a whole published table (calls go by slot position); a slot the effect has no
-// business calling answers an error and is recorded. Each suite can be withheld and restored.
-TEST_F(MinihostTest, EverySuiteIsAWholeTableAndUnusedSlotsAnswerAnErrorAndAreRecorded) {
-    struct Published {
-        const char* name;
-        int32 version;
-        std::size_t slots;
-    };
-    const Published published[] = {
-        {kAEGPUtilitySuite, 13, 33}, {kAEGPPFInterfaceSuite, 1, 5},    {kAEGPStreamSuite, 7, 22},
-        {kAEGPStreamSuite, 11, 23},  {kAEGPDynamicStreamSuite, 2, 17}, {kAEGPEffectSuite, 4, 22},
-        {kAEGPKeyframeSuite, 4, 20}, {kAEGPLayerSuite, 14, 50},        {kAEGPCompSuite, 25, 44},
-        {kAEGPMaskSuite, 7, 21},     {kAEGPMaskOutlineSuite, 5, 12},   {kPFWorldSuite, 2, 3},
-    };
-    clearUnexpectedSlotCalls();
-    A_Err activeLayerErr = A_Err_NONE;
-    PF_Err samplingErr = PF_Err_NONE;
-    inCommand([&](PF_InData* in) {
-        for (const Published& p : published) {
-            const void* suite = nullptr;
-            ASSERT_EQ(in->pica_basicP->AcquireSuite(p.name, p.version, &suite), kSPNoError)
-                << p.name << " " << p.version;
-            void* slots[64];
-            ASSERT_LE(p.slots, std::size(slots));
-            std::memcpy(slots, suite, p.slots * sizeof(void*));
-            for (std::size_t i = 0; i < p.slots; ++i)
-                EXPECT_NE(slots[i], nullptr) << p.name << " " << p.version << ", slot " << i;
-            in->pica_basicP->ReleaseSuite(p.name, p.version);
-        }
-        const void* suite = nullptr;
-        in->pica_basicP->AcquireSuite(kAEGPLayerSuite, kAEGPLayerSuiteVersion8, &suite);
-        AEGP_LayerH layer = nullptr;
-        activeLayerErr = static_cast<const AEGP_LayerSuite8*>(suite)->AEGP_GetActiveLayer(&layer);
-        in->pica_basicP->ReleaseSuite(kAEGPLayerSuite, kAEGPLayerSuiteVersion8);
-        samplingErr = in->utils->begin_sampling(in->effect_ref, PF_Quality_HI, 0, nullptr);
-        EXPECT_EQ(in->utils->ansi.hypot(3.0, 4.0), 5.0);
-    });
-    EXPECT_NE(activeLayerErr, A_Err_NONE);
-    EXPECT_NE(samplingErr, PF_Err_NONE);
-    EXPECT_EQ(unexpectedSlotCalls(),
-              (std::vector<std::string>{"AEGP_LayerSuite8.AEGP_GetActiveLayer", "PF_UtilCallbacks.begin_sampling"}));
-    clearUnexpectedSlotCalls();
-
-    for (const Published& p : published) {
-        SCOPED_TRACE(std::string(p.name) + " " + std::to_string(p.version));
-        host.suites().withhold(p.name, p.version);
-        const void* suite = &samplingErr;
-        SPErr withheld = kSPNoError, restored = kSPNoError;
-        inCommand([&](PF_InData* in) { withheld = in->pica_basicP->AcquireSuite(p.name, p.version, &suite); });
-        EXPECT_EQ(
-            std::tuple(withheld != kSPNoError, suite == nullptr, host.suites().failedAcquireCount(p.name, p.version)),
-            std::tuple(true, true, 1));
-        host.suites().restore(p.name, p.version);
-        inCommand([&](PF_InData* in) { restored = in->pica_basicP->AcquireSuite(p.name, p.version, &suite); });
-        // Taken and not given back yet.
-        EXPECT_EQ(std::tuple(restored, host.suites().outstanding(p.name, p.version)), std::tuple(kSPNoError, 1));
-        inCommand([&](PF_InData* in) { in->pica_basicP->ReleaseSuite(p.name, p.version); });
-    }
-    EXPECT_TRUE(host.suites().unbalanced().empty());
 }
 
 // A smart-render pair like the effect's: input and layer (id 999) checked out, the time mixed into
@@ -261,31 +169,6 @@ TEST_F(MinihostTest, PreviewResolutionShrinksRequestsCheckoutsAndPixelsButNotInD
         EXPECT_EQ(static_cast<const PF_Pixel8*>(cut->data)->alpha, A_u_char(std::lround(sum / count)));
     }
     EXPECT_EQ(target.pixelCheckoutsOutstanding(), 1);  // the fake never checks 999 back in
-
-    // No layer: the checkout succeeds empty. Pixels of an id whose pre-render checkout failed are refused.
-    target.clearLayer(kSource);
-    EXPECT_EQ(host.preRender(target).layerCheckouts.at(1).answer.max_result_rect.right, 0);
-    target.setLayer(kSource, source);
-    host.faults().layerCheckout[kSource] = PF_Err_INTERNAL_STRUCT_DAMAGED;
-    World output(16, 12, 8);
-    ASSERT_EQ(host.renderFrame(target, output), PF_Err_NONE);
-    EXPECT_EQ(target.pixelCheckouts().at(1).result, PF_Err_BAD_CALLBACK_PARAM);
-    EXPECT_EQ(output.pixel8(0, 0).blue, 0);
-}
-
-TEST(MinihostPluginLibraryTest, LoadFailuresNameTheFileAndTheReason) {
-    const std::pair<const char*, const char*> cases[] = {{"/nonexistent/Cindel.so", "No such file"},
-                                                         {"libm.so.6", "EffectMain"}};  // loads, no effect
-    for (const auto& [path, reason] : cases) {
-        try {
-            PluginLibrary::open(path);
-            ADD_FAILURE() << path << " was accepted";
-        } catch (const HostError& error) {
-            const std::string message = error.what();
-            EXPECT_NE(message.find(path), std::string::npos) << message;
-            EXPECT_NE(message.find(reason), std::string::npos) << message;
-        }
-    }
 }
 
 }  // namespace
