@@ -63,18 +63,33 @@ FrameSettings settings(bool layer, float turbulenceScale, int quality = 4, int d
     return s;
 }
 
-enum class Kind { StartUp, Upload, Step, Resize, Render, Export };
+// Whether a phase returns false when its call `entry` fails, given the phase's buffer requests
+// before it. Of the buffers, the 13 fields are required; the ring, the levels and the macrocells
+// are not. Steps never fail: launch and copy results are not examined, and the auxiliary paths
+// fall back. A render's first buffer request is its image buffer.
+using Rule = bool (*)(const std::string& entry, int buffersBefore);
+// clang-format off
+bool startUpRule(const std::string& e, int n) { return e != "clCreateBuffer" || n < kFieldBuffers; }
+bool resizeRule(const std::string& e, int n) { return e == "clCreateBuffer" && n < kFieldBuffers; }
+bool anyCall(const std::string&, int) { return true; }
+bool noCall(const std::string&, int) { return false; }
+bool imageOrRead(const std::string& e, int n) { return e == "clEnqueueReadBuffer" || (e == "clCreateBuffer" && n == 0); }
+bool readBack(const std::string& e, int) { return e == "clEnqueueReadBuffer"; }
+// clang-format on
+
 struct Phase {
     const char* name;
-    Kind kind;
-    std::function<bool(GpuRuntime&)> run;
+    Rule fails;
+    bool losesRuntime;  // failing, it leaves the runtime not ready
+    std::function<bool()> run;
 };
 
 class OpenClFaults : public ::testing::Test {
 protected:
     FakeCl fake;
     GpuRuntime rt;
-    std::vector<float> map = std::vector<float>(size_t(kW) * kH, 0.5f), out = std::vector<float>(size_t(kW) * kH * 4);
+    // Room for the maps and frames at twice the size, which grow every buffer that follows them.
+    std::vector<float> map = std::vector<float>(size_t(kW) * kH * 4, 0.5f), out = std::vector<float>(map.size() * 4);
 
     void SetUp() override {
         ASSERT_NE(fake.kernel, nullptr) << "cannot open " << FAKE_OPENCL_PATH << " or its controls";
@@ -88,30 +103,37 @@ protected:
         setClLibraryPath(nullptr);
         resetClApiForTests();
     }
-    bool step(int side, int frame, const FrameSettings& s) { return stepSimulationOnGrid(rt, side, frame, 1 / 24.0f, s); }
-    bool render(const FrameSettings& s) { return renderVolume(rt, out.data(), kW, kH, kW * 16, 32, s); }
+    bool step(int side, int frame, const FrameSettings& s) {
+        return stepSimulationOnGrid(rt, side, frame, 1 / 24.0f, s);
+    }
+    bool render(const FrameSettings& s, int scale = 1) {
+        return renderVolume(rt, out.data(), kW * scale, kH * scale, kW * scale * 16, 32, s);
+    }
 
+    // clang-format off
     const std::vector<Phase> session = {
-        {"start-up", Kind::StartUp, [](GpuRuntime& r) { return startGpuRuntime(&r) && r.ready; }},
-        {"emission map upload", Kind::Upload, [&](GpuRuntime& r) { return uploadEmissionMap(&r, map.data(), kW, kH); }},
-        {"custom map upload", Kind::Upload, [&](GpuRuntime& r) { return uploadCustomMap(&r, map.data(), kW, kH); }},
-        {"frame 0, layer source, lattice noise", Kind::Step, [&](GpuRuntime&) { return step(128, 0, settings(true, 1)); }},
-        {"frame 1, volume source, direct noise", Kind::Step, [&](GpuRuntime&) { return step(128, 1, settings(false, 0.1f)); }},
-        {"frame 0 from its snapshot", Kind::Step, [&](GpuRuntime&) { return step(128, 0, settings(false, 0.1f)); }},
-        {"march, blur, heat, bloom, light cast", Kind::Render, [&](GpuRuntime&) { return render(settings(true, 1)); }},
-        {"half-resolution march", Kind::Render, [&](GpuRuntime&) { return render(settings(true, 1, 2)); }},
-        {"slice view", Kind::Render, [&](GpuRuntime&) { return render(settings(true, 1, 4, 2)); }},
-        {"resize to 64, frame 0", Kind::Resize, [&](GpuRuntime&) { return step(64, 0, settings(true, 1)); }},
-        {"volume export", Kind::Export, [&](GpuRuntime& r) { return exportHeldFields(r, settings(true, 1), 0); }},
-        {"frame at 64", Kind::Render, [&](GpuRuntime&) { return render(settings(true, 1)); }},
+        {"start-up", startUpRule, true, [&] { return startGpuRuntime(&rt) && rt.ready; }},
+        {"emission map upload", anyCall, false, [&] { return uploadEmissionMap(&rt, map.data(), kW, kH); }},
+        {"custom map upload", anyCall, false, [&] { return uploadCustomMap(&rt, map.data(), kW, kH); }},
+        {"frame 0, layer source, lattice noise", noCall, false, [&] { return step(128, 0, settings(true, 1)); }},
+        {"frame 1, volume source, direct noise", noCall, false, [&] { return step(128, 1, settings(false, 0.1f)); }},
+        {"frame 0 from its snapshot", noCall, false, [&] { return step(128, 0, settings(false, 0.1f)); }},
+        {"march, blur, heat, bloom, light cast", imageOrRead, false, [&] { return render(settings(true, 1)); }},
+        {"half-resolution march", imageOrRead, false, [&] { return render(settings(true, 1, 2)); }},
+        {"slice view", imageOrRead, false, [&] { return render(settings(true, 1, 4, 2)); }},
+        {"resize to 32, frame 0", resizeRule, true, [&] { return step(32, 0, settings(true, 1)); }},
+        {"volume export", readBack, false, [&] { return exportHeldFields(rt, settings(true, 1), 0); }},
+        {"larger emission map", anyCall, false, [&] { return uploadEmissionMap(&rt, map.data(), 2 * kW, 2 * kH); }},
+        {"larger frame at 32", imageOrRead, false, [&] { return render(settings(true, 1), 2); }},
     };
+    // clang-format on
 
     // Runs the session; the call-log position where each phase began, then where it ended.
     std::vector<int> runSession(std::vector<bool>& results) {
         std::vector<int> bounds;
         for (const Phase& p : session) {
             bounds.push_back(fake.callLogSize());
-            results.push_back(p.run(rt));
+            results.push_back(p.run());
         }
         bounds.push_back(fake.callLogSize());
         return bounds;
@@ -124,7 +146,7 @@ protected:
         EXPECT_TRUE(rt.ready);
         const int from = fake.callLogSize();
         EXPECT_TRUE(uploadEmissionMap(&rt, map.data(), kW, kH));
-        EXPECT_TRUE(step(64, 1, settings(true, 1)));
+        EXPECT_TRUE(step(32, 1, settings(true, 1)));
         EXPECT_TRUE(render(settings(true, 1)));
         std::set<std::string> kernels;
         for (int i = from; i < fake.callLogSize(); ++i)
@@ -150,13 +172,11 @@ TEST_F(OpenClFaults, EveryCallOfASessionFailingInTurnEndsInItsDefinedOutcome) {
     const int calls = bounds.back();
     std::vector<std::string> entries, kernelsOf;
     for (int i = 0; i < calls; ++i) entries.emplace_back(fake.entry(i)), kernelsOf.emplace_back(fake.kernel(i));
-    size_t firstRender = 0;
-    while (session[firstRender].kind != Kind::Render) ++firstRender;
     const std::set<std::string> cleanKernels = nextFrame();
     const int cleanLevels = usableMultigridLevels(rt.grid);
     const Macrocells cleanMacrocells = rt.macrocells;
-    for (const char* k : {"cd_emit_layer_slab", "cd_curl_noise_lut", "cd_restrict", "cd_raymarch", "cd_build_macrocell_L1",
-                          "cd_mb_reconstruct", "cd_heat_distort", "cd_bloom_upsample_add"})
+    for (const char* k : {"cd_emit_layer_slab", "cd_curl_noise_lut", "cd_restrict", "cd_raymarch",
+                          "cd_build_macrocell_L1", "cd_mb_reconstruct", "cd_heat_distort", "cd_bloom_upsample_add"})
         EXPECT_EQ(cleanKernels.count(k), 1u) << k << ": the next frame must run every stage";
     expectAllReleased();
     ASSERT_FALSE(HasFailure());
@@ -176,21 +196,9 @@ TEST_F(OpenClFaults, EveryCallOfASessionFailingInTurnEndsInItsDefinedOutcome) {
         std::vector<bool> results;
         const std::vector<int> ran = runSession(results);
         EXPECT_EQ(fake.entry(f), failed) << "the session is not deterministic";
-        // The phase's buffer requests before the failing call.
-        int ordinal = 0;
-        for (int i = bounds[at]; i < f; ++i) ordinal += entries[size_t(i)] == "clCreateBuffer";
-        const bool isBuffer = failed == "clCreateBuffer", isRead = failed == "clEnqueueReadBuffer";
-        bool phaseFails = false;
-        switch (hit.kind) {
-            // Of the buffers, the fields are required; the ring, the levels and the macrocells are not.
-            case Kind::StartUp: phaseFails = !isBuffer || ordinal < kFieldBuffers; break;
-            case Kind::Resize: phaseFails = isBuffer && ordinal < kFieldBuffers; break;
-            case Kind::Upload: phaseFails = true; break;
-            case Kind::Step: break;  // launch and copy results are not examined; aux paths fall back
-            case Kind::Render: phaseFails = isRead || (isBuffer && ordinal == 0 && at == firstRender); break;  // image
-            case Kind::Export: phaseFails = isRead; break;
-        }
-        const bool lost = phaseFails && (hit.kind == Kind::StartUp || hit.kind == Kind::Resize);
+        int buffersBefore = 0;
+        for (int i = bounds[at]; i < f; ++i) buffersBefore += entries[size_t(i)] == "clCreateBuffer";
+        const bool phaseFails = hit.fails(failed, buffersBefore), lost = phaseFails && hit.losesRuntime;
         for (size_t p = 0; p < session.size(); ++p) {
             const bool expected = p < at || (p == at ? !phaseFails : !lost);
             EXPECT_EQ(results[p], expected) << session[p].name;

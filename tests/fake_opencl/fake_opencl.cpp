@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstring>
 #include <map>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -53,9 +54,11 @@ struct State {
     std::vector<DeviceQuery> deviceQueries;
 
     std::map<std::string, cl_int> failures;
-    std::map<std::string, int> calls;
-    std::vector<std::string> callLog;
-    std::vector<std::string> callKernel;  // beside callLog
+    // By the entry points' own name literals, which outlive every record: a sweep makes millions of
+    // calls, and a string per call would dominate its time.
+    std::map<const char*, int> calls;
+    std::vector<const char*> callLog;
+    std::vector<const char*> callKernel;  // beside callLog: a kernel's name, kept by its object
     int failCallAt = 0;
     cl_int failCallError = CL_SUCCESS;
     std::string failEntryName;
@@ -112,10 +115,11 @@ __attribute__((constructor)) void onLoad() {
 cl_int enter(const char* entry, const char* kernel = "") {
     State& s = state();
     const int nth = ++s.calls[entry];
-    s.callLog.emplace_back(entry);
-    s.callKernel.emplace_back(kernel);
+    s.callLog.push_back(entry);
+    s.callKernel.push_back(kernel);
     if (s.failCallAt > 0 && static_cast<int>(s.callLog.size()) == s.failCallAt) return s.failCallError;
     if (s.failEntryAt > 0 && nth == s.failEntryAt && s.failEntryName == entry) return s.failEntryError;
+    if (s.failures.empty()) return CL_SUCCESS;
     const auto it = s.failures.find(entry);
     return it == s.failures.end() ? CL_SUCCESS : it->second;
 }
@@ -184,6 +188,12 @@ cl_int release(const void* handle, int kind, cl_int invalidCode) {
 }
 
 bool validKind(int kind) { return kind >= 0 && kind < kFakeClKindCount; }
+
+// A process-lifetime copy of a name the caller owns.
+const char* intern(const char* name) {
+    static auto* names = new std::set<std::string>;
+    return names->insert(name ? name : "").first->c_str();
+}
 
 // The name of a kernel handle as the call log shows it; "?" for anything else.
 const char* kernelNameOf(const void* handle) {
@@ -343,21 +353,21 @@ int fakeClReleasedCount(int kind) { return validKind(kind) ? state().released[ki
 int fakeClBadReleaseCount(void) { return state().badReleases; }
 
 int fakeClCallCount(const char* entry) {
-    const auto& calls = state().calls;
-    const auto it = calls.find(entry);
-    return it == calls.end() ? 0 : it->second;
+    int n = 0;
+    for (const auto& [name, count] : state().calls) n += entry && std::strcmp(name, entry) == 0 ? count : 0;
+    return n;
 }
 
 int fakeClCallLogSize(void) { return static_cast<int>(state().callLog.size()); }
 
 const char* fakeClCallLogEntry(int index) {
     const auto& log = state().callLog;
-    return index >= 0 && static_cast<size_t>(index) < log.size() ? log[static_cast<size_t>(index)].c_str() : nullptr;
+    return index >= 0 && static_cast<size_t>(index) < log.size() ? log[static_cast<size_t>(index)] : nullptr;
 }
 
 const char* fakeClCallLogKernel(int index) {
     const auto& log = state().callKernel;
-    return index >= 0 && static_cast<size_t>(index) < log.size() ? log[static_cast<size_t>(index)].c_str() : nullptr;
+    return index >= 0 && static_cast<size_t>(index) < log.size() ? log[static_cast<size_t>(index)] : nullptr;
 }
 
 int fakeClInvalidHandleCount(void) { return state().invalidHandles; }
@@ -516,7 +526,7 @@ CL_API_ENTRY cl_kernel CL_API_CALL clCreateKernel(cl_program program, const char
                                                   cl_int* errcode_ret) {
     State& s = state();
     const int n = ++s.kernelRequests;
-    if (const cl_int err = enter("clCreateKernel", kernel_name ? kernel_name : "")) {
+    if (const cl_int err = enter("clCreateKernel", intern(kernel_name))) {
         setError(errcode_ret, err);
         return nullptr;
     }

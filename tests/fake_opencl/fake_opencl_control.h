@@ -7,9 +7,9 @@
 // Script: platforms with their devices, failures of individual entry points, the program build
 // and its log, clCreateBuffer / clCreateKernel failures by call number or byte size, and any one
 // call by its number. Record: calls per entry point and in order (with the kernel each concerns),
-// live objects per kind, the bytes of every buffer request and the kernel names asked for. Objects are never freed, so a handle stays unique for the whole
-// process and a release of a stale or foreign handle is counted as bad instead of corrupting
-// anything.
+// live objects per kind, the bytes of every buffer request and the kernel names asked for.
+// Objects are never freed, so a handle stays unique for the whole process and a release (or any
+// other use) of a stale or foreign handle is counted instead of corrupting anything.
 #pragma once
 
 #ifndef CL_TARGET_OPENCL_VERSION
