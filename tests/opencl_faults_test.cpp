@@ -16,6 +16,9 @@
 #include "fake_opencl/fake_opencl_control.h"
 #include "frame/volume_export.h"
 #include "gpu/gpu_runtime.h"
+#include "host/effect_main.h"
+#include "host/process_state.h"
+#include "minihost/host.h"
 #include "render/render_volume.h"
 #include "sim/step.h"
 #include "sim_fixture.h"
@@ -235,6 +238,30 @@ TEST_F(OpenClFaults, ARefusedSnapshotCopyIsNeverResumedFrom) {
         nextFrame();
         expectAllReleased();
     }
+}
+
+// Through the host's commands: whatever call fails, the smart render answers PF_Err_NONE and a frame
+// the renderer could not write gets the no-GPU fill; global set-down releases everything.
+TEST_F(OpenClFaults, TheRenderCommandSucceedsAndAnUnwrittenFrameIsFilled) {
+    const ProcessState saved = processState();
+    setVolumeSink(nullptr, nullptr, 0);  // its reads would come before the frame's
+    const std::pair<const char*, bool> cases[] = {
+        {"", false}, {"clCreateCommandQueue", true}, {"clEnqueueNDRangeKernel", false}, {"clEnqueueReadBuffer", true}};
+    for (const auto& [entry, filled] : cases) {
+        SCOPED_TRACE(entry);
+        fake.reset();
+        fake.failEntryCall(entry, 1, CL_OUT_OF_RESOURCES);
+        processState().gpuAvailable = false;
+        minihost::Host host{&effectMain};
+        ASSERT_EQ(host.start(), PF_Err_NONE);
+        minihost::World out(8, 6, 8);
+        EXPECT_EQ(host.renderFrame(host.addInstance(8, 6), out), PF_Err_NONE);
+        const PF_Pixel8 p = out.pixel8(3, 2);
+        EXPECT_EQ(p.alpha == 255 && p.red == 60 && p.green == 0 && p.blue == 0, filled);
+        EXPECT_EQ(host.globalSetdown(), PF_Err_NONE);
+        expectAllReleased();
+    }
+    processState() = saved;
 }
 
 }  // namespace
