@@ -79,7 +79,10 @@ bool buildProgram(GpuRuntime& rt) {
     const size_t length = std::strlen(kKernelLibrary);
     cl_int err = CL_SUCCESS;
     cl_program program = cl().clCreateProgramWithSource(rt.context, 1, &text, &length, &err);
-    if (err != CL_SUCCESS || !program) return false;
+    if (err != CL_SUCCESS || !program) {
+        if (program) cl().clReleaseProgram(program);  // an object handed back with its error
+        return false;
+    }
     rt.program = program;
     if (cl().clBuildProgram(program, 1, &rt.device, kKernelBuildOptions, nullptr, nullptr) != CL_SUCCESS) {
         logBuildFailure(rt);
@@ -95,7 +98,10 @@ bool createKernels(GpuRuntime& rt) {
         if (!kernelRoleRequired(spec.role)) continue;
         cl_int err = CL_SUCCESS;
         cl_kernel k = cl().clCreateKernel(rt.program, spec.name, &err);
-        if (err != CL_SUCCESS || !k) return false;
+        if (err != CL_SUCCESS || !k) {
+            if (k) cl().clReleaseKernel(k);
+            return false;
+        }
         rt.kernels[static_cast<size_t>(spec.role)] = k;
     }
     return true;
@@ -109,13 +115,16 @@ void startUp(GpuRuntime& rt) {
             static_cast<void*>(rt.device));
     logChosenDevice(rt);
     cl_int err = CL_SUCCESS;
+    // Some implementations hand back an object together with an error; it is released at once.
     rt.context = cl().clCreateContext(nullptr, 1, &rt.device, nullptr, nullptr, &err);
     if (err != CL_SUCCESS || !rt.context) {
+        if (rt.context) cl().clReleaseContext(rt.context);
         rt.context = nullptr;
         return;
     }
     rt.queue = cl().clCreateCommandQueue(rt.context, rt.device, 0, &err);
     if (err != CL_SUCCESS || !rt.queue) {
+        if (rt.queue) cl().clReleaseCommandQueue(rt.queue);
         rt.queue = nullptr;
         return;
     }

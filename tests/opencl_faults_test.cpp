@@ -31,7 +31,8 @@ namespace {
     X(reset, fakeClReset) X(failCall, fakeClFailCall) X(liveCount, fakeClLiveCount)                                \
     X(createdCount, fakeClCreatedCount) X(releasedCount, fakeClReleasedCount) X(badReleases, fakeClBadReleaseCount) \
     X(invalidHandles, fakeClInvalidHandleCount) X(callLogSize, fakeClCallLogSize) X(entry, fakeClCallLogEntry)     \
-    X(kernel, fakeClCallLogKernel) X(failEntryCall, fakeClFailEntryCall)
+    X(kernel, fakeClCallLogKernel) X(failEntryCall, fakeClFailEntryCall)                                           \
+    X(setErrorWithObject, fakeClSetErrorWithObject)
 // clang-format on
 
 // The fake, opened at the path the loader opens, so both reach one instance; never closed.
@@ -184,17 +185,26 @@ TEST_F(OpenClFaults, EveryCallOfASessionFailingInTurnEndsInItsDefinedOutcome) {
     expectAllReleased();
     ASSERT_FALSE(HasFailure());
 
-    int swept = 0, failedRuns = 0;
-    for (int f = 0; f < calls && failedRuns < 5; ++f) {
+    // Every call but the releases; a failing creation both with null and, as some drivers do, with
+    // an object beside the error.
+    std::vector<std::pair<int, bool>> runs;
+    for (int f = 0; f < calls; ++f) {
+        if (entries[size_t(f)].rfind("clRelease", 0) == 0) continue;
+        runs.emplace_back(f, false);
+        if (entries[size_t(f)].rfind("clCreate", 0) == 0) runs.emplace_back(f, true);
+    }
+    int failedRuns = 0;
+    for (auto run = runs.begin(); run != runs.end() && failedRuns < 5; ++run) {
+        const auto [f, withObject] = *run;
         const std::string& failed = entries[size_t(f)];
-        if (failed.rfind("clRelease", 0) == 0) continue;  // releases are outside the sweep
-        ++swept;
         size_t at = 0;
         while (bounds[at + 1] <= f) ++at;
         const Phase& hit = session[at];
-        SCOPED_TRACE("call " + std::to_string(f) + " " + failed + "(" + kernelsOf[size_t(f)] + ") in " + hit.name);
+        SCOPED_TRACE("call " + std::to_string(f) + " " + failed + "(" + kernelsOf[size_t(f)] + ") in " + hit.name +
+                     (withObject ? ", with an object" : ""));
         const int failures = ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count();
         fake.reset();
+        fake.setErrorWithObject(withObject);
         fake.failCall(f + 1, CL_OUT_OF_RESOURCES);
         std::vector<bool> results;
         const std::vector<int> ran = runSession(results);
@@ -220,7 +230,7 @@ TEST_F(OpenClFaults, EveryCallOfASessionFailingInTurnEndsInItsDefinedOutcome) {
         if (::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count() != failures)
             ++failedRuns;
     }
-    std::printf("[SWEEP] %d calls in the session, %d of them failed in turn\n", calls, swept);
+    std::printf("[SWEEP] %d calls in the session; %zu runs, each failing one\n", calls, runs.size());
 }
 
 // A snapshot is resumed from only when its six copies into the slot and its six copies back were all

@@ -83,6 +83,7 @@ struct State {
     int bufferFailFirst = 0;
     int bufferFailLast = 0;
     bool bufferErrorWithObject = false;
+    bool errorWithObject = false;
     std::vector<BufferRequest> bufferRequests;
 
     int created[kFakeClKindCount] = {};
@@ -138,6 +139,12 @@ Handle makeObject(int kind, size_t bytes = 0) {
     s.objects[o] = o;
     ++s.created[kind];
     return reinterpret_cast<Handle>(o);
+}
+
+// What a creation call that the script fails hands back: null, or with errorWithObject an object.
+template <typename Handle>
+Handle failedObject(int kind) {
+    return state().errorWithObject ? makeObject<Handle>(kind) : nullptr;
 }
 
 // A live object of `kind` made since the last reset, or null.
@@ -323,6 +330,7 @@ void fakeClSetBufferFailRange(int first, int last) {
 }
 
 void fakeClSetBufferErrorWithObject(int enabled) { state().bufferErrorWithObject = enabled != 0; }
+void fakeClSetErrorWithObject(int enabled) { state().errorWithObject = enabled != 0; }
 int fakeClBufferRequestCount(void) { return static_cast<int>(state().bufferRequests.size()); }
 
 size_t fakeClBufferRequestBytes(int request) {
@@ -421,7 +429,7 @@ CL_API_ENTRY cl_context CL_API_CALL clCreateContext(const cl_context_properties*
     (void)user_data;
     if (const cl_int err = enter("clCreateContext")) {
         setError(errcode_ret, err);
-        return nullptr;
+        return failedObject<cl_context>(kFakeClContext);
     }
     if (num_devices == 0 || !devices) {
         setError(errcode_ret, CL_INVALID_VALUE);
@@ -443,7 +451,7 @@ CL_API_ENTRY cl_command_queue CL_API_CALL clCreateCommandQueue(cl_context contex
                                                                cl_int* errcode_ret) {
     if (const cl_int err = enter("clCreateCommandQueue")) {
         setError(errcode_ret, err);
-        return nullptr;
+        return failedObject<cl_command_queue>(kFakeClQueue);
     }
     if (!use(context, kFakeClContext)) {
         setError(errcode_ret, CL_INVALID_CONTEXT);
@@ -463,7 +471,7 @@ CL_API_ENTRY cl_program CL_API_CALL clCreateProgramWithSource(cl_context context
                                                               cl_int* errcode_ret) {
     if (const cl_int err = enter("clCreateProgramWithSource")) {
         setError(errcode_ret, err);
-        return nullptr;
+        return failedObject<cl_program>(kFakeClProgram);
     }
     if (!use(context, kFakeClContext)) {
         setError(errcode_ret, CL_INVALID_CONTEXT);
@@ -528,7 +536,7 @@ CL_API_ENTRY cl_kernel CL_API_CALL clCreateKernel(cl_program program, const char
     const int n = ++s.kernelRequests;
     if (const cl_int err = enter("clCreateKernel", intern(kernel_name))) {
         setError(errcode_ret, err);
-        return nullptr;
+        return failedObject<cl_kernel>(kFakeClKernel);
     }
     if (!use(program, kFakeClProgram)) {
         setError(errcode_ret, CL_INVALID_PROGRAM);
@@ -552,7 +560,7 @@ CL_API_ENTRY cl_mem CL_API_CALL clCreateBuffer(cl_context context, cl_mem_flags 
     const int n = static_cast<int>(s.bufferRequests.size());
     if (const cl_int err = enter("clCreateBuffer")) {
         setError(errcode_ret, err);
-        return nullptr;
+        return failedObject<cl_mem>(kFakeClBuffer);
     }
     if (!use(context, kFakeClContext)) {
         setError(errcode_ret, CL_INVALID_CONTEXT);

@@ -64,6 +64,9 @@ void fakeClFailEntry(const char* entry, cl_int error);
 void fakeClFailCall(int n, cl_int error);
 // Call number n of `entry` alone returns `error`; 0: none.
 void fakeClFailEntryCall(const char* entry, int n, cl_int error);
+// A creation call failed by the three controls above still hands back an object with its error,
+// as some drivers do.
+void fakeClSetErrorWithObject(int enabled);
 
 // ---- program build
 // reportedLogSize is what a size query of CL_PROGRAM_BUILD_LOG answers; (size_t)-1 means the
