@@ -238,13 +238,16 @@ void checkExrHeader(const std::string& path) {
     for (;;) {
         ExrPart part;
         bool isEmpty = false;
-        if (!readExrHeader(file, part, isEmpty)) return;
+        // An attribute running past the file's end is no header at all; OpenEXR would first
+        // allocate the size it declares, up to 2 GiB from a few bytes.
+        if (!readExrHeader(file, part, isEmpty))
+            throw RuntimeFailure(prefix + "its header is damaged or truncated");
         if (isEmpty && (isMultiPart || !parts.empty())) break;  // the empty header ending the list
         parts.push_back(part);
         if (!isMultiPart) break;
     }
     for (const ExrPart& part : parts) {
-        if (!part.hasDataWindow) continue;
+        if (!part.hasDataWindow) throw RuntimeFailure(prefix + "its header has no data window");
         const std::int64_t width = std::int64_t(part.window[2]) - part.window[0] + 1;
         const std::int64_t height = std::int64_t(part.window[3]) - part.window[1] + 1;
         const std::string refusal = imageBudgetRefusal(width, height);
@@ -252,7 +255,7 @@ void checkExrHeader(const std::string& path) {
     }
     // The size the one part's chunks must take: the offset table (8 bytes a chunk), each chunk's
     // own header (the scan line or the tile's four numbers, then the data size) and its data.
-    if (isMultiPart || isDeep || parts.size() != 1 || !parts[0].hasDataWindow) return;
+    if (isMultiPart || isDeep || parts.size() != 1) return;
     const ExrPart& part = parts[0];
     const std::int64_t width = std::int64_t(part.window[2]) - part.window[0] + 1;
     const std::int64_t height = std::int64_t(part.window[3]) - part.window[1] + 1;
