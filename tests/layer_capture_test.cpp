@@ -312,14 +312,6 @@ TEST_F(HostCapture, UnusablePlacementsKeepTheCentredLayerMap) {
         processState().aegpPluginId = pluginId;
         host.suites().restoreAll();
     }
-
-    // The effect itself, not the probe: with a suite withheld the frame still renders.
-    gProbe = nullptr;
-    host.suites().withhold("AEGP Layer Suite", 14);
-    World output(640, 360, 8);
-    EXPECT_EQ(host.renderFrame(*instance, output), PF_Err_NONE);
-    EXPECT_EQ(output.pixel8(10, 10).alpha, 255);
-    host.suites().restoreAll();
 }
 
 // The digests (and with them the simulation key) follow the maps' content above the 0.005

@@ -60,18 +60,6 @@ std::vector<std::uint8_t> bytesOf(const World& w) {
     return {p, p + std::size_t(std::max<A_long>(w.rowBytes(), 0)) * std::size_t(w.height())};
 }
 
-// The fill itself is checked through whole frames below.
-TEST(FallbackFill, RefusedWorldsAreLeftUntouched) {
-    World shortRows = World::withRowBytes(4, 4, 16, 4 * 8 - 2), ok(2, 2, 8);
-    const std::vector<std::uint8_t> before = bytesOf(ok);
-    EXPECT_FALSE(fallbackFill(shortRows.get()->data, 4, 4, shortRows.rowBytes(), 16));
-    EXPECT_FALSE(fallbackFill(ok.get()->data, 2, 2, ok.rowBytes(), 12));
-    EXPECT_FALSE(fallbackFill(nullptr, 2, 2, 8, 8));
-    EXPECT_FALSE(fallbackFill(ok.get()->data, 0, 0, 0, 8));
-    EXPECT_TRUE(shortRows.paddingIntact());
-    EXPECT_EQ(bytesOf(ok), before);
-}
-
 class RenderFrame : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -91,7 +79,6 @@ protected:
         std::memset(&gSnapshot, 0, sizeof gSnapshot);
         return host.renderFrame(*instance, out);
     }
-    minihost::CheckoutLog& log() { return instance->checkouts(); }
 
     minihost::Host host{&inProcessEffect};
     minihost::Instance* instance = nullptr;
@@ -114,7 +101,7 @@ TEST_F(RenderFrame, WithoutGpuEveryDepthIsFilledAndEveryCheckoutReturned) {
         for (int y = 0; y < 3; ++y)
             for (int x = 0; x < 5; ++x) EXPECT_EQ(argbAt(out, c.written, x, y), fill) << c.bits << " " << c.written;
         EXPECT_TRUE(out.paddingIntact());
-        EXPECT_EQ(log().outstanding(), 0);
+        EXPECT_EQ(instance->checkouts().outstanding(), 0);
         host.suites().restoreAll();
     }
     EXPECT_EQ(host.displayedMessages().back(), "Not able to acquire AEFX Suite.");
@@ -406,19 +393,16 @@ TEST_F(CameraLights, ShiftedEffectLayerConvertsTheTracksButNotTheKeyLight) {
 // composition's switch; Effect Only ignores the composition.
 TEST_F(CameraLights, CompSettingsBlurNeedsBothSwitches) {
     add(LayerType::Effect);
-    instance->setPopup(kParamMotionBlur, kBlurCompSettings);
-    comp->effectLayer()->hasMotionBlur = comp->hasMotionBlur = true;
-    host.settings().shutterAngle = shutterDegrees(90);
-    EXPECT_FLOAT_EQ(render(0).motionBlurScale, 0.5f);
-    host.settings().shutterAngle = shutterDegrees(270);
-    EXPECT_FLOAT_EQ(render(0).motionBlurScale, 1.5f);
-    comp->effectLayer()->hasMotionBlur = false;
-    EXPECT_EQ(render(0).motionBlurScale, 0.0f);
-    comp->effectLayer()->hasMotionBlur = true;
-    comp->hasMotionBlur = false;
-    EXPECT_EQ(render(0).motionBlurScale, 0.0f);
-    instance->setPopup(kParamMotionBlur, kBlurEffectOnly);
-    EXPECT_EQ(render(0).motionBlurScale, 1.0f);
+    const struct { A_long mode; bool layer, comp; int degrees; float scale; } cases[] = {
+        {kBlurCompSettings, true, true, 90, 0.5f},   {kBlurCompSettings, true, true, 270, 1.5f},
+        {kBlurCompSettings, false, true, 270, 0.0f}, {kBlurCompSettings, true, false, 270, 0.0f},
+        {kBlurEffectOnly, true, false, 270, 1.0f}};
+    for (const auto& c : cases) {
+        instance->setPopup(kParamMotionBlur, c.mode);
+        std::tie(comp->effectLayer()->hasMotionBlur, comp->hasMotionBlur) = std::tuple(c.layer, c.comp);
+        host.settings().shutterAngle = shutterDegrees(c.degrees);
+        EXPECT_FLOAT_EQ(render(0).motionBlurScale, c.scale) << c.mode << c.layer << c.comp << c.degrees;
+    }
 }
 
 TEST_F(CameraLights, CameraLandsRowMajorAtTheConvertedTime) {
