@@ -95,9 +95,8 @@ TEST(FrameSettingsRead, ConvertsEachParameterAndFallsBackOnBadValues) {
     FakeHost host;
     host.setColor(kParamColorTint, 255, 64, 51);
     const auto fs = readAll(host);
-    EXPECT_EQ(fs->colorTint.r, 1.0f);
-    EXPECT_FLOAT_EQ(fs->colorTint.g, 64.0f / 255.0f);
-    EXPECT_FLOAT_EQ(fs->colorTint.b, 0.2f);
+    EXPECT_EQ(std::tuple(fs->colorTint.r, fs->colorTint.g, fs->colorTint.b),
+              std::tuple(1.0f, float(64 / 255.0), float(51 / 255.0)));
 }
 
 // The fallback after a failed read is what the consumers expect; several differ from the value the
@@ -114,11 +113,9 @@ TEST(FrameSettingsRead, FailedCheckoutsKeepTheFallbackNotTheRegisteredDefault) {
         EXPECT_EQ(held, fallback) << "index " << index;
         EXPECT_NE(paramEntry(index)->defaultValue, fallback) << "the case cannot tell them apart";
     }
-    EXPECT_EQ(fs->bloom, 0.0f);      // registered 10 %
-    EXPECT_EQ(fs->fireLight, 0.3f);  // registered 50 %
-    EXPECT_EQ(fs->smokeOutput, 0.15f);
-    EXPECT_FLOAT_EQ(fs->mid.g, 0.35f);
-    EXPECT_FLOAT_EQ(fs->ambientColor.b, 0.51f);
+    // Bloom is registered at 10 % and Fire Light at 50 %.
+    EXPECT_EQ(std::tuple(fs->bloom, fs->fireLight, fs->smokeOutput, fs->mid.g, fs->ambientColor.b),
+              std::tuple(0.0f, 0.3f, 0.15f, 0.35f, 0.51f));
     EXPECT_EQ(host.checkins(), 0);
 }
 

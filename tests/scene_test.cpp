@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <tuple>
 
 #include "minihost/compositor.h"
 #include "tools/errors.h"
@@ -143,12 +144,11 @@ TEST(SceneFile, KeysInFramesOrSecondsInterpolateLinearlyOrHold) {
                                                 {"time": 1.0, "value": [100, 50, -20], "interpolation": "hold"}]}},
         {"type": "effect"}]})");
     const minihost::Animated<Vec3>& position = scene.composition->layer(0).position;
-    EXPECT_EQ(position.keyCount(), 3u);
-    EXPECT_DOUBLE_EQ(position.at(-1.0).x, 0.0);   // before the first key: its value
-    EXPECT_DOUBLE_EQ(position.at(0.25).x, 25.0);  // linear, keys given out of order
-    EXPECT_DOUBLE_EQ(position.at(1.5).y, 50.0);   // held until frame 40 (1.6 s)
-    EXPECT_DOUBLE_EQ(position.at(1.6).x, 0.0);
-    EXPECT_DOUBLE_EQ(position.at(100.0).x, 0.0);  // after the last key: its value
+    // The first key's value before it, linear between keys given out of order, held until frame 40
+    // (1.6 s), the last key's value after it.
+    EXPECT_EQ(std::tuple(position.keyCount(), position.at(-1.0).x, position.at(0.25).x, position.at(1.5).y,
+                         position.at(1.6).x, position.at(100.0).x),
+              std::tuple(3u, 0.0, 25.0, 50.0, 0.0, 0.0));
 }
 
 TEST(SceneFile, ImageAndTextLayersAreHandedOverAndCompositedAtTheirBounds) {
@@ -157,30 +157,25 @@ TEST(SceneFile, ImageAndTextLayersAreHandedOverAndCompositedAtTheirBounds) {
                    {"type": "image", "name": "Plain", "file": "title.png", "visible": false}]})");
     const minihost::Layer& text = scene.composition->layer(1);
     const minihost::Layer& image = *scene.composition->findByName("Plain");
-    EXPECT_EQ(text.objectType(), minihost::ObjectType::Text);
-    EXPECT_EQ(image.objectType(), minihost::ObjectType::AudioVisual);
-    EXPECT_EQ(minihost::layerContentPixels(image).width, 6);
+    EXPECT_EQ(std::tuple(text.objectType(), image.objectType(), minihost::layerContentPixels(image).width),
+              std::tuple(minihost::ObjectType::Text, minihost::ObjectType::AudioVisual, 6));
     // The text's content is its glyphs inside a transparent margin of 2.
     const minihost::RgbaImage content = minihost::layerContentPixels(text);
     ASSERT_TRUE(content.width == 10 && content.height == 7);
-    EXPECT_FLOAT_EQ(content.at(2, 2)[3], 1.0f);
-    EXPECT_FLOAT_EQ(content.at(1, 1)[3], 0.0f);
+    EXPECT_EQ(std::tuple(content.at(2, 2)[3], content.at(1, 1)[3]), std::tuple(1.0f, 0.0f));
 
     // Composited at its bounds (centred at (5, 2.5), its (0, 0) lands at (2, 1)), under the
     // effect's pixels: half-covering red over the green pixel, a quarter of green over nothing.
     minihost::RgbaImage effect(10, 5);
     effect.at(2, 1)[0] = 0.5f, effect.at(2, 1)[3] = 0.5f;
     effect.at(9, 4)[1] = 0.25f, effect.at(9, 4)[3] = 0.25f;
+    // The glyph shows through half; on black every pixel is opaque.
     const minihost::RgbaImage frame = minihost::compositeFrame(*scene.composition, 0.0, &effect, std::nullopt);
-    EXPECT_FLOAT_EQ(frame.at(2, 1)[0], 0.5f);
-    EXPECT_FLOAT_EQ(frame.at(2, 1)[1], 0.5f);  // the glyph shows through half
-    EXPECT_FLOAT_EQ(frame.at(2, 1)[3], 1.0f);
-    EXPECT_FLOAT_EQ(frame.at(9, 4)[1], 0.25f);
-    EXPECT_FLOAT_EQ(frame.at(9, 4)[3], 0.25f);
-    EXPECT_FLOAT_EQ(frame.at(3, 1)[3], 0.0f);
+    EXPECT_EQ(std::tuple(frame.at(2, 1)[0], frame.at(2, 1)[1], frame.at(2, 1)[3], frame.at(9, 4)[1], frame.at(9, 4)[3],
+                         frame.at(3, 1)[3]),
+              std::tuple(0.5f, 0.5f, 1.0f, 0.25f, 0.25f, 0.0f));
     const minihost::RgbaImage onBlack = minihost::compositeFrame(*scene.composition, 0.0, &effect, minihost::Rgb{0, 0, 0});
-    EXPECT_FLOAT_EQ(onBlack.at(3, 1)[3], 1.0f);
-    EXPECT_FLOAT_EQ(onBlack.at(9, 4)[1], 0.25f);
+    EXPECT_EQ(std::tuple(onBlack.at(3, 1)[3], onBlack.at(9, 4)[1]), std::tuple(1.0f, 0.25f));
 }
 
 TEST(SceneFile, ResizingScalesPositionsMasksAndTheDefaultCamera) {
@@ -195,8 +190,7 @@ TEST(SceneFile, ResizingScalesPositionsMasksAndTheDefaultCamera) {
     EXPECT_TRUE(comp.layer(1).position.at(0) == (Vec3{10, 20, -20}));  // depth with the width
     const minihost::MaskVertex& vertex = comp.effectLayer()->masks[0].vertices[1];
     EXPECT_TRUE(comp.effectLayer()->height == 200 && vertex.x == 20 && vertex.y == 20);
-    EXPECT_DOUBLE_EQ(scene.pointScaleX, 0.5);
-    EXPECT_DOUBLE_EQ(scene.pointScaleY, 2.0);
+    EXPECT_EQ(std::tuple(scene.pointScaleX, scene.pointScaleY), std::tuple(0.5, 2.0));
 }
 
 }  // namespace
