@@ -242,7 +242,6 @@ TEST_F(PostTest, BloomMatchesTheDoubleReferenceOfThePyramid) {
     const Image bloomRef = glowRef(img, 0.6, 0.8 * 0.75);
     EXPECT_LE(maxDiff(bloom, bloomRef), kImageTol * maxDiff(bloomRef, Image(97, 71)));
     EXPECT_GT(maxDiff(bloom, img), 0.05) << "the bloom added nothing";
-
 }
 
 TEST_F(PostTest, SkippedPassesLeaveTheFrameBitIdentical) {

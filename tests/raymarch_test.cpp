@@ -61,7 +61,6 @@ __kernel void cd_test_detail_noise(__global const float* p, int octaves, __globa
 }
 )CLC";
 
-// ------------------------------------------------------------------------------------------------
 using Vec3 = std::array<double, 3>;
 double dot(const Vec3& a, const Vec3& b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
 double length(const Vec3& a) { return std::sqrt(dot(a, a)); }
@@ -356,7 +355,6 @@ std::array<double, 2> detailApply(const CdRaymarchParams& P, double gy, double d
     return {d, Tk};
 }
 
-// ------------------------------------------------------------------------------------------------
 // Smoke that varies on every axis around a hot core near (5, 6, 7), everything above 300 K; a
 // flow that is still where x < 2.5 and grows with z from about 2 to 35 cells per second.
 const Field kDensity = makeField(kN, 1, [](int x, int y, int z, int) {

@@ -152,7 +152,6 @@ TEST_F(RenderVolume, BuffersAndThePyramidFollowTheOutput) {
               std::vector<int>({32, 20, 16, 10}));
     renderFloat(settings(), 14, 14);  // the count follows the output, not the buffers kept from before
     EXPECT_EQ(b.bloomLevelCount, 0);
-
 }
 
 // A uniform density gives every macrocell that maximum; the frame is compared with the one of the
