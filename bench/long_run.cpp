@@ -3,15 +3,15 @@
 // resident memory and the live OpenCL objects per kind are sampled.
 //   1. playback: frames 0 … frames − 1 in order;
 //   2. scrubs: a frame drawn by a fixed-seed generator from 0 … scrub-max, then the next frame;
-//   3. the end of the time line: a held frame re-rendered, playback across 599, and the 600-step
-//      cap of one request, seen through the effect's frame line and its volume export (the frame
-//      the fields hold and a digest of them). The cap check runs on a second instance in Source Only
-//      mode with an animated Source Position, whose steps are cheap enough to simulate 600 of them
-//      twice; its fields at a capped request must equal those it played to at frame 599.
+//   3. the end of the time line: a held frame re-rendered, playback across 599, the emitter past 599
+//      and the 600-step cap of one request, seen through the effect's frame line and its volume
+//      export (the frame the fields hold and a digest of them). On the main instance only after
+//      --frames 600; always on Source Only instances with a keyed Source Position, whose steps are
+//      cheap enough to simulate 600 of them several times.
 // The object counts come from the counting pass-through library built beside this program (it
 // restarts itself with LD_LIBRARY_PATH pointing there); without it they print as "-".
 //   long_run [--frames n] [--scrubs n] [--every n] [--warmup n] [--scrub-max f] [--seed s]
-//            [--size WxH] [--plugin path] [--no-shim] [--no-end-checks]
+//            [--size WxH] [--minutes m] [--plugin path] [--no-shim] [--no-end-checks]
 #include <dlfcn.h>
 #include <unistd.h>
 
@@ -48,12 +48,13 @@ struct Options {
     std::string plugin = CINDEL_PLUGIN_PATH;
     bool useShim = true;
     bool endChecks = true;
+    double minutes = 0;  // playback and scrubs stop after this long; 0: no limit
 };
 
 int usage() {
     std::fprintf(stderr,
                  "usage: long_run [--frames n] [--scrubs n] [--every n] [--warmup n] [--scrub-max f] [--seed s]\n"
-                 "                [--size WxH] [--plugin path] [--no-shim] [--no-end-checks]\n");
+                 "                [--size WxH] [--minutes m] [--plugin path] [--no-shim] [--no-end-checks]\n");
     return 2;
 }
 
@@ -126,10 +127,12 @@ public:
         host_->settings().totalTime = 2000;
         if (host_->globalSetup() || host_->paramsSetup()) throw std::runtime_error("the effect did not start");
         hasCounters_ = counters_.find();
-        main_ = &addInstance("Full", false);
+        main_ = &addInstance("Full", 0);
     }
 
-    minihost::Instance& addInstance(const char* simMode, bool isPositionAnimated) {
+    // keys: 0 a fixed Source Position; 1 one place for frames 0 … 299, another from 300; 2 the same
+    // and a third place from frame 620.
+    minihost::Instance& addInstance(const char* simMode, int keys) {
         minihost::Instance& in = host_->addInstance(o_.width, o_.height);
         const minihost::ParamLookup lookup(host_->definitions());
         auto choose = [&](const char* param, const char* choice) {
@@ -139,12 +142,13 @@ public:
         choose("Quality", "Draft");
         choose("Voxel Size", "Large");
         choose("Sim Mode", simMode);
-        if (isPositionAnimated) {
-            // Left to right over frames 0 … 700, so that every frame up to 599 has its own position.
-            const PF_ParamIndex at = lookup.find("Source Position").index;
-            in.addKeyframe(at, {0, 24}, minihost::ParamValue::point3D(0.25 * o_.width, 0.7 * o_.height, 0));
-            in.addKeyframe(at, {700, 24}, minihost::ParamValue::point3D(0.75 * o_.width, 0.7 * o_.height, 0));
-        }
+        const PF_ParamIndex at = lookup.find("Source Position").index;
+        auto key = [&](A_long frame, double x, double y) {
+            in.addKeyframe(at, {frame, 24}, minihost::ParamValue::point3D(x * o_.width, y * o_.height, 0),
+                           minihost::Interpolation::Hold);
+        };
+        if (keys >= 1) key(0, 0.3, 0.7), key(300, 0.6, 0.7);
+        if (keys >= 2) key(620, 0.8, 0.4);
         return in;
     }
 
@@ -165,6 +169,8 @@ public:
         const double start = nowSeconds();
         r.err = host_->renderFrame(in, out);
         r.seconds = nowSeconds() - start;
+        // minihost records every parameter checkout for tests; a long run would count its growth.
+        in.checkouts().clear();
         if (withFields) {
             host_->setVolumeReceiver({});
             host_->rethrowVolumeFailure();
@@ -254,69 +260,74 @@ public:
 
     // The end of the time line on the main instance, then the cap on a cheap second instance.
     void endChecks() {
-        if (o_.frames >= 600) endOfTimeLine();
-        else std::printf("\n# end of the time line: skipped (it needs --frames 600)\n");
-        capChecks();
+        if (o_.frames >= 600) {
+            std::printf("\n# frames past 599 (main instance, Full mode)\n");
+            const Reply r599 = request(*main_, 599, true);
+            line("scrub", 599, r599);
+            pastTheEnd(*main_, r599);
+        }
+        std::printf("\n# frames past 599 and the 600-step cap (Source Only instances, whose steps are cheap; the\n"
+                    "# Source Position holds one place over frames 0 … 299 and another from 300)\n");
+        minihost::Instance& b = addInstance("Source Only", 1);
+        const double start = nowSeconds();
+        Reply played;
+        for (int f = 0; f <= 599; ++f) played = request(b, f, f == 599);
+        std::printf("played 0 … 599 in %.1f s\n", nowSeconds() - start);
+        line("playback", 599, played);
+        const Reply b650 = pastTheEnd(b, played);
+        // The same keys and a third at frame 620, which the design never reads.
+        minihost::Instance& c = addInstance("Source Only", 2);
+        const Reply c599 = request(c, 599, true);
+        const Reply c650 = request(c, 650, true);
+        line("other instance, fresh request", 599, c599);
+        line("its playback onwards", 650, c650);
+        check("frame 599 simulated in one request equals frame 599 reached by playback",
+              c599.fieldsDigest == played.fieldsDigest);
+        check("past 599 the emitter stays at frame 599's place (a key at frame 620 changes nothing)",
+              c650.fieldsDigest == b650.fieldsDigest && c650.heldFrame == 650);
+
+        // A request of another instance empties the snapshot ring, so the next request starts from 0.
+        auto fresh = [&](int frame) {
+            request(*main_, 0);
+            return request(b, frame, true);
+        };
+        const Reply capped = fresh(650);
+        const Reply capped8 = fresh(656);
+        const Reply after = request(b, 657, true);
+        line("fresh request (capped)", 650, capped);
+        line("fresh request (capped), 8 | 656", 656, capped8);
+        line("next frame after it", 657, after);
+        check("a capped request runs 600 steps: frame 599's fields, labelled with the request",
+              capped.fieldsDigest == played.fieldsDigest && capped.heldFrame == 599 && capped.label == 650);
+        std::printf("  frame 657 after the capped 656: fields hold frame %d (%s)\n", after.heldFrame,
+                    after.heldFrame == 657 ? "resumed from a snapshot of the capped 656"
+                                           : "no snapshot of a capped state: capped again from frame 0");
     }
 
     void line(const char* what, int frame, const Reply& r) const {
-        std::printf("%-34s frame %3d: label F=%d, fields hold frame %d, %.2f s, fields %016llx, image %016llx\n", what,
+        std::printf("%-32s frame %3d: label F=%d, fields hold %d, %6.2f s, fields %016llx, image %016llx\n", what,
                     frame, r.label, r.heldFrame, r.seconds, (unsigned long long)r.fieldsDigest,
                     (unsigned long long)r.imageDigest);
     }
 
-    void endOfTimeLine() {
-        std::printf("\n# end of the time line (main instance, Full mode)\n");
-        const Reply r599 = request(*main_, 599, true);
-        const Reply again = request(*main_, 599, true);
-        const Reply r600 = request(*main_, 600, true);
-        const Reply r650 = request(*main_, 650, true);
-        const Reply r650b = request(*main_, 650, true);
-        line("scrub", 599, r599);
+    // From a held frame 599 onwards; returns frame 650.
+    Reply pastTheEnd(minihost::Instance& in, const Reply& r599) {
+        const Reply again = request(in, 599, true);
+        const Reply r600 = request(in, 600, true);
+        const Reply r650 = request(in, 650, true);
+        const Reply r650b = request(in, 650, true);
         line("same frame again", 599, again);
         line("playback", 600, r600);
         line("scrub forward", 650, r650);
         line("same frame again", 650, r650b);
         check("re-rendering a held frame gives the same fields and image",
-              again.fieldsDigest == r599.fieldsDigest && again.imageDigest == r599.imageDigest);
-        check("frame 600 continues the simulation (new fields, not frame 599 held)",
+              again.fieldsDigest == r599.fieldsDigest && again.imageDigest == r599.imageDigest &&
+                  r650b.fieldsDigest == r650.fieldsDigest && r650b.imageDigest == r650.imageDigest);
+        check("frame 600 continues the simulation: new fields, not frame 599's held",
               r600.heldFrame == 600 && r600.fieldsDigest != r599.fieldsDigest);
-        check("frames past 599 are labelled and held as requested",
+        check("frames past 599 are labelled and simulated as requested",
               r600.label == 600 && r650.label == 650 && r650.heldFrame == 650);
-        check("frame 650 twice gives the same fields and image",
-              r650b.fieldsDigest == r650.fieldsDigest && r650b.imageDigest == r650.imageDigest);
-    }
-
-    void capChecks() {
-        std::printf("\n# the 600-step cap (second instance: Source Only, Source Position animated over 0 … 700)\n");
-        minihost::Instance& cap = addInstance("Source Only", true);
-        double start = nowSeconds();
-        Reply played;
-        for (int f = 0; f <= 599; ++f) played = request(cap, f, f == 599);
-        std::printf("played 0 … 599 in %.1f s\n", nowSeconds() - start);
-        line("playback", 599, played);
-        // A request of the main instance empties the snapshot ring for the next one of `cap`.
-        auto fresh = [&](int frame) {
-            request(*main_, 0);
-            return request(cap, frame, true);
-        };
-        const Reply c650 = fresh(650);
-        const Reply c651 = request(cap, 651, true);
-        const Reply c656 = fresh(656);
-        const Reply c657 = request(cap, 657, true);
-        line("fresh request (capped)", 650, c650);
-        line("next frame after a capped one", 651, c651);
-        line("fresh request (capped), 8 | 656", 656, c656);
-        line("next frame after it", 657, c657);
-        check("a capped request runs 600 steps: the fields are frame 599's, labelled with the request",
-              c650.fieldsDigest == played.fieldsDigest && c650.heldFrame == 599 && c650.label == 650);
-        check("the next frame after a capped request is capped again from frame 0",
-              c651.fieldsDigest == played.fieldsDigest && c651.heldFrame == 599 && c651.label == 651);
-        std::printf("  frame 657 after the capped 656: fields hold frame %d (%s); the design snapshots 656's "
-                    "capped state under 656 and resumes 657 from it with one step\n",
-                    c657.heldFrame,
-                    c657.heldFrame == 657 ? "resumed from a snapshot of 656"
-                                          : "no snapshot of the capped state: capped again from 0");
+        return r650;
     }
 
     void check(const char* what, bool ok) {
@@ -382,6 +393,8 @@ bool parse(int argc, char** argv, Options& o) {
             o.scrubMax = std::max(0, std::atoi(argv[++i]));
         } else if (a == "--seed") {
             o.seed = std::strtoull(argv[++i], nullptr, 10);
+        } else if (a == "--minutes") {
+            o.minutes = std::atof(argv[++i]);
         } else if (a == "--plugin") {
             o.plugin = argv[++i];
         } else if (a == "--size") {
@@ -426,10 +439,17 @@ int main(int argc, char** argv) {
                     run.hasCounters() ? "counted" : "not counted (the effect did not load the counting library)");
         run.printHeading();
         run.record("start", -1, 0);
-        for (int f = 0; f < o.frames; ++f) run.sampled("playback", f);
+        const double limitAt = nowSeconds() + o.minutes * 60;
+        bool isStopped = false;
+        auto isOverTime = [&] {
+            if (isStopped || o.minutes <= 0 || nowSeconds() < limitAt) return isStopped;
+            std::printf("# stopped at the --minutes limit\n");
+            return isStopped = true;
+        };
+        for (int f = 0; f < o.frames && !isOverTime(); ++f) run.sampled("playback", f);
         run.record("played", -1, 0);
         std::uint64_t state = o.seed;
-        for (int i = 0; i < o.scrubs; ++i) {
+        for (int i = 0; i < o.scrubs && !isOverTime(); ++i) {
             const int f = nextScrubFrame(state, o.scrubMax);
             run.sampled("scrub", f);
             run.sampled("next", f + 1);
