@@ -4,15 +4,19 @@
 // step time printed beside it.
 // With --kernels it also times every kernel of the timed steps on its own (the queue drained
 // before and after each launch) and prints them by kernel. With --layer it times only the layer
-// emission from an HD map, in its single-kernel and two-pass forms, for three patterns.
-//   sim_bench [--kernels] [--layer] [side ...]      (default: 128 256)
+// emission from an HD map, in its single-kernel and two-pass forms, for three patterns. With
+// --compare FILE it runs a 48-frame shot at each side and writes its fields to FILE-<side>, or,
+// where that file exists, prints how far the shot's fields are from it (a change of last bits).
+//   sim_bench [--kernels] [--layer] [--compare FILE] [side ...]      (default: 128 256)
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include "bench_common.h"
-#include <cstring>
-
 #include "emit/map_upload.h"
 #include "gpu/buffers.h"
 #include "gpu/launch.h"
@@ -21,6 +25,11 @@
 
 namespace {
 
+std::vector<float> readFloats(cindel::GpuRuntime& rt, cl_mem m, size_t floats) {
+    std::vector<float> out(floats);
+    cindel::cl().clEnqueueReadBuffer(rt.queue, m, CL_TRUE, 0, floats * sizeof(float), out.data(), 0, nullptr, nullptr);
+    return out;
+}
 
 void forget(cindel::SimGrid& g) {
     for (cindel::SimSnapshot& s : g.slots) s.frame = -1;
@@ -84,15 +93,76 @@ void benchLayerEmission(cindel::GpuRuntime& rt, int side) {
     }
 }
 
+// Frames 0 to 47 from an empty grid, then the fields against those saved at `path`: per field
+// the largest absolute difference, the largest relative one over cells above a thousandth of
+// the field's largest magnitude, and the count of cells whose bits differ.
+void compareShot(cindel::GpuRuntime& rt, int side, const std::string& path) {
+    const cindel::FrameSettings s = bench::benchSettings(1920, 1080);
+    forget(rt.grid);
+    for (int f = 0; f < 48; ++f) {
+        if (!cindel::stepSimulationOnGrid(rt, side, f, 1.0f / 24.0f, s)) {
+            std::fprintf(stderr, "sim_bench: side %d could not be allocated\n", side);
+            return;
+        }
+    }
+    const cindel::SimGrid& g = rt.grid;
+    const size_t cells = static_cast<size_t>(side) * side * side;
+    const struct {
+        const char* name;
+        cl_mem m;
+        size_t floats;
+    } fields[] = {{"velocity", g.velocity, 4 * cells},
+                  {"temperature", g.temperature, cells},
+                  {"density", g.density, cells},
+                  {"fuel", g.fuel, cells}};
+    std::vector<float> now;
+    for (const auto& f : fields) {
+        const std::vector<float> part = readFloats(rt, f.m, f.floats);
+        now.insert(now.end(), part.begin(), part.end());
+    }
+    const std::string file = path + "-" + std::to_string(side);
+    std::vector<float> saved(now.size());
+    FILE* in = std::fopen(file.c_str(), "rb");
+    const bool have = in && std::fread(saved.data(), sizeof(float), saved.size(), in) == saved.size();
+    if (in) std::fclose(in);
+    if (!have) {
+        FILE* out = std::fopen(file.c_str(), "wb");
+        const bool written = out && std::fwrite(now.data(), sizeof(float), now.size(), out) == now.size();
+        if (out) std::fclose(out);
+        std::printf("grid %d^3: the shot's fields %s %s\n", side, written ? "written to" : "could not be written to",
+                    file.c_str());
+        return;
+    }
+    std::printf("grid %d^3, frame 47 against %s\n", side, file.c_str());
+    size_t at = 0;
+    for (const auto& f : fields) {
+        double peak = 0, absMax = 0, relMax = 0;
+        size_t differ = 0;
+        for (size_t i = at; i < at + f.floats; ++i) peak = std::max(peak, std::fabs(double(saved[i])));
+        for (size_t i = at; i < at + f.floats; ++i) {
+            const double a = saved[i], b = now[i], d = std::fabs(a - b);
+            differ += std::memcmp(&saved[i], &now[i], sizeof(float)) != 0;
+            absMax = std::max(absMax, d);
+            if (std::fabs(a) > 1e-3 * peak) relMax = std::max(relMax, d / std::fabs(a));
+        }
+        std::printf("  %-12s max |a| %10.4g   max abs diff %10.3g   max rel diff %10.3g   cells differing %zu of %zu\n",
+                    f.name, peak, absMax, relMax, differ, f.floats);
+        at += f.floats;
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::vector<int> sides;
     bool perKernel = false;
     bool layerOnly = false;
+    std::string compare;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--kernels") == 0) {
             perKernel = true;
+        } else if (std::strcmp(argv[i], "--compare") == 0 && i + 1 < argc) {
+            compare = argv[++i];
         } else if (std::strcmp(argv[i], "--layer") == 0) {
             layerOnly = true;
         } else {
@@ -112,8 +182,8 @@ int main(int argc, char** argv) {
     bench::printHeader("sim_bench: Full simulation step", rt);
     std::printf("runtime start-up: %.0f ms\n\n", startMs);
 
-    if (layerOnly) {
-        for (int side : sides) benchLayerEmission(rt, side);
+    if (layerOnly || !compare.empty()) {
+        for (int side : sides) layerOnly ? benchLayerEmission(rt, side) : compareShot(rt, side, compare);
         cindel::stopGpuRuntime(&rt);
         return 0;
     }
@@ -159,12 +229,10 @@ int main(int argc, char** argv) {
         rt.grid.slots[0].frame = 40;
         {
             const size_t scalar = static_cast<size_t>(side) * side * side * sizeof(float);
-            cl_mem pairs[6][2] = {{rt.grid.density, rt.grid.slots[0].density},
-                                  {rt.grid.temperature, rt.grid.slots[0].temperature},
-                                  {rt.grid.fuel, rt.grid.slots[0].fuel},
-                                  {rt.grid.ember, rt.grid.slots[0].ember},
-                                  {rt.grid.velocity, rt.grid.slots[0].velocity},
-                                  {rt.grid.pressure, rt.grid.slots[0].pressure}};
+            cl_mem pairs[6][2] = {
+                {rt.grid.density, rt.grid.slots[0].density},   {rt.grid.temperature, rt.grid.slots[0].temperature},
+                {rt.grid.fuel, rt.grid.slots[0].fuel},         {rt.grid.ember, rt.grid.slots[0].ember},
+                {rt.grid.velocity, rt.grid.slots[0].velocity}, {rt.grid.pressure, rt.grid.slots[0].pressure}};
             for (int i = 0; i < 6; ++i) {
                 cindel::cl().clEnqueueCopyBuffer(rt.queue, pairs[i][0], pairs[i][1], 0, 0, i == 4 ? scalar * 4 : scalar,
                                                  0, nullptr, nullptr);

@@ -161,19 +161,21 @@ __kernel void cd_confine_vorticity(__global float4* vel, __global const float4* 
 // cd_curl_potential_point), by central differences of step 1 in noise space. Only the six
 // derivatives the curl uses are evaluated, two fractal sums each.
 //
-// This is the direct form, which hashes every lattice corner it reads (about 300 sines a cell).
-// cd_curl_noise_lut below reads the same corner values from a table and gives the same bits; the
-// host uses this form when the table would be too large.
+// This is the direct form, one cell per work-item, which hashes every lattice corner it reads
+// (about 300 sines a cell); the host uses it when the lattice table would be too large.
+// cd_curl_noise_lut below reads the corners from the table, a row at a time, and gives the same
+// bits: both follow the one order of kernels/noise_lattice.cl and of the lines below.
 __kernel void cd_curl_noise(__global float4* vel, int N, float strength, float scale, float time, float dt) {
+#pragma clang fp reassociate(off)
+#pragma clang fp contract(off)
     const int x = get_global_id(0);
     const int y = get_global_id(1);
     const int z = get_global_id(2);
     if (x >= N || y >= N || z >= N) return;
     if (strength < 0.001f) return;
 
-    // Scales below 0.1 would sample the noise finer than one lattice step per cell.
-    const float baseFreq = 0.1f / fmax(scale, 0.1f);
     // Integer cell indices, no half-cell shift: the noise only has to be smooth, not centred.
+    const float baseFreq = cd_curl_base_freq(scale);
     const float px = (float)x * baseFreq;
     const float py = (float)y * baseFreq;
     const float pz = (float)z * baseFreq;
@@ -183,63 +185,105 @@ __kernel void cd_curl_noise(__global float4* vel, int N, float strength, float s
     cd_curl_potential_point(1, px, py, pz, time, &bx, &by, &bz);
     cd_curl_potential_point(2, px, py, pz, time, &cx, &cy, &cz);
 
-    const float dAdy = cd_fbmf(ax, ay + 1.0f, az) - cd_fbmf(ax, ay - 1.0f, az);
-    const float dAdz = cd_fbmf(ax, ay, az + 1.0f) - cd_fbmf(ax, ay, az - 1.0f);
-    const float dBdx = cd_fbmf(bx + 1.0f, by, bz) - cd_fbmf(bx - 1.0f, by, bz);
-    const float dBdz = cd_fbmf(bx, by, bz + 1.0f) - cd_fbmf(bx, by, bz - 1.0f);
-    const float dCdx = cd_fbmf(cx + 1.0f, cy, cz) - cd_fbmf(cx - 1.0f, cy, cz);
-    const float dCdy = cd_fbmf(cx, cy + 1.0f, cz) - cd_fbmf(cx, cy - 1.0f, cz);
+    const float dAdy = cd_curl_hash_fbmf(ax, ay + 1.0f, az) - cd_curl_hash_fbmf(ax, ay - 1.0f, az);
+    const float dAdz = cd_curl_hash_fbmf(ax, ay, az + 1.0f) - cd_curl_hash_fbmf(ax, ay, az - 1.0f);
+    const float dBdx = cd_curl_hash_fbmf(bx + 1.0f, by, bz) - cd_curl_hash_fbmf(bx - 1.0f, by, bz);
+    const float dBdz = cd_curl_hash_fbmf(bx, by, bz + 1.0f) - cd_curl_hash_fbmf(bx, by, bz - 1.0f);
+    const float dCdx = cd_curl_hash_fbmf(cx + 1.0f, cy, cz) - cd_curl_hash_fbmf(cx - 1.0f, cy, cz);
+    const float dCdy = cd_curl_hash_fbmf(cx, cy + 1.0f, cz) - cd_curl_hash_fbmf(cx, cy - 1.0f, cz);
 
     const float k = 0.5f * strength * dt;
+    const float ux = (dCdy - dBdz) * k;
+    const float uy = (dAdz - dCdx) * k;
+    const float uz = (dBdx - dAdy) * k;
     const int i = cd_idx(x, y, z, N);
     float vx, vy, vz;
     cd_force_load(vel, i, &vx, &vy, &vz);
-    cd_force_store(vel, i, vx + (dCdy - dBdz) * k, vy + (dAdz - dCdx) * k, vz + (dBdx - dAdy) * k);
+    cd_force_store(vel, i, vx + ux, vy + uy, vz + uz);
 }
 
 // The curl noise with every lattice corner read from the table cd_noise_lattice_fill made for
-// this `time` (kernels/noise_lattice.cl): the same points, differences and sums as cd_curl_noise,
-// statement for statement, so the velocity it writes is the same to the last bit. With no sine
-// and no library floor left, it runs about twenty times faster than cd_curl_noise on PoCL.
+// this `time` (kernels/noise_lattice.cl), CD_CURL_ROW cells of a row per work-item: the host
+// launches ceil(N / 16) × N × N items, and the last item of a row stops at the grid's edge. A
+// row shares its y and z work (the lattice rows, the blends along y and z) between its cells;
+// each cell's arithmetic is cd_curl_noise's, operation for operation, so the bits are the same.
 __kernel void cd_curl_noise_lut(__global float4* vel, int N, float strength, float scale, float time, float dt,
                                 __global const float* lattice, __global const int* latticeOrigin, int side0,
                                 int side1, int side2) {
-    const int x = get_global_id(0);
+#pragma clang fp reassociate(off)
+#pragma clang fp contract(off)
+    const int x0 = get_global_id(0) * CD_CURL_ROW;
     const int y = get_global_id(1);
     const int z = get_global_id(2);
-    if (x >= N || y >= N || z >= N) return;
+    if (x0 >= N || y >= N || z >= N) return;
     if (strength < 0.001f) return;
 
-    const float baseFreq = 0.1f / fmax(scale, 0.1f);
-    const float px = (float)x * baseFreq;
+    // Cells past the edge repeat the last one, which keeps the lanes in order and inside the table.
+    const int16 lane = (int16)(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    const float baseFreq = cd_curl_base_freq(scale);
+    const float16 px = convert_float16(min(x0 + lane, N - 1)) * baseFreq;
     const float py = (float)y * baseFreq;
     const float pz = (float)z * baseFreq;
 
-    float ax, ay, az, bx, by, bz, cx, cy, cz;
-    cd_curl_potential_point(0, px, py, pz, time, &ax, &ay, &az);
-    cd_curl_potential_point(1, px, py, pz, time, &bx, &by, &bz);
-    cd_curl_potential_point(2, px, py, pz, time, &cx, &cy, &cz);
+    const float16 ax = CD_CURL_AXIS(px, 0.0f, 0.7f, time);
+    const float16 bx = CD_CURL_AXIS(px, 53.0f, 0.3f, time);
+    const float16 cx = CD_CURL_AXIS(px, 97.0f, 0.5f, time);
+    float qx, ay, az, by, bz, cy, cz;
+    cd_curl_potential_point(0, 0.0f, py, pz, time, &qx, &ay, &az);
+    cd_curl_potential_point(1, 0.0f, py, pz, time, &qx, &by, &bz);
+    cd_curl_potential_point(2, 0.0f, py, pz, time, &qx, &cy, &cz);
 
     __global const float* L = lattice;
     __global const int* O = latticeOrigin;
-    const float dAdy = cd_lattice_fbmf(L, O, 0, side0, side1, side2, ax, ay + 1.0f, az) -
-                       cd_lattice_fbmf(L, O, 0, side0, side1, side2, ax, ay - 1.0f, az);
-    const float dAdz = cd_lattice_fbmf(L, O, 0, side0, side1, side2, ax, ay, az + 1.0f) -
-                       cd_lattice_fbmf(L, O, 0, side0, side1, side2, ax, ay, az - 1.0f);
-    const float dBdx = cd_lattice_fbmf(L, O, 1, side0, side1, side2, bx + 1.0f, by, bz) -
-                       cd_lattice_fbmf(L, O, 1, side0, side1, side2, bx - 1.0f, by, bz);
-    const float dBdz = cd_lattice_fbmf(L, O, 1, side0, side1, side2, bx, by, bz + 1.0f) -
-                       cd_lattice_fbmf(L, O, 1, side0, side1, side2, bx, by, bz - 1.0f);
-    const float dCdx = cd_lattice_fbmf(L, O, 2, side0, side1, side2, cx + 1.0f, cy, cz) -
-                       cd_lattice_fbmf(L, O, 2, side0, side1, side2, cx - 1.0f, cy, cz);
-    const float dCdy = cd_lattice_fbmf(L, O, 2, side0, side1, side2, cx, cy + 1.0f, cz) -
-                       cd_lattice_fbmf(L, O, 2, side0, side1, side2, cx, cy - 1.0f, cz);
-
     const float k = 0.5f * strength * dt;
-    const int i = cd_idx(x, y, z, N);
-    float vx, vy, vz;
-    cd_force_load(vel, i, &vx, &vy, &vz);
-    cd_force_store(vel, i, vx + (dCdy - dBdz) * k, vy + (dAdz - dCdx) * k, vz + (dBdx - dAdy) * k);
+    const int count = min(CD_CURL_ROW, N - x0);
+    const int i = cd_idx(x0, y, z, N);
+    if (!cd_curl_row_fits(baseFreq)) {
+        // Too fine a noise for the window: each cell on its own, with the same operations.
+        float axs[CD_CURL_ROW], bxs[CD_CURL_ROW], cxs[CD_CURL_ROW];
+        vstore16(ax, 0, axs);
+        vstore16(bx, 0, bxs);
+        vstore16(cx, 0, cxs);
+        for (int l = 0; l < count; ++l) {
+            const float dAdy = cd_lattice_cell_fbm(L, O, 0, side0, side1, side2, axs[l], ay + 1.0f, az) -
+                               cd_lattice_cell_fbm(L, O, 0, side0, side1, side2, axs[l], ay - 1.0f, az);
+            const float dAdz = cd_lattice_cell_fbm(L, O, 0, side0, side1, side2, axs[l], ay, az + 1.0f) -
+                               cd_lattice_cell_fbm(L, O, 0, side0, side1, side2, axs[l], ay, az - 1.0f);
+            const float dBdx = cd_lattice_cell_fbm(L, O, 1, side0, side1, side2, bxs[l] + 1.0f, by, bz) -
+                               cd_lattice_cell_fbm(L, O, 1, side0, side1, side2, bxs[l] - 1.0f, by, bz);
+            const float dBdz = cd_lattice_cell_fbm(L, O, 1, side0, side1, side2, bxs[l], by, bz + 1.0f) -
+                               cd_lattice_cell_fbm(L, O, 1, side0, side1, side2, bxs[l], by, bz - 1.0f);
+            const float dCdx = cd_lattice_cell_fbm(L, O, 2, side0, side1, side2, cxs[l] + 1.0f, cy, cz) -
+                               cd_lattice_cell_fbm(L, O, 2, side0, side1, side2, cxs[l] - 1.0f, cy, cz);
+            const float dCdy = cd_lattice_cell_fbm(L, O, 2, side0, side1, side2, cxs[l], cy + 1.0f, cz) -
+                               cd_lattice_cell_fbm(L, O, 2, side0, side1, side2, cxs[l], cy - 1.0f, cz);
+            float vx, vy, vz;
+            cd_force_load(vel, i + l, &vx, &vy, &vz);
+            cd_force_store(vel, i + l, vx + (dCdy - dBdz) * k, vy + (dAdz - dCdx) * k, vz + (dBdx - dAdy) * k);
+        }
+        return;
+    }
+    const float16 dAdy = cd_lattice_row_fbm(L, O, 0, side0, side1, side2, ax, ay + 1.0f, az) -
+                         cd_lattice_row_fbm(L, O, 0, side0, side1, side2, ax, ay - 1.0f, az);
+    const float16 dAdz = cd_lattice_row_fbm(L, O, 0, side0, side1, side2, ax, ay, az + 1.0f) -
+                         cd_lattice_row_fbm(L, O, 0, side0, side1, side2, ax, ay, az - 1.0f);
+    const float16 dBdx = cd_lattice_row_fbm(L, O, 1, side0, side1, side2, bx + 1.0f, by, bz) -
+                         cd_lattice_row_fbm(L, O, 1, side0, side1, side2, bx - 1.0f, by, bz);
+    const float16 dBdz = cd_lattice_row_fbm(L, O, 1, side0, side1, side2, bx, by, bz + 1.0f) -
+                         cd_lattice_row_fbm(L, O, 1, side0, side1, side2, bx, by, bz - 1.0f);
+    const float16 dCdx = cd_lattice_row_fbm(L, O, 2, side0, side1, side2, cx + 1.0f, cy, cz) -
+                         cd_lattice_row_fbm(L, O, 2, side0, side1, side2, cx - 1.0f, cy, cz);
+    const float16 dCdy = cd_lattice_row_fbm(L, O, 2, side0, side1, side2, cx, cy + 1.0f, cz) -
+                         cd_lattice_row_fbm(L, O, 2, side0, side1, side2, cx, cy - 1.0f, cz);
+    float ux[CD_CURL_ROW], uy[CD_CURL_ROW], uz[CD_CURL_ROW];
+    vstore16((dCdy - dBdz) * k, 0, ux);
+    vstore16((dAdz - dCdx) * k, 0, uy);
+    vstore16((dBdx - dAdy) * k, 0, uz);
+    for (int l = 0; l < count; ++l) {
+        float vx, vy, vz;
+        cd_force_load(vel, i + l, &vx, &vy, &vz);
+        cd_force_store(vel, i + l, vx + ux[l], vy + uy[l], vz + uz[l]);
+    }
 }
 
 // Shredding: stretches the velocity along the temperature gradient on the cold side of the pivot

@@ -1,8 +1,8 @@
-// The curl noise's lattice table: the hash cd_hash3f at every integer lattice point that one
-// launch of the curl noise can touch, so that the noise kernel reads 8 corner values per value
-// noise instead of evaluating 8 sines. The table only moves where the values come from; the
-// noise arithmetic (floor, fraction, fade, the order of the mixes, the octave sum) is the same
-// expression in the same order as cd_smooth_noisef and cd_fbmf, so both paths agree bit for bit.
+// The curl noise's value noise and its lattice table: the hash cd_hash3f at every integer
+// lattice point that one launch of the curl noise can touch, so that the noise kernel reads its
+// corners instead of evaluating 8 sines per value noise. The table only moves where the values
+// come from; the arithmetic (floor, fraction, fade, the order of the blends, the octave sum) is
+// one written order, held by pragmas, in the direct and the table form, so both agree bit for bit.
 //
 // Layout. The three potentials A, B, C (0, 1, 2) each have one box per octave (frequency 1, 2,
 // 4): a cube of side[o]³ values, x fastest, holding the lattice points origin + (i, j, k).
@@ -13,8 +13,8 @@
 // noise kernel to read, so the two kernels cannot disagree about where a box starts.
 
 // floor as the compiler's own intrinsic where it has one: PoCL's library floor is a bit-level
-// routine of some twenty instructions, and the table noise floors 108 coordinates a cell, where
-// the intrinsic is one rounding instruction (it made the launch three times faster on PoCL).
+// routine of some twenty instructions, and the curl noise floors dozens of coordinates a cell,
+// where the intrinsic is one rounding instruction (it made the launch three times faster on PoCL).
 // Every floor is exact, so the choice cannot change a result.
 #if defined(__has_builtin)
 #if __has_builtin(__builtin_floorf)
@@ -25,26 +25,36 @@
 #define CD_LATTICE_FLOOR(x) floor(x)
 #endif
 
+// One axis of a potential's sample point, (p + offset) + drift × time, as a macro so that the
+// scalar and the row forms write the same expression; callers hold it with the pragmas.
+#define CD_CURL_AXIS(p, offset, drift, time) (((p) + (offset)) + (drift) * (time))
+
 // The sample point of potential `pot` at noise-space position (px, py, pz): the three
 // potentials are the same fractal sum at far-apart offsets, drifting in time along different
 // directions. Shared by the direct and the table curl noise and by the fill, so that all three
 // place the potentials with the same operations.
 CD_INLINE void cd_curl_potential_point(int pot, float px, float py, float pz, float time, float* qx, float* qy,
                                        float* qz) {
+#pragma clang fp reassociate(off)
+#pragma clang fp contract(off)
     if (pot == 0) {
-        *qx = px + 0.7f * time;
-        *qy = py + 17.0f + 0.5f * time;
-        *qz = pz + 31.0f + 0.3f * time;
+        *qx = CD_CURL_AXIS(px, 0.0f, 0.7f, time);
+        *qy = CD_CURL_AXIS(py, 17.0f, 0.5f, time);
+        *qz = CD_CURL_AXIS(pz, 31.0f, 0.3f, time);
     } else if (pot == 1) {
-        *qx = px + 53.0f + 0.3f * time;
-        *qy = py + 0.7f * time;
-        *qz = pz + 71.0f + 0.5f * time;
+        *qx = CD_CURL_AXIS(px, 53.0f, 0.3f, time);
+        *qy = CD_CURL_AXIS(py, 0.0f, 0.7f, time);
+        *qz = CD_CURL_AXIS(pz, 71.0f, 0.5f, time);
     } else {
-        *qx = px + 97.0f + 0.5f * time;
-        *qy = py + 23.0f + 0.3f * time;
-        *qz = pz + 0.7f * time;
+        *qx = CD_CURL_AXIS(px, 97.0f, 0.5f, time);
+        *qy = CD_CURL_AXIS(py, 23.0f, 0.3f, time);
+        *qz = CD_CURL_AXIS(pz, 0.0f, 0.7f, time);
     }
 }
+
+// The noise-space step between cells; scales below 0.1 would sample the noise finer than one
+// lattice step per cell.
+CD_INLINE float cd_curl_base_freq(float scale) { return 0.1f / fmax(scale, 0.1f); }
 
 // The first lattice point of one axis of a box, from the potential's lowest coordinate on that
 // axis (cell 0). The curl noise samples down to one noise unit below it, at frequency `freq`;
@@ -62,13 +72,30 @@ CD_INLINE int cd_lattice_box_start(int pot, int o, int side0, int side1, int sid
     return pot * (c0 + c1 + c2) + (o > 0 ? c0 : 0) + (o > 1 ? c1 : 0);
 }
 
-// Value noise with corners from one box of the table: cd_smooth_noisef with each
-// cd_hash3f(corner) replaced by the table value at that corner; everything else is its
-// expressions in its order, held by the same pragmas. The corner index is clamped to the box only
-// so that a table that does not cover a point can never read outside the buffer; the host's sizes
-// make it cover.
-CD_INLINE float cd_lattice_noisef(__global const float* box, int side, int ox, int oy, int oz, float x, float y,
-                                  float z) {
+// The curl noise's value noise, in the one order every form of it follows: the corners are
+// blended along y, then z, for each of the two lattice columns x0 and x1, and the two columns
+// along x last: a + t·(b − a) with the product fused, every step held by the pragmas. Blending x
+// last lets the row form below blend a row of columns once and share them between the cells
+// of a row. (The library's own value noise blends x first; this one is the curl noise's alone.)
+CD_INLINE float cd_curl_lerp(float a, float b, float t) {
+#pragma clang fp reassociate(off)
+#pragma clang fp contract(off)
+    return fma(t, b - a, a);
+}
+
+CD_INLINE float16 cd_curl_lerp16(float16 a, float16 b, float16 t) {
+#pragma clang fp reassociate(off)
+#pragma clang fp contract(off)
+    return fma(t, b - a, a);
+}
+
+// One lattice column: n(y0, z0), n(y1, z0), n(y0, z1), n(y1, z1).
+CD_INLINE float cd_curl_column(float n00, float n10, float n01, float n11, float fy, float fz) {
+    return cd_curl_lerp(cd_curl_lerp(n00, n10, fy), cd_curl_lerp(n01, n11, fy), fz);
+}
+
+// The direct form: each corner hashed where it is read.
+CD_INLINE float cd_curl_hash_noisef(float x, float y, float z) {
 #pragma clang fp reassociate(off)
 #pragma clang fp contract(off)
     const float ix = CD_LATTICE_FLOOR(x);
@@ -77,51 +104,159 @@ CD_INLINE float cd_lattice_noisef(__global const float* box, int side, int ox, i
     const float fx = cd_fade3(x - ix);
     const float fy = cd_fade3(y - iy);
     const float fz = cd_fade3(z - iz);
-
-    const int jx = clamp((int)ix - ox, 0, side - 2);
-    const int jy = clamp((int)iy - oy, 0, side - 2);
-    const int jz = clamp((int)iz - oz, 0, side - 2);
-    const int sy = side;
-    const int sz = side * side;
-    const int i000 = jz * sz + jy * sy + jx;
-    const float n000 = box[i000];
-    const float n100 = box[i000 + 1];
-    const float n010 = box[i000 + sy];
-    const float n110 = box[i000 + sy + 1];
-    const float n001 = box[i000 + sz];
-    const float n101 = box[i000 + sz + 1];
-    const float n011 = box[i000 + sz + sy];
-    const float n111 = box[i000 + sz + sy + 1];
-
-    const float x00 = mix(n000, n100, fx);
-    const float x10 = mix(n010, n110, fx);
-    const float x01 = mix(n001, n101, fx);
-    const float x11 = mix(n011, n111, fx);
-    const float y0 = mix(x00, x10, fy);
-    const float y1 = mix(x01, x11, fy);
-    return mix(y0, y1, fz);
+    float x0, y0, z0, x1, y1, z1;
+    cd_lattice_corners(ix, iy, iz, &x0, &y0, &z0, &x1, &y1, &z1);
+    const float w0 = cd_curl_column(cd_hash3f(x0, y0, z0), cd_hash3f(x0, y1, z0), cd_hash3f(x0, y0, z1),
+                                    cd_hash3f(x0, y1, z1), fy, fz);
+    const float w1 = cd_curl_column(cd_hash3f(x1, y0, z0), cd_hash3f(x1, y1, z0), cd_hash3f(x1, y0, z1),
+                                    cd_hash3f(x1, y1, z1), fy, fz);
+    return cd_curl_lerp(w0, w1, fx);
 }
 
-// One octave of potential `pot` from its box.
-CD_INLINE float cd_lattice_octave(__global const float* lattice, __global const int* origin, int pot, int o,
-                                  int side0, int side1, int side2, float x, float y, float z) {
-    const int side = o == 0 ? side0 : (o == 1 ? side1 : side2);
-    __global const int* org = origin + (pot * 3 + o) * 3;
-    return cd_lattice_noisef(lattice + cd_lattice_box_start(pot, o, side0, side1, side2), side, org[0], org[1],
-                             org[2], x, y, z);
-}
-
-// cd_fbmf of potential `pot` from the table: its three octaves written out (amplitudes 0.5,
-// 0.25, 0.125 and frequencies 1, 2, 4 are exact, as in its loop), summed in the same order with
-// the same fused `v = fma(amp, noise, v)`. Written out, no loop is left in the work-item.
-CD_INLINE float cd_lattice_fbmf(__global const float* lattice, __global const int* origin, int pot, int side0,
-                                int side1, int side2, float x, float y, float z) {
+// Three octaves, amplitudes 0.5, 0.25, 0.125 at frequencies 1, 2, 4 (all exact), summed from the
+// coarsest with the product fused: v = fma(amp, noise, v). The loop stays a loop: written out,
+// PoCL vectorised the form across work-items and its own group shape for 32³ and up (4096 items)
+// overflowed the worker thread's stack.
+CD_INLINE float cd_curl_hash_fbmf(float x, float y, float z) {
 #pragma clang fp reassociate(off)
 #pragma clang fp contract(off)
     float v = 0.0f;
-    v = fma(0.5f, cd_lattice_octave(lattice, origin, pot, 0, side0, side1, side2, x * 1.0f, y * 1.0f, z * 1.0f), v);
-    v = fma(0.25f, cd_lattice_octave(lattice, origin, pot, 1, side0, side1, side2, x * 2.0f, y * 2.0f, z * 2.0f), v);
-    v = fma(0.125f, cd_lattice_octave(lattice, origin, pot, 2, side0, side1, side2, x * 4.0f, y * 4.0f, z * 4.0f), v);
+    float amp = 0.5f;
+    float freq = 1.0f;
+    for (int o = 0; o < 3; ++o) {
+        v = fma(amp, cd_curl_hash_noisef(x * freq, y * freq, z * freq), v);
+        amp *= 0.5f;
+        freq *= 2.0f;
+    }
+    return v;
+}
+
+#if defined(__has_builtin)
+#if __has_builtin(__builtin_elementwise_floor)
+#define CD_LATTICE_FLOOR16(x) __builtin_elementwise_floor(x)
+#endif
+#endif
+#ifndef CD_LATTICE_FLOOR16
+#define CD_LATTICE_FLOOR16(x) floor(x)
+#endif
+
+// w[d] per lane, d in 0 ... 15: OpenCL's shuffle. PoCL builds a variable shuffle one lane at a
+// time through memory, so on x86 with AVX2 the same permute is made of the 8-lane vpermps.
+#if defined(__AVX2__) && defined(__has_builtin)
+#if __has_builtin(__builtin_ia32_permvarsf256)
+#define CD_CURL_VPERMPS 1
+#endif
+#endif
+CD_INLINE float16 cd_curl_pick(float16 w, int16 d) {
+#ifdef CD_CURL_VPERMPS
+    const int8 dlo = d.lo, dhi = d.hi;
+    const float8 lo = select(__builtin_ia32_permvarsf256(w.lo, dlo), __builtin_ia32_permvarsf256(w.hi, dlo), dlo > 7);
+    const float8 hi = select(__builtin_ia32_permvarsf256(w.lo, dhi), __builtin_ia32_permvarsf256(w.hi, dhi), dhi > 7);
+    return (float16)(lo, hi);
+#else
+    return shuffle(w, as_uint16(d));
+#endif
+}
+
+// The cells one work-item of the row form computes: 16 consecutive cells of a row.
+#define CD_CURL_ROW 16
+
+// Whether every octave of a row of CD_CURL_ROW cells spans fewer than 15 lattice points, so that
+// one 16-value window holds the two columns of each of its cells: 15 cells of the finest octave
+// (frequency 4) cover 60·baseFreq points, the floors add one and rounding far less than another.
+// True from Turbulence Scale 0.5 up.
+CD_INLINE bool cd_curl_row_fits(float baseFreq) { return baseFreq <= 0.2f; }
+
+// The row form of one octave of one potential, from its box: CD_CURL_ROW cells of a row, x per
+// lane, y and z shared. The four lattice rows' windows are blended along y and z once, and each
+// cell picks its two columns from the blend. Corner indices are clamped to the box so that a
+// table that did not cover a point could not be read outside; the table carries a pad after its
+// last box for the windows' tails (sim/noise_lattice.cpp).
+CD_INLINE float16 cd_lattice_row_noise(__global const float* box, int side, __global const int* org, float16 x,
+                                       float y, float z) {
+#pragma clang fp reassociate(off)
+#pragma clang fp contract(off)
+    const float16 ix = CD_LATTICE_FLOOR16(x);
+    const float iy = CD_LATTICE_FLOOR(y);
+    const float iz = CD_LATTICE_FLOOR(z);
+    const float16 tx = x - ix;
+    const float16 fx = tx * tx * fma((float16)(-2.0f), tx, (float16)(3.0f));  // cd_fade3 per lane
+    const float fy = cd_fade3(y - iy);
+    const float fz = cd_fade3(z - iz);
+    const int16 jx = clamp(convert_int16(ix) - org[0], 0, side - 2);
+    const int jy = clamp((int)iy - org[1], 0, side - 2);
+    const int jz = clamp((int)iz - org[2], 0, side - 2);
+    const int sy = side;
+    const int sz = side * side;
+    const int first = jx.s0;
+    const int16 d = jx - first;
+    __global const float* at = box + jz * sz + jy * sy + first;
+    const float16 n00 = vload16(0, at), n10 = vload16(0, at + sy);
+    const float16 n01 = vload16(0, at + sz), n11 = vload16(0, at + sz + sy);
+    const float16 w =
+        cd_curl_lerp16(cd_curl_lerp16(n00, n10, (float16)fy), cd_curl_lerp16(n01, n11, (float16)fy), (float16)fz);
+    return cd_curl_lerp16(cd_curl_pick(w, d), cd_curl_pick(w, d + 1), fx);
+}
+
+// One octave of one potential at one cell from its box, for rows that do not fit a window:
+// cd_curl_hash_noisef with the corners read from the table.
+CD_INLINE float cd_lattice_cell_noise(__global const float* box, int side, __global const int* org, float x, float y,
+                                      float z) {
+#pragma clang fp reassociate(off)
+#pragma clang fp contract(off)
+    const float ix = CD_LATTICE_FLOOR(x);
+    const float iy = CD_LATTICE_FLOOR(y);
+    const float iz = CD_LATTICE_FLOOR(z);
+    const float fx = cd_fade3(x - ix);
+    const float fy = cd_fade3(y - iy);
+    const float fz = cd_fade3(z - iz);
+    const int jx = clamp((int)ix - org[0], 0, side - 2);
+    const int jy = clamp((int)iy - org[1], 0, side - 2);
+    const int jz = clamp((int)iz - org[2], 0, side - 2);
+    const int sy = side;
+    const int sz = side * side;
+    __global const float* a = box + jz * sz + jy * sy + jx;
+    const float w0 = cd_curl_column(a[0], a[sy], a[sz], a[sz + sy], fy, fz);
+    const float w1 = cd_curl_column(a[1], a[sy + 1], a[sz + 1], a[sz + sy + 1], fy, fz);
+    return cd_curl_lerp(w0, w1, fx);
+}
+
+CD_INLINE float cd_lattice_cell_fbm(__global const float* lattice, __global const int* origin, int pot, int side0,
+                                    int side1, int side2, float x, float y, float z) {
+#pragma clang fp reassociate(off)
+#pragma clang fp contract(off)
+    __global const int* org = origin + pot * 9;
+    float v = 0.0f;
+    v = fma(0.5f, cd_lattice_cell_noise(lattice + cd_lattice_box_start(pot, 0, side0, side1, side2), side0, org, x, y, z),
+            v);
+    v = fma(0.25f,
+            cd_lattice_cell_noise(lattice + cd_lattice_box_start(pot, 1, side0, side1, side2), side1, org + 3, x * 2.0f,
+                                  y * 2.0f, z * 2.0f),
+            v);
+    v = fma(0.125f,
+            cd_lattice_cell_noise(lattice + cd_lattice_box_start(pot, 2, side0, side1, side2), side2, org + 6, x * 4.0f,
+                                  y * 4.0f, z * 4.0f),
+            v);
+    return v;
+}
+
+// The row form's fractal sum of potential `pot`: cd_curl_hash_fbmf's octaves and sum.
+CD_INLINE float16 cd_lattice_row_fbm(__global const float* lattice, __global const int* origin, int pot, int side0,
+                                     int side1, int side2, float16 x, float y, float z) {
+#pragma clang fp reassociate(off)
+#pragma clang fp contract(off)
+    __global const int* org = origin + pot * 9;
+    float16 v = (float16)(0.0f);
+    v = fma((float16)(0.5f),
+            cd_lattice_row_noise(lattice + cd_lattice_box_start(pot, 0, side0, side1, side2), side0, org, x, y, z), v);
+    v = fma((float16)(0.25f),
+            cd_lattice_row_noise(lattice + cd_lattice_box_start(pot, 1, side0, side1, side2), side1, org + 3,
+                                 x * 2.0f, y * 2.0f, z * 2.0f),
+            v);
+    v = fma((float16)(0.125f),
+            cd_lattice_row_noise(lattice + cd_lattice_box_start(pot, 2, side0, side1, side2), side2, org + 6,
+                                 x * 4.0f, y * 4.0f, z * 4.0f),
+            v);
     return v;
 }
 

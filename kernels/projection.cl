@@ -106,19 +106,25 @@ __kernel void cd_residual(__global const float* p, __global const float* b, __gl
 }
 
 // The fine side is exactly 2·Nc: the host stops the hierarchy above a level whose side is odd.
+// Launched in whole-row groups like the other levels' kernels; the eight children are summed in
+// one written order, x pairs, then y, then z, held by the pragmas in every group shape.
 __kernel void cd_restrict(__global const float* fine, __global float* coarse, int Nc) {
+#pragma clang fp reassociate(off)
+#pragma clang fp contract(off)
     const int x = get_global_id(0);
     const int y = get_global_id(1);
     const int z = get_global_id(2);
     if (x >= Nc || y >= Nc || z >= Nc) return;
 
     const int Nf = 2 * Nc;
-    const int fx = 2 * x, fy = 2 * y, fz = 2 * z;
-    const float sum = fine[cd_idx(fx, fy, fz, Nf)] + fine[cd_idx(fx + 1, fy, fz, Nf)] +
-                      fine[cd_idx(fx, fy + 1, fz, Nf)] + fine[cd_idx(fx + 1, fy + 1, fz, Nf)] +
-                      fine[cd_idx(fx, fy, fz + 1, Nf)] + fine[cd_idx(fx + 1, fy, fz + 1, Nf)] +
-                      fine[cd_idx(fx, fy + 1, fz + 1, Nf)] + fine[cd_idx(fx + 1, fy + 1, fz + 1, Nf)];
-    coarse[cd_idx(x, y, z, Nc)] = 0.125f * sum;
+    const int i = cd_idx(2 * x, 2 * y, 2 * z, Nf);
+    const int sy = Nf;
+    const int sz = Nf * Nf;
+    const float y0z0 = fine[i] + fine[i + 1];
+    const float y1z0 = fine[i + sy] + fine[i + sy + 1];
+    const float y0z1 = fine[i + sz] + fine[i + sz + 1];
+    const float y1z1 = fine[i + sz + sy] + fine[i + sz + sy + 1];
+    coarse[cd_idx(x, y, z, Nc)] = 0.125f * ((y0z0 + y1z0) + (y0z1 + y1z1));
 }
 
 // Launched in whole-row groups. PoCL compiles each group shape anew, and under the relaxed math

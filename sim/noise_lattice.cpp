@@ -23,6 +23,9 @@ constexpr int kOriginInts = 3 * 3 * 3;
 // side's baseFreq against the device's, and the last bits of the noise coordinates, which stay
 // far below a point under kMaxNoiseLatticeCoordinate).
 constexpr int kBoxMargin = 6;
+// Floats after the last box: the row form of the curl noise loads 16-value windows whose tail
+// may run up to 14 values past the end of a box (kernels/noise_lattice.cl).
+constexpr size_t kWindowPad = 16;
 
 }  // namespace
 
@@ -61,7 +64,7 @@ std::optional<NoiseLatticeLayout> planNoiseLattice(int N, float scale, float tim
 bool enqueueNoiseLatticeFill(GpuRuntime& rt, const NoiseLatticeLayout& layout, float time) {
     if (!ensureAuxKernel(rt, AuxKernel::NoiseLatticeFill)) return false;
     NoiseLattice& table = rt.noiseLattice;
-    const size_t valueBytes = static_cast<size_t>(layout.entries) * sizeof(float);
+    const size_t valueBytes = (static_cast<size_t>(layout.entries) + kWindowPad) * sizeof(float);
     const size_t originBytes = kOriginInts * sizeof(cl_int);
     // A new buffer holds nothing yet; other sides put every box elsewhere.
     if (!table.values.handle || table.values.capacity < valueBytes || !table.heldOrigins.handle ||
@@ -74,8 +77,13 @@ bool enqueueNoiseLatticeFill(GpuRuntime& rt, const NoiseLatticeLayout& layout, f
     if (!table.heldSides) {
         // No lattice origin is this far below zero (the coordinates stay under 2^20).
         const cl_int none = std::numeric_limits<cl_int>::min();
-        if (cl().clEnqueueFillBuffer(rt.queue, table.heldOrigins.handle, &none, sizeof none, 0, originBytes, 0,
-                                     nullptr, nullptr) != CL_SUCCESS) {
+        // The pad's values reach only lanes that are never used; zeros keep them ordinary numbers.
+        const cl_float zero = 0.0f;
+        if (cl().clEnqueueFillBuffer(rt.queue, table.heldOrigins.handle, &none, sizeof none, 0, originBytes, 0, nullptr,
+                                     nullptr) != CL_SUCCESS ||
+            cl().clEnqueueFillBuffer(rt.queue, table.values.handle, &zero, sizeof zero,
+                                     valueBytes - kWindowPad * sizeof zero, kWindowPad * sizeof zero, 0, nullptr,
+                                     nullptr) != CL_SUCCESS) {
             return false;
         }
     }

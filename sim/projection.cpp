@@ -20,11 +20,9 @@ void fillZero(const GpuRuntime& rt, cl_mem m, int n) {
     cl().clEnqueueFillBuffer(rt.queue, m, &zero, sizeof(zero), 0, bytes, 0, nullptr, nullptr);
 }
 
-// Every level's kernels run in whole-row groups except the restriction. Its eight-term sum keeps
-// PoCL's own group shape: PoCL compiles each shape anew, the relaxed math lets each compilation
-// regroup the sum, and its shapes do so differently from side to side, so no one written order
-// gives the restriction's bits at every level side (rows changed them at sides 24, 96 and 192).
-// The sweep and the residual hold a written order that does (kernels/projection.cl).
+// Every level's kernels run in whole-row groups. PoCL compiles each group shape anew and the
+// relaxed math would let each compilation regroup the sums; the kernels hold a written order
+// (kernels/projection.cl), so the bits do not depend on the shape.
 void enqueueResidual(const GpuRuntime& rt, cl_mem p, cl_mem b, cl_mem r, int n) {
     KernelLaunch(rt, KernelRole::Residual)
         .arg("p", p)
@@ -39,7 +37,7 @@ void enqueueRestrict(const GpuRuntime& rt, cl_mem fine, cl_mem coarse, int nCoar
         .arg("fine", fine)
         .arg("coarse", coarse)
         .arg("Nc", nCoarse)
-        .run3d(static_cast<size_t>(nCoarse));
+        .run3dRows(static_cast<size_t>(nCoarse));
 }
 
 void enqueueProlongAdd(const GpuRuntime& rt, cl_mem coarse, cl_mem fine, int nFine) {

@@ -1,13 +1,16 @@
 // Launch shapes must not change the simulation's bits: whole steps in row groups against the exact
-// range (ids past the grid return), and the pressure stencils held to one pinned operation order.
+// range (ids past the grid return), and the pressure stencils, the restriction and every form of
+// the curl noise held to one pinned operation order.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "cl_harness.h"
 #include "gpu/launch.h"
+#include "sim/forces.h"
 #include "sim/step.h"
 #include "sim_fixture.h"
 
@@ -81,6 +84,75 @@ __kernel void ref_residual(__global const float* p, __global const float* b, __g
     const int c = cd_idx(x, y, z, N);
     r[c] = b[c] - fma(-6.0f, p[c], ref_neighbour_sum(p, x, y, z, N));
 }
+
+// The eight children of a coarse cell: x pairs, then y, then z, times 1/8.
+__kernel void ref_restrict(__global const float* fine, __global float* coarse, int Nc) {
+#pragma clang fp reassociate(off)
+#pragma clang fp contract(off)
+    const int x = get_global_id(0), y = get_global_id(1), z = get_global_id(2);
+    if (x >= Nc || y >= Nc || z >= Nc) return;
+    float pair[2][2];
+    for (int dz = 0; dz < 2; ++dz)
+        for (int dy = 0; dy < 2; ++dy) {
+            const int i = cd_idx(2 * x, 2 * y + dy, 2 * z + dz, 2 * Nc);
+            pair[dz][dy] = fine[i] + fine[i + 1];
+        }
+    coarse[cd_idx(x, y, z, Nc)] = 0.125f * ((pair[0][0] + pair[0][1]) + (pair[1][0] + pair[1][1]));
+}
+
+// The curl noise per cell. Value noise: the corners' hashes blended along y, then z, for the
+// lattice columns x0 and x1, then along x, each blend a + t (b - a) with the product fused; three
+// octaves summed from the coarsest with the amplitude fused; the potentials' points
+// (p + offset) + drift t; the curl's differences of step 1, times 0.5 strength dt, added.
+inline float ref_lerp(float a, float b, float t) {
+#pragma clang fp reassociate(off)
+#pragma clang fp contract(off)
+    return fma(t, b - a, a);
+}
+
+inline float ref_noise(float x, float y, float z) {
+#pragma clang fp reassociate(off)
+#pragma clang fp contract(off)
+    const int i = (int)floor(x), j = (int)floor(y), k = (int)floor(z);
+    const float t[3] = {x - floor(x), y - floor(y), z - floor(z)};
+    float f[3], column[2];
+    for (int a = 0; a < 3; ++a) f[a] = t[a] * t[a] * fma(-2.0f, t[a], 3.0f);
+    for (int c = 0; c < 2; ++c) {
+        float n[2][2];
+        for (int dz = 0; dz < 2; ++dz)
+            for (int dy = 0; dy < 2; ++dy) n[dz][dy] = cd_hash3f((float)(i + c), (float)(j + dy), (float)(k + dz));
+        column[c] = ref_lerp(ref_lerp(n[0][0], n[0][1], f[1]), ref_lerp(n[1][0], n[1][1], f[1]), f[2]);
+    }
+    return ref_lerp(column[0], column[1], f[0]);
+}
+
+inline float ref_fbm(const float* q, int axis, float step) {
+#pragma clang fp reassociate(off)
+#pragma clang fp contract(off)
+    float p[3] = {q[0], q[1], q[2]}, v = 0.0f;
+    p[axis] += step;
+    for (int o = 0; o < 3; ++o) v = fma(0.5f / (float)(1 << o), ref_noise(p[0] * (1 << o), p[1] * (1 << o), p[2] * (1 << o)), v);
+    return v;
+}
+
+__kernel void ref_curl_noise(__global float* vel, int N, float strength, float scale, float time, float dt) {
+#pragma clang fp reassociate(off)
+#pragma clang fp contract(off)
+    const int cell[3] = {get_global_id(0), get_global_id(1), get_global_id(2)};
+    if (cell[0] >= N || cell[1] >= N || cell[2] >= N) return;
+    const float offset[3][3] = {{0.0f, 17.0f, 31.0f}, {53.0f, 0.0f, 71.0f}, {97.0f, 23.0f, 0.0f}};
+    const float drift[3][3] = {{0.7f, 0.5f, 0.3f}, {0.3f, 0.7f, 0.5f}, {0.5f, 0.3f, 0.7f}};
+    const float baseFreq = 0.1f / fmax(scale, 0.1f);
+    float q[3][3], d[3][3];  // d[potential][axis]: the potential's difference along the axis
+    for (int pot = 0; pot < 3; ++pot)
+        for (int a = 0; a < 3; ++a) q[pot][a] = ((float)cell[a] * baseFreq + offset[pot][a]) + drift[pot][a] * time;
+    for (int pot = 0; pot < 3; ++pot)
+        for (int a = 0; a < 3; ++a) d[pot][a] = ref_fbm(q[pot], a, 1.0f) - ref_fbm(q[pot], a, -1.0f);
+    const float k = 0.5f * strength * dt;
+    const float u[3] = {(d[2][1] - d[1][2]) * k, (d[0][2] - d[2][0]) * k, (d[1][0] - d[0][1]) * k};
+    __global float* v = vel + 4 * cd_idx(cell[0], cell[1], cell[2], N);
+    for (int c = 0; c < 3; ++c) v[c] = clamp(v[c] + u[c], -50.0f, 50.0f);
+}
 )CLC";
 
 // Values of every sign and of magnitudes over 2^-10 .. 2^10, so that arithmetic done in another
@@ -110,15 +182,24 @@ protected:
         cltest::Range r = cltest::Range::grid3(side, side, side);
         if (rows) r.global = {side, (side + gh - 1) / gh * gh, side}, r.local = {side, gh, 1};
         const cltest::ClBuffer in = h.upload(a), rhs = h.upload(b), out = h.upload(std::vector<float>(a.size(), 0.0f));
-        EXPECT_TRUE(h.run(program, kernel, r, in, rhs, out, n));
+        if (std::strstr(kernel, "restrict")) {
+            EXPECT_TRUE(h.run(program, kernel, r, in, out, n));
+        } else {
+            EXPECT_TRUE(h.run(program, kernel, r, in, rhs, out, n));
+        }
         return h.read(out);
     }
 };
 
-TEST_F(StencilBits, PinnedSweepAndResidualGiveTheReferenceBitsInEveryShape) {
+TEST_F(StencilBits, PinnedStencilsAndRestrictionGiveTheReferenceBitsInEveryShape) {
     for (int n : {16, 24, 32, 48, 64, 96, 128}) {
         const size_t cells = static_cast<size_t>(n) * n * n;
         const std::vector<float> p = scrambled(cells, 83u + n), b = scrambled(cells, 97u + n);
+        // The restriction reads the first (n / 2)³ · 8 values as its fine grid.
+        const std::vector<float> want = stencil("ref_restrict", p, b, n / 2, false);
+        for (bool rows : {false, true})
+            EXPECT_EQ(simtest::differingBits(want, stencil("cd_restrict", p, b, n / 2, rows)), 0u)
+                << "cd_restrict coarse side " << n / 2 << (rows ? ", rows" : "");
         for (const auto& [ref, lib] :
              {std::pair{"ref_pressure_jacobi", "cd_pressure_jacobi"}, std::pair{"ref_residual", "cd_residual"}}) {
             const std::vector<float> want = stencil(ref, p, b, n, false);
@@ -126,6 +207,42 @@ TEST_F(StencilBits, PinnedSweepAndResidualGiveTheReferenceBitsInEveryShape) {
             EXPECT_EQ(simtest::differingBits(want, stencil(lib, p, b, n, false)), 0u) << lib << " side " << n;
             EXPECT_EQ(simtest::differingBits(want, stencil(lib, p, b, n, true)), 0u)
                 << lib << " side " << n << ", rows";
+        }
+    }
+}
+
+// The row form on the lattice table (a window per row, or cell by cell below Turbulence Scale
+// 0.5), and the direct form, in row groups and in PoCL's own shapes, at sides with partial rows.
+TEST_F(SimEquivalence, CurlNoiseFormsGiveThePinnedBits) {
+    cltest::ClHarness& h = cltest::ClHarness::instance();
+    cl_program program = h.program(kPinnedStencils);
+    ASSERT_NE(program, nullptr) << h.buildLog();
+    const struct {
+        int side;
+        float scale;
+    } cases[] = {{32, 1.0f}, {33, 1.0f}, {40, 3.0f}, {33, 0.4f}, {40, 0.4f}};
+    for (const auto& c : cases) {
+        ASSERT_TRUE(cindel::resizeGrid(rt(), c.side));
+        settings_.turbulence = 40.0f, settings_.turbulenceScale = c.scale;
+        const float dt = 1.0f / 24.0f, time = cindel::curlNoiseTime(settings_, 7, dt);
+        const auto start =
+            vectorField([](int x, int y, int z, int k) { return 0.1f * float((x + 2 * y + 3 * z + k) % 7); });
+        const cltest::ClBuffer ref = h.upload(start);
+        ASSERT_TRUE(h.run(program, "ref_curl_noise", cltest::Range::grid3(c.side, c.side, c.side), ref, c.side,
+                          settings_.turbulence, c.scale, time, dt));
+        const std::vector<float> want = h.read(ref);
+        EXPECT_GT(simtest::differingBits(want, start), cells()) << "the noise moved nothing";
+        for (const auto path : {cindel::CurlNoisePath::Lattice, cindel::CurlNoisePath::Direct}) {
+            for (bool groups : {true, false}) {
+                writeVel(start);
+                cindel::setLocalSizesEnabled(groups);
+                EXPECT_EQ(cindel::enqueueCurlNoise(rt(), settings_, 7, dt, path), path) << "side " << c.side;
+                cindel::setLocalSizesEnabled(true);
+                EXPECT_EQ(simtest::differingBits(want, readVec(grid().velocity)), 0u)
+                    << "side " << c.side << ", scale " << c.scale
+                    << (path == cindel::CurlNoisePath::Direct ? ", direct" : ", table")
+                    << (groups ? ", groups" : ", PoCL's shape");
+            }
         }
     }
 }
