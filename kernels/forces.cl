@@ -202,6 +202,9 @@ __kernel void cd_curl_noise(__global float4* vel, int N, float strength, float s
     cd_force_store(vel, i, vx + ux, vy + uy, vz + uz);
 }
 
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wpsabi"  // 16-wide vectors, as in kernels/noise_lattice.cl
+
 // The curl noise with every lattice corner read from the table cd_noise_lattice_fill made for
 // this `time` (kernels/noise_lattice.cl), CD_CURL_ROW cells of a row per work-item: the host
 // launches ceil(N / 16) × N × N items, and the last item of a row stops at the grid's edge. A
@@ -285,6 +288,8 @@ __kernel void cd_curl_noise_lut(__global float4* vel, int N, float strength, flo
         cd_force_store(vel, i + l, vx + ux[l], vy + uy[l], vz + uz[l]);
     }
 }
+
+#pragma clang diagnostic pop
 
 // Shredding: stretches the velocity along the temperature gradient on the cold side of the pivot
 // tThr and squashes it on the hot side, which tears a flame front into licks. The response to the

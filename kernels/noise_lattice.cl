@@ -72,6 +72,11 @@ CD_INLINE int cd_lattice_box_start(int pot, int o, int side0, int side1, int sid
     return pot * (c0 + c1 + c2) + (o > 0 ? c0 : 0) + (o > 1 ? c1 : 0);
 }
 
+// The row form passes 16-wide vectors between always-inlined helpers; clang warns that their
+// calling convention would differ without AVX-512, which no call that is inlined can meet.
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wpsabi"
+
 // The curl noise's value noise, in the one order every form of it follows: the corners are
 // blended along y, then z, for each of the two lattice columns x0 and x1, and the two columns
 // along x last: a + t·(b − a) with the product fused, every step held by the pragmas. Blending x
@@ -259,6 +264,8 @@ CD_INLINE float16 cd_lattice_row_fbm(__global const float* lattice, __global con
             v);
     return v;
 }
+
+#pragma clang diagnostic pop
 
 // Fills potential `pot`'s box of octave `octave`: one work item per value over that octave's
 // side³ items, each evaluating cd_hash3f at its lattice point with the arguments a value noise
