@@ -66,7 +66,7 @@ CD_INLINE void cd_lattice_corners(float ix, float iy, float iz, float* x0, float
     *z1 = (float)(jz + 1);
 }
 
-// The smoothstep fade f^2 (3 - 2f), with 3 - 2f fused. cd_lattice_noisef repeats it.
+// The smoothstep fade f^2 (3 - 2f), with 3 - 2f fused. The curl noise's row form repeats it per lane.
 CD_INLINE float cd_fade3(float f) {
 #pragma clang fp reassociate(off)
 #pragma clang fp contract(off)
