@@ -8,7 +8,6 @@
 // passes a wrong handle must fail here as it would on a device, not slip through.
 #include "fake_opencl_control.h"
 
-#include <cstdint>
 #include <cstring>
 #include <map>
 #include <set>
@@ -26,7 +25,6 @@ struct FakeObject {
     unsigned generation = 0;
     size_t bytes = 0;              // buffers
     cl_device_type deviceType = 0;  // devices
-    int platformIndex = -1;         // platforms and devices
     std::string name;               // kernels
 };
 
@@ -53,7 +51,6 @@ struct State {
     int platformCount = 0;
     std::vector<DeviceQuery> deviceQueries;
 
-    std::map<std::string, cl_int> failures;
     // By the entry points' own name literals, which outlive every record: a sweep makes millions of
     // calls, and a string per call would dominate its time.
     std::map<const char*, int> calls;
@@ -62,32 +59,18 @@ struct State {
     int failCallAt = 0;
     cl_int failCallError = CL_SUCCESS;
     std::string failEntryName;
-    int failEntryAt = 0;
+    int failEntryFirst = 0, failEntryLast = 0;
     cl_int failEntryError = CL_SUCCESS;
+    bool errorWithObject = false;
 
-    bool buildSucceeds = true;
-    std::string buildLog;
-    size_t reportedLogSize = static_cast<size_t>(-1);
     std::string programSource;
     std::string buildOptions;
     cl_device_id buildDevice = nullptr;
     cl_device_id contextDevice = nullptr;
     cl_command_queue_properties queueProperties = ~cl_command_queue_properties{0};
-
-    int kernelFailAt = 0;
-    int kernelRequests = 0;
-    std::vector<std::string> kernelNames;
-
-    int bufferFailAt = 0;
-    size_t bufferFailAbove = 0;
-    int bufferFailFirst = 0;
-    int bufferFailLast = 0;
-    bool bufferErrorWithObject = false;
-    bool errorWithObject = false;
     std::vector<BufferRequest> bufferRequests;
 
-    int created[kFakeClKindCount] = {};
-    int released[kFakeClKindCount] = {};
+    int live[kFakeClKindCount] = {};
     int badReleases = 0;
     int invalidHandles = 0;
 
@@ -119,10 +102,8 @@ cl_int enter(const char* entry, const char* kernel = "") {
     s.callLog.push_back(entry);
     s.callKernel.push_back(kernel);
     if (s.failCallAt > 0 && static_cast<int>(s.callLog.size()) == s.failCallAt) return s.failCallError;
-    if (s.failEntryAt > 0 && nth == s.failEntryAt && s.failEntryName == entry) return s.failEntryError;
-    if (s.failures.empty()) return CL_SUCCESS;
-    const auto it = s.failures.find(entry);
-    return it == s.failures.end() ? CL_SUCCESS : it->second;
+    const bool inRange = s.failEntryFirst > 0 && nth >= s.failEntryFirst && nth <= s.failEntryLast;
+    return inRange && s.failEntryName == entry ? s.failEntryError : CL_SUCCESS;
 }
 
 void setError(cl_int* errcode, cl_int value) {
@@ -137,14 +118,21 @@ Handle makeObject(int kind, size_t bytes = 0) {
     o->generation = s.generation;
     o->bytes = bytes;
     s.objects[o] = o;
-    ++s.created[kind];
+    ++s.live[kind];
     return reinterpret_cast<Handle>(o);
 }
 
 // What a creation call that the script fails hands back: null, or with errorWithObject an object.
 template <typename Handle>
-Handle failedObject(int kind) {
+Handle failed(cl_int* errcode, cl_int err, int kind) {
+    setError(errcode, err);
     return state().errorWithObject ? makeObject<Handle>(kind) : nullptr;
+}
+
+template <typename Handle>
+Handle refused(cl_int* errcode, cl_int err) {
+    setError(errcode, err);
+    return nullptr;
 }
 
 // A live object of `kind` made since the last reset, or null.
@@ -153,8 +141,7 @@ FakeObject* find(const void* handle, int kind) {
     const auto it = s.objects.find(handle);
     if (it == s.objects.end()) return nullptr;
     FakeObject* o = it->second;
-    if (o->kind != kind || !o->live || o->generation != s.generation) return nullptr;
-    return o;
+    return o->kind == kind && o->live && o->generation == s.generation ? o : nullptr;
 }
 
 // find, for a handle an entry point was given: a miss is counted, because the effect ignores most
@@ -167,34 +154,36 @@ FakeObject* use(const void* handle, int kind) {
 
 bool isDevice(const void* handle) {
     const State& s = state();
-    for (int p = 0; p < s.platformCount; ++p) {
-        for (int d = 0; d < s.platforms[p].deviceCount; ++d) {
+    for (int p = 0; p < s.platformCount; ++p)
+        for (int d = 0; d < s.platforms[p].deviceCount; ++d)
             if (handle == &s.platforms[p].devices[d]) return true;
-        }
-    }
     return false;
 }
 
 int platformIndex(const void* handle) {
     const State& s = state();
-    for (int p = 0; p < s.platformCount; ++p) {
+    for (int p = 0; p < s.platformCount; ++p)
         if (handle == &s.platforms[p].self) return p;
-    }
     return -1;
 }
 
-cl_int release(const void* handle, int kind, cl_int invalidCode) {
+cl_int release(const char* entry, const void* handle, int kind, cl_int invalidCode) {
+    if (const cl_int err = enter(entry)) return err;
     FakeObject* o = find(handle, kind);
     if (!o) {
         ++state().badReleases;
         return invalidCode;
     }
     o->live = false;
-    ++state().released[kind];
+    --state().live[kind];
     return CL_SUCCESS;
 }
 
-bool validKind(int kind) { return kind >= 0 && kind < kFakeClKindCount; }
+// enter, then the queue every enqueue names.
+cl_int enterOnQueue(const char* entry, cl_command_queue queue, const char* kernel = "") {
+    if (const cl_int err = enter(entry, kernel)) return err;
+    return use(queue, kFakeClQueue) ? CL_SUCCESS : CL_INVALID_COMMAND_QUEUE;
+}
 
 // A process-lifetime copy of a name the caller owns.
 const char* intern(const char* name) {
@@ -206,6 +195,12 @@ const char* intern(const char* name) {
 const char* kernelNameOf(const void* handle) {
     const auto it = state().objects.find(handle);
     return it != state().objects.end() && it->second->kind == kFakeClKernel ? it->second->name.c_str() : "?";
+}
+
+// Element i of a record, or `none` past its end.
+template <typename T, typename F>
+auto recordAt(const std::vector<T>& record, int i, F field, decltype(field(record[0])) none) {
+    return i >= 0 && static_cast<size_t>(i) < record.size() ? field(record[static_cast<size_t>(i)]) : none;
 }
 
 }  // namespace
@@ -229,15 +224,8 @@ int fakeClLoadCount(void) { return gLoadCount; }
 
 void fakeClSetPlatformCount(int count) {
     State& s = state();
-    if (count < 0) count = 0;
-    if (count > kFakeClMaxPlatforms) count = kFakeClMaxPlatforms;
-    s.platformCount = count;
-    for (int p = 0; p < kFakeClMaxPlatforms; ++p) {
-        Platform& pl = s.platforms[p];
-        pl.self.kind = kPlatform;
-        pl.self.platformIndex = p;
-        pl.deviceCount = 0;
-    }
+    s.platformCount = count < 0 ? 0 : count > kFakeClMaxPlatforms ? kFakeClMaxPlatforms : count;
+    for (Platform& pl : s.platforms) pl.self.kind = kPlatform, pl.deviceCount = 0;
 }
 
 int fakeClAddDevice(int platform, cl_device_type type) {
@@ -245,10 +233,8 @@ int fakeClAddDevice(int platform, cl_device_type type) {
     if (platform < 0 || platform >= s.platformCount) return -1;
     Platform& pl = s.platforms[platform];
     if (pl.deviceCount >= kFakeClMaxDevicesPerPlatform) return -1;
-    FakeObject& d = pl.devices[pl.deviceCount];
-    d.kind = kDevice;
-    d.deviceType = type;
-    d.platformIndex = platform;
+    pl.devices[pl.deviceCount].kind = kDevice;
+    pl.devices[pl.deviceCount].deviceType = type;
     return pl.deviceCount++;
 }
 
@@ -258,31 +244,17 @@ cl_platform_id fakeClPlatformHandle(int platform) {
 }
 
 cl_device_id fakeClDeviceHandle(int platform, int device) {
-    if (platform < 0 || platform >= kFakeClMaxPlatforms || device < 0 || device >= kFakeClMaxDevicesPerPlatform) {
+    if (platform < 0 || platform >= kFakeClMaxPlatforms || device < 0 || device >= kFakeClMaxDevicesPerPlatform)
         return nullptr;
-    }
     return reinterpret_cast<cl_device_id>(&state().platforms[platform].devices[device]);
 }
 
 int fakeClDeviceQueryCount(void) { return static_cast<int>(state().deviceQueries.size()); }
-
 int fakeClDeviceQueryPlatform(int query) {
-    const auto& q = state().deviceQueries;
-    return query >= 0 && static_cast<size_t>(query) < q.size() ? q[static_cast<size_t>(query)].platform : -2;
+    return recordAt(state().deviceQueries, query, [](const DeviceQuery& q) { return q.platform; }, -2);
 }
-
 cl_device_type fakeClDeviceQueryType(int query) {
-    const auto& q = state().deviceQueries;
-    return query >= 0 && static_cast<size_t>(query) < q.size() ? q[static_cast<size_t>(query)].type : 0;
-}
-
-void fakeClFailEntry(const char* entry, cl_int error) {
-    State& s = state();
-    if (error == CL_SUCCESS) {
-        s.failures.erase(entry);
-    } else {
-        s.failures[entry] = error;
-    }
+    return recordAt(state().deviceQueries, query, [](const DeviceQuery& q) { return q.type; }, cl_device_type{0});
 }
 
 void fakeClFailCall(int n, cl_int error) {
@@ -290,19 +262,15 @@ void fakeClFailCall(int n, cl_int error) {
     state().failCallError = error;
 }
 
-void fakeClFailEntryCall(const char* entry, int n, cl_int error) {
+void fakeClFailEntryCalls(const char* entry, int first, int last, cl_int error) {
     State& s = state();
     s.failEntryName = entry ? entry : "";
-    s.failEntryAt = n;
+    s.failEntryFirst = first;
+    s.failEntryLast = last;
     s.failEntryError = error;
 }
 
-void fakeClSetBuild(int succeeds, const char* log, size_t reportedLogSize) {
-    State& s = state();
-    s.buildSucceeds = succeeds != 0;
-    s.buildLog = log ? log : "";
-    s.reportedLogSize = reportedLogSize;
-}
+void fakeClSetErrorWithObject(int enabled) { state().errorWithObject = enabled != 0; }
 
 const char* fakeClProgramSource(void) { return state().programSource.c_str(); }
 const char* fakeClBuildOptions(void) { return state().buildOptions.c_str(); }
@@ -310,42 +278,15 @@ cl_device_id fakeClBuildDevice(void) { return state().buildDevice; }
 cl_command_queue_properties fakeClQueueProperties(void) { return state().queueProperties; }
 cl_device_id fakeClContextDevice(void) { return state().contextDevice; }
 
-void fakeClSetKernelFailAt(int n) { state().kernelFailAt = n; }
-int fakeClKernelRequestCount(void) { return state().kernelRequests; }
-
-const char* fakeClKernelName(int request) {
-    const auto& names = state().kernelNames;
-    return request >= 0 && static_cast<size_t>(request) < names.size() ? names[static_cast<size_t>(request)].c_str()
-                                                                         : nullptr;
-}
-
-int fakeClKernelMadeCount(void) { return static_cast<int>(state().kernelNames.size()); }
-
-void fakeClSetBufferFailAt(int n) { state().bufferFailAt = n; }
-void fakeClSetBufferFailAbove(size_t bytes) { state().bufferFailAbove = bytes; }
-
-void fakeClSetBufferFailRange(int first, int last) {
-    state().bufferFailFirst = first;
-    state().bufferFailLast = last;
-}
-
-void fakeClSetBufferErrorWithObject(int enabled) { state().bufferErrorWithObject = enabled != 0; }
-void fakeClSetErrorWithObject(int enabled) { state().errorWithObject = enabled != 0; }
 int fakeClBufferRequestCount(void) { return static_cast<int>(state().bufferRequests.size()); }
-
 size_t fakeClBufferRequestBytes(int request) {
-    const auto& r = state().bufferRequests;
-    return request >= 0 && static_cast<size_t>(request) < r.size() ? r[static_cast<size_t>(request)].bytes : 0;
+    return recordAt(state().bufferRequests, request, [](const BufferRequest& r) { return r.bytes; }, size_t{0});
 }
-
 cl_mem_flags fakeClBufferRequestFlags(int request) {
-    const auto& r = state().bufferRequests;
-    return request >= 0 && static_cast<size_t>(request) < r.size() ? r[static_cast<size_t>(request)].flags : 0;
+    return recordAt(state().bufferRequests, request, [](const BufferRequest& r) { return r.flags; }, cl_mem_flags{0});
 }
-
 int fakeClBufferRequestHadHostPtr(int request) {
-    const auto& r = state().bufferRequests;
-    return request >= 0 && static_cast<size_t>(request) < r.size() && r[static_cast<size_t>(request)].hadHostPtr;
+    return recordAt(state().bufferRequests, request, [](const BufferRequest& r) { return int(r.hadHostPtr); }, 0);
 }
 
 size_t fakeClBufferBytes(cl_mem buffer) {
@@ -353,12 +294,9 @@ size_t fakeClBufferBytes(cl_mem buffer) {
     return o ? o->bytes : 0;
 }
 
-int fakeClLiveCount(int kind) {
-    return validKind(kind) ? state().created[kind] - state().released[kind] : -1;
-}
-int fakeClCreatedCount(int kind) { return validKind(kind) ? state().created[kind] : -1; }
-int fakeClReleasedCount(int kind) { return validKind(kind) ? state().released[kind] : -1; }
+int fakeClLiveCount(int kind) { return kind >= 0 && kind < kFakeClKindCount ? state().live[kind] : -1; }
 int fakeClBadReleaseCount(void) { return state().badReleases; }
+int fakeClInvalidHandleCount(void) { return state().invalidHandles; }
 
 int fakeClCallCount(const char* entry) {
     int n = 0;
@@ -367,18 +305,12 @@ int fakeClCallCount(const char* entry) {
 }
 
 int fakeClCallLogSize(void) { return static_cast<int>(state().callLog.size()); }
-
 const char* fakeClCallLogEntry(int index) {
-    const auto& log = state().callLog;
-    return index >= 0 && static_cast<size_t>(index) < log.size() ? log[static_cast<size_t>(index)] : nullptr;
+    return recordAt(state().callLog, index, [](const char* e) { return e; }, nullptr);
 }
-
 const char* fakeClCallLogKernel(int index) {
-    const auto& log = state().callKernel;
-    return index >= 0 && static_cast<size_t>(index) < log.size() ? log[static_cast<size_t>(index)] : nullptr;
+    return recordAt(state().callKernel, index, [](const char* k) { return k; }, nullptr);
 }
-
-int fakeClInvalidHandleCount(void) { return state().invalidHandles; }
 
 // ---------------------------------------------------------------------------------------------
 // The OpenCL entry points.
@@ -388,16 +320,10 @@ CL_API_ENTRY cl_int CL_API_CALL clGetPlatformIDs(cl_uint num_entries, cl_platfor
     if (const cl_int err = enter("clGetPlatformIDs")) return err;
     if ((num_entries == 0 && platforms) || (!platforms && !num_platforms)) return CL_INVALID_VALUE;
     const State& s = state();
-    if (s.platformCount == 0) {
-        if (num_platforms) *num_platforms = 0;
-        return kPlatformNotFoundKhr;
-    }
-    if (platforms) {
-        for (cl_uint i = 0; i < num_entries && static_cast<int>(i) < s.platformCount; ++i) {
-            platforms[i] = fakeClPlatformHandle(static_cast<int>(i));
-        }
-    }
     if (num_platforms) *num_platforms = static_cast<cl_uint>(s.platformCount);
+    if (s.platformCount == 0) return kPlatformNotFoundKhr;
+    for (cl_uint i = 0; platforms && i < num_entries && static_cast<int>(i) < s.platformCount; ++i)
+        platforms[i] = fakeClPlatformHandle(static_cast<int>(i));
     return CL_SUCCESS;
 }
 
@@ -419,28 +345,14 @@ CL_API_ENTRY cl_int CL_API_CALL clGetDeviceIDs(cl_platform_id platform, cl_devic
     return found == 0 ? CL_DEVICE_NOT_FOUND : CL_SUCCESS;
 }
 
-CL_API_ENTRY cl_context CL_API_CALL clCreateContext(const cl_context_properties* properties, cl_uint num_devices,
+CL_API_ENTRY cl_context CL_API_CALL clCreateContext(const cl_context_properties*, cl_uint num_devices,
                                                     const cl_device_id* devices,
-                                                    void(CL_CALLBACK* pfn_notify)(const char*, const void*, size_t,
-                                                                                  void*),
-                                                    void* user_data, cl_int* errcode_ret) {
-    (void)properties;
-    (void)pfn_notify;
-    (void)user_data;
-    if (const cl_int err = enter("clCreateContext")) {
-        setError(errcode_ret, err);
-        return failedObject<cl_context>(kFakeClContext);
-    }
-    if (num_devices == 0 || !devices) {
-        setError(errcode_ret, CL_INVALID_VALUE);
-        return nullptr;
-    }
-    for (cl_uint i = 0; i < num_devices; ++i) {
-        if (!isDevice(devices[i])) {
-            setError(errcode_ret, CL_INVALID_DEVICE);
-            return nullptr;
-        }
-    }
+                                                    void(CL_CALLBACK*)(const char*, const void*, size_t, void*),
+                                                    void*, cl_int* errcode_ret) {
+    if (const cl_int err = enter("clCreateContext")) return failed<cl_context>(errcode_ret, err, kFakeClContext);
+    if (num_devices == 0 || !devices) return refused<cl_context>(errcode_ret, CL_INVALID_VALUE);
+    for (cl_uint i = 0; i < num_devices; ++i)
+        if (!isDevice(devices[i])) return refused<cl_context>(errcode_ret, CL_INVALID_DEVICE);
     state().contextDevice = num_devices == 1 ? devices[0] : nullptr;
     setError(errcode_ret, CL_SUCCESS);
     return makeObject<cl_context>(kFakeClContext);
@@ -449,18 +361,10 @@ CL_API_ENTRY cl_context CL_API_CALL clCreateContext(const cl_context_properties*
 CL_API_ENTRY cl_command_queue CL_API_CALL clCreateCommandQueue(cl_context context, cl_device_id device,
                                                                cl_command_queue_properties properties,
                                                                cl_int* errcode_ret) {
-    if (const cl_int err = enter("clCreateCommandQueue")) {
-        setError(errcode_ret, err);
-        return failedObject<cl_command_queue>(kFakeClQueue);
-    }
-    if (!use(context, kFakeClContext)) {
-        setError(errcode_ret, CL_INVALID_CONTEXT);
-        return nullptr;
-    }
-    if (!isDevice(device)) {
-        setError(errcode_ret, CL_INVALID_DEVICE);
-        return nullptr;
-    }
+    if (const cl_int err = enter("clCreateCommandQueue"))
+        return failed<cl_command_queue>(errcode_ret, err, kFakeClQueue);
+    if (!use(context, kFakeClContext)) return refused<cl_command_queue>(errcode_ret, CL_INVALID_CONTEXT);
+    if (!isDevice(device)) return refused<cl_command_queue>(errcode_ret, CL_INVALID_DEVICE);
     state().queueProperties = properties;
     setError(errcode_ret, CL_SUCCESS);
     return makeObject<cl_command_queue>(kFakeClQueue);
@@ -469,27 +373,15 @@ CL_API_ENTRY cl_command_queue CL_API_CALL clCreateCommandQueue(cl_context contex
 CL_API_ENTRY cl_program CL_API_CALL clCreateProgramWithSource(cl_context context, cl_uint count,
                                                               const char** strings, const size_t* lengths,
                                                               cl_int* errcode_ret) {
-    if (const cl_int err = enter("clCreateProgramWithSource")) {
-        setError(errcode_ret, err);
-        return failedObject<cl_program>(kFakeClProgram);
-    }
-    if (!use(context, kFakeClContext)) {
-        setError(errcode_ret, CL_INVALID_CONTEXT);
-        return nullptr;
-    }
-    if (count == 0 || !strings) {
-        setError(errcode_ret, CL_INVALID_VALUE);
-        return nullptr;
-    }
+    if (const cl_int err = enter("clCreateProgramWithSource"))
+        return failed<cl_program>(errcode_ret, err, kFakeClProgram);
+    if (!use(context, kFakeClContext)) return refused<cl_program>(errcode_ret, CL_INVALID_CONTEXT);
+    if (count == 0 || !strings) return refused<cl_program>(errcode_ret, CL_INVALID_VALUE);
     State& s = state();
     s.programSource.clear();
     for (cl_uint i = 0; i < count; ++i) {
-        if (!strings[i]) {
-            setError(errcode_ret, CL_INVALID_VALUE);
-            return nullptr;
-        }
-        const size_t n = lengths && lengths[i] ? lengths[i] : std::strlen(strings[i]);
-        s.programSource.append(strings[i], n);
+        if (!strings[i]) return refused<cl_program>(errcode_ret, CL_INVALID_VALUE);
+        s.programSource.append(strings[i], lengths && lengths[i] ? lengths[i] : std::strlen(strings[i]));
     }
     setError(errcode_ret, CL_SUCCESS);
     return makeObject<cl_program>(kFakeClProgram);
@@ -497,56 +389,36 @@ CL_API_ENTRY cl_program CL_API_CALL clCreateProgramWithSource(cl_context context
 
 CL_API_ENTRY cl_int CL_API_CALL clBuildProgram(cl_program program, cl_uint num_devices,
                                                const cl_device_id* device_list, const char* options,
-                                               void(CL_CALLBACK* pfn_notify)(cl_program, void*), void* user_data) {
-    (void)pfn_notify;
-    (void)user_data;
+                                               void(CL_CALLBACK*)(cl_program, void*), void*) {
     if (const cl_int err = enter("clBuildProgram")) return err;
     if (!use(program, kFakeClProgram)) return CL_INVALID_PROGRAM;
     State& s = state();
     s.buildOptions = options ? options : "";
     s.buildDevice = num_devices == 1 && device_list ? device_list[0] : nullptr;
-    if (s.buildDevice && !isDevice(s.buildDevice)) return CL_INVALID_DEVICE;
-    return s.buildSucceeds ? CL_SUCCESS : CL_BUILD_PROGRAM_FAILURE;
+    return s.buildDevice && !isDevice(s.buildDevice) ? CL_INVALID_DEVICE : CL_SUCCESS;
 }
 
 CL_API_ENTRY cl_int CL_API_CALL clGetProgramBuildInfo(cl_program program, cl_device_id device,
                                                       cl_program_build_info param_name, size_t param_value_size,
                                                       void* param_value, size_t* param_value_size_ret) {
+    static const char kLog[] = "fake build log";
     if (const cl_int err = enter("clGetProgramBuildInfo")) return err;
     if (!use(program, kFakeClProgram)) return CL_INVALID_PROGRAM;
     if (!isDevice(device)) return CL_INVALID_DEVICE;
     if (param_name != CL_PROGRAM_BUILD_LOG) return CL_INVALID_VALUE;
-    const State& s = state();
-    const size_t size = s.reportedLogSize == static_cast<size_t>(-1) ? s.buildLog.size() + 1 : s.reportedLogSize;
-    if (param_value_size_ret) *param_value_size_ret = size;
-    if (param_value) {
-        if (param_value_size < size) return CL_INVALID_VALUE;
-        // The text up to the reported size; a short text is terminated and padded.
-        char* out = static_cast<char*>(param_value);
-        const size_t copy = s.buildLog.size() < size ? s.buildLog.size() : size;
-        std::memcpy(out, s.buildLog.data(), copy);
-        if (copy < size) std::memset(out + copy, 0, size - copy);
-    }
+    if (param_value_size_ret) *param_value_size_ret = sizeof kLog;
+    if (!param_value) return CL_SUCCESS;
+    if (param_value_size < sizeof kLog) return CL_INVALID_VALUE;
+    std::memcpy(param_value, kLog, sizeof kLog);
     return CL_SUCCESS;
 }
 
 CL_API_ENTRY cl_kernel CL_API_CALL clCreateKernel(cl_program program, const char* kernel_name,
                                                   cl_int* errcode_ret) {
-    State& s = state();
-    const int n = ++s.kernelRequests;
-    if (const cl_int err = enter("clCreateKernel", intern(kernel_name))) {
-        setError(errcode_ret, err);
-        return failedObject<cl_kernel>(kFakeClKernel);
-    }
-    if (!use(program, kFakeClProgram)) {
-        setError(errcode_ret, CL_INVALID_PROGRAM);
-        return nullptr;
-    }
-    if (!kernel_name || n == s.kernelFailAt) {
-        setError(errcode_ret, CL_INVALID_KERNEL_NAME);
-        return nullptr;
-    }
-    s.kernelNames.emplace_back(kernel_name);
+    if (const cl_int err = enter("clCreateKernel", intern(kernel_name)))
+        return failed<cl_kernel>(errcode_ret, err, kFakeClKernel);
+    if (!use(program, kFakeClProgram)) return refused<cl_kernel>(errcode_ret, CL_INVALID_PROGRAM);
+    if (!kernel_name) return refused<cl_kernel>(errcode_ret, CL_INVALID_KERNEL_NAME);
     setError(errcode_ret, CL_SUCCESS);
     const cl_kernel k = makeObject<cl_kernel>(kFakeClKernel);
     reinterpret_cast<FakeObject*>(k)->name = kernel_name;
@@ -555,70 +427,32 @@ CL_API_ENTRY cl_kernel CL_API_CALL clCreateKernel(cl_program program, const char
 
 CL_API_ENTRY cl_mem CL_API_CALL clCreateBuffer(cl_context context, cl_mem_flags flags, size_t size, void* host_ptr,
                                                cl_int* errcode_ret) {
-    State& s = state();
-    s.bufferRequests.push_back({size, flags, host_ptr != nullptr});
-    const int n = static_cast<int>(s.bufferRequests.size());
-    if (const cl_int err = enter("clCreateBuffer")) {
-        setError(errcode_ret, err);
-        return failedObject<cl_mem>(kFakeClBuffer);
-    }
-    if (!use(context, kFakeClContext)) {
-        setError(errcode_ret, CL_INVALID_CONTEXT);
-        return nullptr;
-    }
-    if (size == 0) {
-        setError(errcode_ret, CL_INVALID_BUFFER_SIZE);
-        return nullptr;
-    }
-    if (host_ptr && !(flags & (CL_MEM_USE_HOST_PTR | CL_MEM_COPY_HOST_PTR))) {
-        setError(errcode_ret, CL_INVALID_HOST_PTR);
-        return nullptr;
-    }
-    const bool fails = n == s.bufferFailAt || (s.bufferFailAbove > 0 && size > s.bufferFailAbove) ||
-                       (s.bufferFailFirst > 0 && n >= s.bufferFailFirst && n <= s.bufferFailLast);
-    if (fails) {
-        setError(errcode_ret, CL_MEM_OBJECT_ALLOCATION_FAILURE);
-        return s.bufferErrorWithObject ? makeObject<cl_mem>(kFakeClBuffer, size) : nullptr;
-    }
+    state().bufferRequests.push_back({size, flags, host_ptr != nullptr});
+    if (const cl_int err = enter("clCreateBuffer")) return failed<cl_mem>(errcode_ret, err, kFakeClBuffer);
+    if (!use(context, kFakeClContext)) return refused<cl_mem>(errcode_ret, CL_INVALID_CONTEXT);
+    if (size == 0) return refused<cl_mem>(errcode_ret, CL_INVALID_BUFFER_SIZE);
+    if (host_ptr && !(flags & (CL_MEM_USE_HOST_PTR | CL_MEM_COPY_HOST_PTR)))
+        return refused<cl_mem>(errcode_ret, CL_INVALID_HOST_PTR);
     setError(errcode_ret, CL_SUCCESS);
     return makeObject<cl_mem>(kFakeClBuffer, size);
 }
 
 #ifndef FAKE_OMIT_CREATE_IMAGE
-CL_API_ENTRY cl_mem CL_API_CALL clCreateImage(cl_context context, cl_mem_flags flags,
-                                              const cl_image_format* image_format, const cl_image_desc* image_desc,
-                                              void* host_ptr, cl_int* errcode_ret) {
-    (void)context;
-    (void)flags;
-    (void)image_format;
-    (void)image_desc;
-    (void)host_ptr;
-    // The effect resolves this entry but never calls it; a call is visible in the counters.
+// The effect resolves this entry but never calls it; a call is visible in the counters.
+CL_API_ENTRY cl_mem CL_API_CALL clCreateImage(cl_context, cl_mem_flags, const cl_image_format*, const cl_image_desc*,
+                                              void*, cl_int* errcode_ret) {
     enter("clCreateImage");
-    setError(errcode_ret, CL_INVALID_OPERATION);
-    return nullptr;
+    return refused<cl_mem>(errcode_ret, CL_INVALID_OPERATION);
 }
 #endif
 
-CL_API_ENTRY cl_int CL_API_CALL clEnqueueFillBuffer(cl_command_queue command_queue, cl_mem buffer,
-                                                    const void* pattern, size_t pattern_size, size_t offset,
-                                                    size_t size, cl_uint num_events_in_wait_list,
-                                                    const cl_event* event_wait_list, cl_event* event) {
-    (void)pattern;
-    (void)pattern_size;
-    (void)offset;
-    (void)size;
-    (void)num_events_in_wait_list;
-    (void)event_wait_list;
-    (void)event;
-    if (const cl_int err = enter("clEnqueueFillBuffer")) return err;
-    if (!use(command_queue, kFakeClQueue)) return CL_INVALID_COMMAND_QUEUE;
+CL_API_ENTRY cl_int CL_API_CALL clEnqueueFillBuffer(cl_command_queue command_queue, cl_mem buffer, const void*,
+                                                    size_t, size_t, size_t, cl_uint, const cl_event*, cl_event*) {
+    if (const cl_int err = enterOnQueue("clEnqueueFillBuffer", command_queue)) return err;
     return use(buffer, kFakeClBuffer) ? CL_SUCCESS : CL_INVALID_MEM_OBJECT;
 }
 
-CL_API_ENTRY cl_int CL_API_CALL clSetKernelArg(cl_kernel kernel, cl_uint arg_index, size_t arg_size,
-                                               const void* arg_value) {
-    (void)arg_index;
+CL_API_ENTRY cl_int CL_API_CALL clSetKernelArg(cl_kernel kernel, cl_uint, size_t arg_size, const void* arg_value) {
     if (const cl_int err = enter("clSetKernelArg", kernelNameOf(kernel))) return err;
     if (!use(kernel, kFakeClKernel)) return CL_INVALID_KERNEL;
     // The effect's scalars are 4 bytes, so a handle-sized argument is a buffer; null is allowed.
@@ -629,34 +463,17 @@ CL_API_ENTRY cl_int CL_API_CALL clSetKernelArg(cl_kernel kernel, cl_uint arg_ind
     return CL_SUCCESS;
 }
 
-CL_API_ENTRY cl_int CL_API_CALL clEnqueueNDRangeKernel(cl_command_queue command_queue, cl_kernel kernel,
-                                                       cl_uint work_dim, const size_t* global_work_offset,
-                                                       const size_t* global_work_size,
-                                                       const size_t* local_work_size,
-                                                       cl_uint num_events_in_wait_list,
-                                                       const cl_event* event_wait_list, cl_event* event) {
-    (void)work_dim;
-    (void)global_work_offset;
-    (void)global_work_size;
-    (void)local_work_size;
-    (void)num_events_in_wait_list;
-    (void)event_wait_list;
-    (void)event;
-    if (const cl_int err = enter("clEnqueueNDRangeKernel", kernelNameOf(kernel))) return err;
-    if (!use(command_queue, kFakeClQueue)) return CL_INVALID_COMMAND_QUEUE;
+CL_API_ENTRY cl_int CL_API_CALL clEnqueueNDRangeKernel(cl_command_queue command_queue, cl_kernel kernel, cl_uint,
+                                                       const size_t*, const size_t*, const size_t*, cl_uint,
+                                                       const cl_event*, cl_event*) {
+    if (const cl_int err = enterOnQueue("clEnqueueNDRangeKernel", command_queue, kernelNameOf(kernel))) return err;
     return use(kernel, kFakeClKernel) ? CL_SUCCESS : CL_INVALID_KERNEL;
 }
 
-CL_API_ENTRY cl_int CL_API_CALL clEnqueueReadBuffer(cl_command_queue command_queue, cl_mem buffer,
-                                                    cl_bool blocking_read, size_t offset, size_t size, void* ptr,
-                                                    cl_uint num_events_in_wait_list,
-                                                    const cl_event* event_wait_list, cl_event* event) {
-    (void)blocking_read;
-    (void)num_events_in_wait_list;
-    (void)event_wait_list;
-    (void)event;
-    if (const cl_int err = enter("clEnqueueReadBuffer")) return err;
-    if (!use(command_queue, kFakeClQueue)) return CL_INVALID_COMMAND_QUEUE;
+CL_API_ENTRY cl_int CL_API_CALL clEnqueueReadBuffer(cl_command_queue command_queue, cl_mem buffer, cl_bool,
+                                                    size_t offset, size_t size, void* ptr, cl_uint, const cl_event*,
+                                                    cl_event*) {
+    if (const cl_int err = enterOnQueue("clEnqueueReadBuffer", command_queue)) return err;
     const FakeObject* o = use(buffer, kFakeClBuffer);
     if (!o) return CL_INVALID_MEM_OBJECT;
     if (!ptr || offset + size > o->bytes) return CL_INVALID_VALUE;
@@ -664,16 +481,10 @@ CL_API_ENTRY cl_int CL_API_CALL clEnqueueReadBuffer(cl_command_queue command_que
     return CL_SUCCESS;
 }
 
-CL_API_ENTRY cl_int CL_API_CALL clEnqueueWriteBuffer(cl_command_queue command_queue, cl_mem buffer,
-                                                     cl_bool blocking_write, size_t offset, size_t size,
-                                                     const void* ptr, cl_uint num_events_in_wait_list,
-                                                     const cl_event* event_wait_list, cl_event* event) {
-    (void)blocking_write;
-    (void)num_events_in_wait_list;
-    (void)event_wait_list;
-    (void)event;
-    if (const cl_int err = enter("clEnqueueWriteBuffer")) return err;
-    if (!use(command_queue, kFakeClQueue)) return CL_INVALID_COMMAND_QUEUE;
+CL_API_ENTRY cl_int CL_API_CALL clEnqueueWriteBuffer(cl_command_queue command_queue, cl_mem buffer, cl_bool,
+                                                     size_t offset, size_t size, const void* ptr, cl_uint,
+                                                     const cl_event*, cl_event*) {
+    if (const cl_int err = enterOnQueue("clEnqueueWriteBuffer", command_queue)) return err;
     const FakeObject* o = use(buffer, kFakeClBuffer);
     if (!o) return CL_INVALID_MEM_OBJECT;
     return !ptr || offset + size > o->bytes ? CL_INVALID_VALUE : CL_SUCCESS;
@@ -681,47 +492,32 @@ CL_API_ENTRY cl_int CL_API_CALL clEnqueueWriteBuffer(cl_command_queue command_qu
 
 CL_API_ENTRY cl_int CL_API_CALL clEnqueueCopyBuffer(cl_command_queue command_queue, cl_mem src_buffer,
                                                     cl_mem dst_buffer, size_t src_offset, size_t dst_offset,
-                                                    size_t size, cl_uint num_events_in_wait_list,
-                                                    const cl_event* event_wait_list, cl_event* event) {
-    (void)num_events_in_wait_list;
-    (void)event_wait_list;
-    (void)event;
-    if (const cl_int err = enter("clEnqueueCopyBuffer")) return err;
-    if (!use(command_queue, kFakeClQueue)) return CL_INVALID_COMMAND_QUEUE;
+                                                    size_t size, cl_uint, const cl_event*, cl_event*) {
+    if (const cl_int err = enterOnQueue("clEnqueueCopyBuffer", command_queue)) return err;
     const FakeObject* src = use(src_buffer, kFakeClBuffer);
     const FakeObject* dst = use(dst_buffer, kFakeClBuffer);
     if (!src || !dst) return CL_INVALID_MEM_OBJECT;
     return src_offset + size > src->bytes || dst_offset + size > dst->bytes ? CL_INVALID_VALUE : CL_SUCCESS;
 }
 
-CL_API_ENTRY cl_int CL_API_CALL clReleaseMemObject(cl_mem memobj) {
-    if (const cl_int err = enter("clReleaseMemObject")) return err;
-    return release(memobj, kFakeClBuffer, CL_INVALID_MEM_OBJECT);
+CL_API_ENTRY cl_int CL_API_CALL clReleaseMemObject(cl_mem m) {
+    return release("clReleaseMemObject", m, kFakeClBuffer, CL_INVALID_MEM_OBJECT);
 }
-
-CL_API_ENTRY cl_int CL_API_CALL clReleaseKernel(cl_kernel kernel) {
-    if (const cl_int err = enter("clReleaseKernel")) return err;
-    return release(kernel, kFakeClKernel, CL_INVALID_KERNEL);
+CL_API_ENTRY cl_int CL_API_CALL clReleaseKernel(cl_kernel k) {
+    return release("clReleaseKernel", k, kFakeClKernel, CL_INVALID_KERNEL);
 }
-
-CL_API_ENTRY cl_int CL_API_CALL clReleaseProgram(cl_program program) {
-    if (const cl_int err = enter("clReleaseProgram")) return err;
-    return release(program, kFakeClProgram, CL_INVALID_PROGRAM);
+CL_API_ENTRY cl_int CL_API_CALL clReleaseProgram(cl_program p) {
+    return release("clReleaseProgram", p, kFakeClProgram, CL_INVALID_PROGRAM);
 }
-
-CL_API_ENTRY cl_int CL_API_CALL clReleaseCommandQueue(cl_command_queue command_queue) {
-    if (const cl_int err = enter("clReleaseCommandQueue")) return err;
-    return release(command_queue, kFakeClQueue, CL_INVALID_COMMAND_QUEUE);
+CL_API_ENTRY cl_int CL_API_CALL clReleaseCommandQueue(cl_command_queue q) {
+    return release("clReleaseCommandQueue", q, kFakeClQueue, CL_INVALID_COMMAND_QUEUE);
 }
-
-CL_API_ENTRY cl_int CL_API_CALL clReleaseContext(cl_context context) {
-    if (const cl_int err = enter("clReleaseContext")) return err;
-    return release(context, kFakeClContext, CL_INVALID_CONTEXT);
+CL_API_ENTRY cl_int CL_API_CALL clReleaseContext(cl_context c) {
+    return release("clReleaseContext", c, kFakeClContext, CL_INVALID_CONTEXT);
 }
 
 CL_API_ENTRY cl_int CL_API_CALL clFinish(cl_command_queue command_queue) {
-    if (const cl_int err = enter("clFinish")) return err;
-    return use(command_queue, kFakeClQueue) ? CL_SUCCESS : CL_INVALID_COMMAND_QUEUE;
+    return enterOnQueue("clFinish", command_queue);
 }
 
 }  // extern "C"

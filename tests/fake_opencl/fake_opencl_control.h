@@ -4,12 +4,11 @@
 // a test reaches by dlopen-ing the same path the loader opened (the dynamic loader hands back the
 // same instance, so the test scripts and reads the very library the runtime calls into).
 //
-// Script: platforms with their devices, failures of individual entry points, the program build
-// and its log, clCreateBuffer / clCreateKernel failures by call number or byte size, and any one
-// call by its number. Record: calls per entry point and in order (with the kernel each concerns),
-// live objects per kind, the bytes of every buffer request and the kernel names asked for.
-// Objects are never freed, so a handle stays unique for the whole process and a release (or any
-// other use) of a stale or foreign handle is counted instead of corrupting anything.
+// Script: platforms with their devices, and failures of a call by its number or of a range of
+// calls of one entry point. Record: calls per entry point and in order (with the kernel each
+// concerns), live objects per kind, the program, build, context and queue arguments, and every
+// buffer request. Objects are never freed, so a handle stays unique for the whole process and a
+// release (or any other use) of a stale or foreign handle is counted instead of corrupting anything.
 #pragma once
 
 #ifndef CL_TARGET_OPENCL_VERSION
@@ -37,8 +36,8 @@ enum FakeClKind {
 
 enum { kFakeClMaxPlatforms = 16, kFakeClMaxDevicesPerPlatform = 4 };
 
-// Default script: one platform with one GPU device, builds succeed, nothing fails. Clears every
-// counter and record. Objects made before stay valid handles but no longer count.
+// Default script: one platform with one GPU device, nothing fails. Clears every counter and
+// record. Objects made before stay valid handles but no longer count.
 void fakeClReset(void);
 // How many times the library was initialised in this process (its constructor ran).
 int fakeClLoadCount(void);
@@ -56,44 +55,22 @@ int fakeClDeviceQueryCount(void);
 int fakeClDeviceQueryPlatform(int query);
 cl_device_type fakeClDeviceQueryType(int query);
 
-// ---- failures of whole entry points
-// Makes `entry` return `error` (creation calls then return null); CL_SUCCESS clears it.
-void fakeClFailEntry(const char* entry, cl_int error);
+// ---- failures
 // Call number n (1-based since reset, counting every entry point in call-log order) returns
 // `error`, creation calls null; 0: none.
 void fakeClFailCall(int n, cl_int error);
-// Call number n of `entry` alone returns `error`; 0: none.
-void fakeClFailEntryCall(const char* entry, int n, cl_int error);
-// A creation call failed by the three controls above still hands back an object with its error,
+// Calls number first … last of `entry` alone return `error`; first 0: none.
+void fakeClFailEntryCalls(const char* entry, int first, int last, cl_int error);
+// A creation call failed by the two controls above still hands back an object with its error,
 // as some drivers do.
 void fakeClSetErrorWithObject(int enabled);
 
-// ---- program build
-// reportedLogSize is what a size query of CL_PROGRAM_BUILD_LOG answers; (size_t)-1 means the
-// text's length plus its terminator. A fetch copies at most that many bytes of the text.
-void fakeClSetBuild(int succeeds, const char* log, size_t reportedLogSize);
+// ---- what the runtime asked for
 const char* fakeClProgramSource(void);  // the text of the last program made
 const char* fakeClBuildOptions(void);  // the options of the last build
 cl_device_id fakeClBuildDevice(void);  // the one device of the last build (null when not one)
 cl_command_queue_properties fakeClQueueProperties(void);
 cl_device_id fakeClContextDevice(void);  // the one device of the last context (null when not one)
-
-// ---- kernels
-// clCreateKernel call number n (1-based since reset) fails; 0: none.
-void fakeClSetKernelFailAt(int n);
-int fakeClKernelRequestCount(void);
-const char* fakeClKernelName(int request);  // names of the kernels actually made, in order
-int fakeClKernelMadeCount(void);
-
-// ---- buffers
-// clCreateBuffer call number n fails; 0: none.
-void fakeClSetBufferFailAt(int n);
-// Every request of more than `bytes` fails; 0: none.
-void fakeClSetBufferFailAbove(size_t bytes);
-// Every call numbered first … last (inclusive) fails; first 0: none.
-void fakeClSetBufferFailRange(int first, int last);
-// A failing call still hands back an object with its error, as some drivers do.
-void fakeClSetBufferErrorWithObject(int enabled);
 int fakeClBufferRequestCount(void);
 size_t fakeClBufferRequestBytes(int request);
 cl_mem_flags fakeClBufferRequestFlags(int request);
@@ -103,8 +80,6 @@ size_t fakeClBufferBytes(cl_mem buffer);
 
 // ---- counters
 int fakeClLiveCount(int kind);
-int fakeClCreatedCount(int kind);
-int fakeClReleasedCount(int kind);
 // Releases of a handle that is not a live object of that kind made since the last reset.
 int fakeClBadReleaseCount(void);
 // Other calls given such a handle (a kernel's null buffer argument excepted).
@@ -118,4 +93,47 @@ const char* fakeClCallLogKernel(int index);
 
 #ifdef __cplusplus
 }
+
+#include <dlfcn.h>
+
+#include <string>
+#include <vector>
+
+// clang-format off
+#define FAKE_CL_CONTROLS(X)                                                                                        \
+    X(reset, fakeClReset) X(loadCount, fakeClLoadCount) X(setPlatformCount, fakeClSetPlatformCount)                \
+    X(addDevice, fakeClAddDevice) X(platformHandle, fakeClPlatformHandle) X(deviceHandle, fakeClDeviceHandle)      \
+    X(deviceQueryCount, fakeClDeviceQueryCount) X(deviceQueryPlatform, fakeClDeviceQueryPlatform)                  \
+    X(deviceQueryType, fakeClDeviceQueryType) X(failCall, fakeClFailCall) X(failEntryCalls, fakeClFailEntryCalls)  \
+    X(setErrorWithObject, fakeClSetErrorWithObject) X(programSource, fakeClProgramSource)                          \
+    X(buildOptions, fakeClBuildOptions) X(buildDevice, fakeClBuildDevice) X(queueProperties, fakeClQueueProperties) \
+    X(contextDevice, fakeClContextDevice) X(bufferRequestCount, fakeClBufferRequestCount)                          \
+    X(bufferRequestBytes, fakeClBufferRequestBytes) X(bufferRequestFlags, fakeClBufferRequestFlags)                \
+    X(bufferRequestHadHostPtr, fakeClBufferRequestHadHostPtr) X(bufferBytes, fakeClBufferBytes)                    \
+    X(liveCount, fakeClLiveCount) X(badReleaseCount, fakeClBadReleaseCount)                                        \
+    X(invalidHandleCount, fakeClInvalidHandleCount) X(callCount, fakeClCallCount)                                  \
+    X(callLogSize, fakeClCallLogSize) X(callLogEntry, fakeClCallLogEntry) X(callLogKernel, fakeClCallLogKernel)
+// clang-format on
+
+// The controls of the library at `path`, opened as the loader opens it so that both reach one
+// instance; never closed. Every member is null when the library cannot be opened.
+struct FakeClControls {
+    void* handle = nullptr;
+#define FAKE_CL_MEMBER(member, symbol) decltype(&::symbol) member = nullptr;
+    FAKE_CL_CONTROLS(FAKE_CL_MEMBER)
+#undef FAKE_CL_MEMBER
+
+    explicit FakeClControls(const char* path) : handle(dlopen(path, RTLD_NOW | RTLD_LOCAL)) {
+        if (!handle) return;
+#define FAKE_CL_RESOLVE(member, symbol) member = reinterpret_cast<decltype(member)>(dlsym(handle, #symbol));
+        FAKE_CL_CONTROLS(FAKE_CL_RESOLVE)
+#undef FAKE_CL_RESOLVE
+    }
+    // Everything the library was called with since the last reset, from call `from` on.
+    std::vector<std::string> calls(int from = 0) const {
+        std::vector<std::string> out;
+        for (int i = from; i < callLogSize(); ++i) out.emplace_back(callLogEntry(i));
+        return out;
+    }
+};
 #endif
