@@ -182,11 +182,8 @@ protected:
         cltest::Range r = cltest::Range::grid3(side, side, side);
         if (rows) r.global = {side, (side + gh - 1) / gh * gh, side}, r.local = {side, gh, 1};
         const cltest::ClBuffer in = h.upload(a), rhs = h.upload(b), out = h.upload(std::vector<float>(a.size(), 0.0f));
-        if (std::strstr(kernel, "restrict")) {
-            EXPECT_TRUE(h.run(program, kernel, r, in, out, n));
-        } else {
-            EXPECT_TRUE(h.run(program, kernel, r, in, rhs, out, n));
-        }
+        EXPECT_TRUE(std::strstr(kernel, "restrict") ? h.run(program, kernel, r, in, out, n)
+                                                     : h.run(program, kernel, r, in, rhs, out, n));
         return h.read(out);
     }
 };
