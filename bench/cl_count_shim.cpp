@@ -197,41 +197,19 @@ CL_API_ENTRY cl_int CL_API_CALL clEnqueueCopyBuffer(cl_command_queue q, cl_mem f
 }
 CL_API_ENTRY cl_int CL_API_CALL clFinish(cl_command_queue q) { CINDEL_FORWARD(clFinish, q); }
 
-CL_API_ENTRY cl_int CL_API_CALL clReleaseMemObject(cl_mem m) {
-    static const auto forward = real<decltype(::clReleaseMemObject)>("clReleaseMemObject");
-    ++gCalls;
-    const cl_int result = forward(m);
-    released(m, result);
-    return result;
-}
-CL_API_ENTRY cl_int CL_API_CALL clReleaseKernel(cl_kernel k) {
-    static const auto forward = real<decltype(::clReleaseKernel)>("clReleaseKernel");
-    ++gCalls;
-    const cl_int result = forward(k);
-    released(k, result);
-    return result;
-}
-CL_API_ENTRY cl_int CL_API_CALL clReleaseProgram(cl_program p) {
-    static const auto forward = real<decltype(::clReleaseProgram)>("clReleaseProgram");
-    ++gCalls;
-    const cl_int result = forward(p);
-    released(p, result);
-    return result;
-}
-CL_API_ENTRY cl_int CL_API_CALL clReleaseCommandQueue(cl_command_queue q) {
-    static const auto forward =
-        real<decltype(::clReleaseCommandQueue)>("clReleaseCommandQueue");
-    ++gCalls;
-    const cl_int result = forward(q);
-    released(q, result);
-    return result;
-}
-CL_API_ENTRY cl_int CL_API_CALL clReleaseContext(cl_context c) {
-    static const auto forward = real<decltype(::clReleaseContext)>("clReleaseContext");
-    ++gCalls;
-    const cl_int result = forward(c);
-    released(c, result);
-    return result;
-}
+// A release forgets the object only when the library accepted it.
+#define CINDEL_RELEASE(name, type)                                   \
+    CL_API_ENTRY cl_int CL_API_CALL name(type object) {              \
+        static const auto forward = real<decltype(::name)>(#name);   \
+        ++gCalls;                                                    \
+        const cl_int result = forward(object);                       \
+        released(object, result);                                    \
+        return result;                                               \
+    }
+CINDEL_RELEASE(clReleaseMemObject, cl_mem)
+CINDEL_RELEASE(clReleaseKernel, cl_kernel)
+CINDEL_RELEASE(clReleaseProgram, cl_program)
+CINDEL_RELEASE(clReleaseCommandQueue, cl_command_queue)
+CINDEL_RELEASE(clReleaseContext, cl_context)
 
 }  // extern "C"
