@@ -45,8 +45,16 @@ public:
     // new code may round differently (the Jacobi sweep and the multigrid transfers did): a kernel
     // moves to groups only with a test that its bits stay the same (sim_equivalence_test).
     void run3dRows(size_t n) { run3dGrouped(n, n, n, n, kRowGroupHeight, 1); }
+    // The same rows for kernels whose work-item computes kRowChunkCells cells of a row (the row's
+    // last chunk may be partial): ceil(n / kRowChunkCells) items a row.
+    void run3dRowChunks(size_t n) {
+        const size_t items = (n + kRowChunkCells - 1) / kRowChunkCells;
+        run3dGrouped(items, n, n, items, kRowGroupHeight, 1);
+    }
 
     static constexpr size_t kRowGroupHeight = 4;
+    // CD_ROW_CHUNK of the kernel library.
+    static constexpr size_t kRowChunkCells = 16;
 
 private:
     const KernelSpec* accept(const char* name, bool isBuffer, ArgKind scalarKind);

@@ -206,7 +206,7 @@ __kernel void cd_curl_noise(__global float4* vel, int N, float strength, float s
 #pragma clang diagnostic ignored "-Wpsabi"  // 16-wide vectors, as in kernels/noise_lattice.cl
 
 // The curl noise with every lattice corner read from the table cd_noise_lattice_fill made for
-// this `time` (kernels/noise_lattice.cl), CD_CURL_ROW cells of a row per work-item: the host
+// this `time` (kernels/noise_lattice.cl), CD_ROW_CHUNK cells of a row per work-item: the host
 // launches ceil(N / 16) × N × N items, and the last item of a row stops at the grid's edge. A
 // row shares its y and z work (the lattice rows, the blends along y and z) between its cells;
 // each cell's arithmetic is cd_curl_noise's, operation for operation, so the bits are the same.
@@ -215,7 +215,7 @@ __kernel void cd_curl_noise_lut(__global float4* vel, int N, float strength, flo
                                 int side1, int side2) {
 #pragma clang fp reassociate(off)
 #pragma clang fp contract(off)
-    const int x0 = get_global_id(0) * CD_CURL_ROW;
+    const int x0 = get_global_id(0) * CD_ROW_CHUNK;
     const int y = get_global_id(1);
     const int z = get_global_id(2);
     if (x0 >= N || y >= N || z >= N) return;
@@ -239,11 +239,11 @@ __kernel void cd_curl_noise_lut(__global float4* vel, int N, float strength, flo
     __global const float* L = lattice;
     __global const int* O = latticeOrigin;
     const float k = 0.5f * strength * dt;
-    const int count = min(CD_CURL_ROW, N - x0);
+    const int count = min(CD_ROW_CHUNK, N - x0);
     const int i = cd_idx(x0, y, z, N);
     if (!cd_curl_row_fits(baseFreq)) {
         // Too fine a noise for the window: each cell on its own, with the same operations.
-        float axs[CD_CURL_ROW], bxs[CD_CURL_ROW], cxs[CD_CURL_ROW];
+        float axs[CD_ROW_CHUNK], bxs[CD_ROW_CHUNK], cxs[CD_ROW_CHUNK];
         vstore16(ax, 0, axs);
         vstore16(bx, 0, bxs);
         vstore16(cx, 0, cxs);
@@ -278,7 +278,7 @@ __kernel void cd_curl_noise_lut(__global float4* vel, int N, float strength, flo
                          cd_lattice_row_fbm(L, O, 2, side0, side1, side2, cx - 1.0f, cy, cz);
     const float16 dCdy = cd_lattice_row_fbm(L, O, 2, side0, side1, side2, cx, cy + 1.0f, cz) -
                          cd_lattice_row_fbm(L, O, 2, side0, side1, side2, cx, cy - 1.0f, cz);
-    float ux[CD_CURL_ROW], uy[CD_CURL_ROW], uz[CD_CURL_ROW];
+    float ux[CD_ROW_CHUNK], uy[CD_ROW_CHUNK], uz[CD_ROW_CHUNK];
     vstore16((dCdy - dBdz) * k, 0, ux);
     vstore16((dAdz - dCdx) * k, 0, uy);
     vstore16((dBdx - dAdy) * k, 0, uz);

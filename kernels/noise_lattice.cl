@@ -163,16 +163,13 @@ CD_INLINE float16 cd_curl_pick(float16 w, int16 d) {
 #endif
 }
 
-// The cells one work-item of the row form computes: 16 consecutive cells of a row.
-#define CD_CURL_ROW 16
-
-// Whether every octave of a row of CD_CURL_ROW cells spans fewer than 15 lattice points, so that
+// Whether every octave of a row of CD_ROW_CHUNK cells spans fewer than 15 lattice points, so that
 // one 16-value window holds the two columns of each of its cells: 15 cells of the finest octave
 // (frequency 4) cover 60·baseFreq points, the floors add one and rounding far less than another.
 // True from Turbulence Scale 0.5 up.
 CD_INLINE bool cd_curl_row_fits(float baseFreq) { return baseFreq <= 0.2f; }
 
-// The row form of one octave of one potential, from its box: CD_CURL_ROW cells of a row, x per
+// The row form of one octave of one potential, from its box: CD_ROW_CHUNK cells of a row, x per
 // lane, y and z shared. The four lattice rows' windows are blended along y and z once, and each
 // cell picks its two columns from the blend. Corner indices are clamped to the box so that a
 // table that did not cover a point could not be read outside; the table carries a pad after its

@@ -78,22 +78,21 @@ CD_INLINE float cd_proj_neighbour_sum(__global const float* p, int x, int y, int
     return upper + lower;
 }
 
-// Sixteen cells of a row per work-item (CD_JACOBI_ROW; the host launches ceil(N / 16) items a row,
+// Sixteen cells of a row per work-item (CD_ROW_CHUNK; the host launches ceil(N / 16) items a row,
 // any shape with more items is also correct): one 16-value load of the row and of each of its four
 // neighbour rows replaces the clamped per-cell loads, which PoCL turned into gathers. Each lane does
 // cd_proj_neighbour_sum's arithmetic in its order, and a row's last, partial chunk runs cell by cell
 // through it, so every shape and chunk gives the same bits as the per-cell sweep.
-#define CD_JACOBI_ROW 16
 #pragma clang diagnostic push
 #pragma clang diagnostic ignored "-Wpsabi"  // 16-wide vectors, as in kernels/noise_lattice.cl
 __kernel void cd_pressure_jacobi(__global const float* pIn, __global const float* div, __global float* pOut, int N) {
 #pragma clang fp reassociate(off)
 #pragma clang fp contract(off)
-    const int x0 = get_global_id(0) * CD_JACOBI_ROW;
+    const int x0 = get_global_id(0) * CD_ROW_CHUNK;
     const int y = get_global_id(1);
     const int z = get_global_id(2);
     if (x0 >= N || y >= N || z >= N) return;
-    if (x0 + CD_JACOBI_ROW > N) {
+    if (x0 + CD_ROW_CHUNK > N) {
         for (int x = x0; x < N; ++x) {
             const float sum = cd_proj_neighbour_sum(pIn, x, y, z, N);
             const int c = cd_idx(x, y, z, N);
@@ -105,7 +104,7 @@ __kernel void cd_pressure_jacobi(__global const float* pIn, __global const float
     const int zp = min(z + 1, N - 1), zm = max(z - 1, 0);
     __global const float* row = pIn + cd_idx(0, y, z, N);
     const float16 p = vload16(0, row + x0);
-    const float left = row[max(x0 - 1, 0)], right = row[min(x0 + CD_JACOBI_ROW, N - 1)];
+    const float left = row[max(x0 - 1, 0)], right = row[min(x0 + CD_ROW_CHUNK, N - 1)];
     const float16 xp = (float16)(p.s1, p.s2, p.s3, p.s4, p.s5, p.s6, p.s7, p.s8, p.s9, p.sa, p.sb, p.sc, p.sd, p.se,
                                  p.sf, right);
     const float16 xm = (float16)(left, p.s0, p.s1, p.s2, p.s3, p.s4, p.s5, p.s6, p.s7, p.s8, p.s9, p.sa, p.sb, p.sc,

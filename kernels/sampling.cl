@@ -31,6 +31,10 @@
 
 CD_INLINE int cd_idx(int x, int y, int z, int N) { return z * N * N + y * N + x; }
 
+// Cells of a row that one work-item of a row-chunk kernel computes (the curl noise's row form, the
+// Jacobi sweep); KernelLaunch::kRowChunkCells launches them.
+#define CD_ROW_CHUNK 16
+
 // ---------------------------------------------------------------------------------------------
 // Hash and value noise
 

@@ -17,8 +17,6 @@ constexpr float kWindScale = 0.1f;
 constexpr float kShredScale = 8.0f;
 // Spreads the seeds apart in noise time so that neighbouring seeds give unrelated fields.
 constexpr double kSeedTimeOffset = 0.137;
-// Cells of a row per work-item of cd_curl_noise_lut (CD_CURL_ROW).
-constexpr size_t kCurlNoiseRowCells = 16;
 
 size_t side(const GpuRuntime& rt) {
     return static_cast<size_t>(rt.grid.N > 0 ? rt.grid.N : 0);
@@ -83,7 +81,6 @@ CurlNoisePath enqueueCurlNoise(GpuRuntime& rt, const FrameSettings& s, int frame
     if (preferred == CurlNoisePath::Lattice && s.turbulence >= 0.001f) {
         const std::optional<NoiseLatticeLayout> layout = planNoiseLattice(g.N, s.turbulenceScale, time);
         if (layout && ensureAuxKernel(rt, AuxKernel::CurlNoiseLut) && enqueueNoiseLatticeFill(rt, *layout, time)) {
-            const size_t rowItems = (side(rt) + kCurlNoiseRowCells - 1) / kCurlNoiseRowCells;
             KernelLaunch(rt, AuxKernel::CurlNoiseLut)
                 .arg("vel", g.velocity)
                 .arg("N", g.N)
@@ -96,7 +93,7 @@ CurlNoisePath enqueueCurlNoise(GpuRuntime& rt, const FrameSettings& s, int frame
                 .arg("side0", layout->side[0])
                 .arg("side1", layout->side[1])
                 .arg("side2", layout->side[2])
-                .run3dGrouped(rowItems, side(rt), side(rt), rowItems, KernelLaunch::kRowGroupHeight, 1);
+                .run3dRowChunks(side(rt));
             return CurlNoisePath::Lattice;
         }
     }

@@ -8,9 +8,6 @@ namespace cindel {
 
 namespace {
 
-// Cells of a row per work-item of cd_pressure_jacobi (CD_JACOBI_ROW).
-constexpr size_t kJacobiRowCells = 16;
-
 // The grid is usable for a projection once its level-0 buffers exist.
 bool hasGrid(const GpuRuntime& rt) {
     const SimGrid& g = rt.grid;
@@ -78,14 +75,12 @@ void enqueueDivergence(const GpuRuntime& rt, const FrameSettings& s) {
 
 void jacobiSweeps(const GpuRuntime& rt, cl_mem& p, cl_mem& pNext, cl_mem rhs, int n, int sweeps) {
     for (int i = 0; i < sweeps; ++i) {
-        const size_t rowItems = (static_cast<size_t>(n) + kJacobiRowCells - 1) / kJacobiRowCells;
         KernelLaunch(rt, KernelRole::PressureJacobi)
             .arg("pIn", p)
             .arg("div", rhs)
             .arg("pOut", pNext)
             .arg("N", n)
-            .run3dGrouped(rowItems, static_cast<size_t>(n), static_cast<size_t>(n), rowItems,
-                          KernelLaunch::kRowGroupHeight, 1);
+            .run3dRowChunks(static_cast<size_t>(n));
         std::swap(p, pNext);
     }
 }
