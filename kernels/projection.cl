@@ -5,16 +5,11 @@
 //
 // The operator solved everywhere is A p = (sum of the six neighbours) - 6 p = rhs; the coarse
 // levels use the same unit-spacing operator on the unscaled restricted residual, as the host's
-// V-cycle expects. Helpers are plain-float and always inlined so that PoCL vectorises the
-// stencils across work-items. Velocity components are read as vel[i].x rather than through a
-// float pointer with stride 4: measured on PoCL, the strided form was about 3x slower.
-
-// Smoothstep that stays defined when the edges coincide (an ignition temperature of 0 makes every
-// positive temperature count as hot instead of dividing by zero).
-inline __attribute__((always_inline)) float cd_proj_smoothstep(float e0, float e1, float v) {
-    const float t = clamp((v - e0) / fmax(e1 - e0, 1e-6f), 0.0f, 1.0f);
-    return t * t * (3.0f - 2.0f * t);
-}
+// V-cycle expects. The fine-grid stencils compute sixteen cells of a row per work-item
+// (CD_ROW_CHUNK, launched by run3dRowChunks): one 16-wide load per neighbour row replaces the
+// clamped per-cell loads that PoCL turned into gathers (the Jacobi sweep ran 4x faster). A row's
+// last, partial chunk runs cell by cell through the same arithmetic in the same written order, so
+// every shape and chunk gives the bits of the per-cell form.
 
 // Lower coarse index, upper coarse index and weight of the upper one for fine index f. The fine
 // centre lies at coarse coordinate (f - 0.5) * 0.5: f/2 - 0.25 for even f (cells f/2 - 1 and
@@ -26,36 +21,99 @@ inline __attribute__((always_inline)) int cd_prolong_lo(int f) { return max(f - 
 inline __attribute__((always_inline)) int cd_prolong_hi(int f, int Nc) { return min((f + 1) >> 1, Nc - 1); }
 inline __attribute__((always_inline)) float cd_prolong_t(int f) { return (f & 1) ? 0.25f : 0.75f; }
 
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wpsabi"  // 16-wide vectors, as in kernels/noise_lattice.cl
+
+// A row's next and previous cells for the sixteen lanes of a row chunk: the chunk shifted by one,
+// the cell beyond its end (or before its start) shifted in. A shuffle moves bits exactly.
+CD_INLINE float16 cd_row_next(float16 v, float after) {
+    return (float16)(v.s1, v.s2, v.s3, v.s4, v.s5, v.s6, v.s7, v.s8, v.s9, v.sa, v.sb, v.sc, v.sd, v.se, v.sf, after);
+}
+CD_INLINE float16 cd_row_prev(float16 v, float before) {
+    return (float16)(before, v.s0, v.s1, v.s2, v.s3, v.s4, v.s5, v.s6, v.s7, v.s8, v.s9, v.sa, v.sb, v.sc, v.sd, v.se);
+}
+
+// One component of sixteen consecutive float4 vectors from cell c: four whole loads and a
+// shuffle, where a per-lane .x read is a strided gather on a CPU.
+#define CD_ROW_COMPONENT(name, a, b, c, d)                                          \
+    CD_INLINE float16 name(__global const float4* v, int cell) {                    \
+        const __global float* f = (const __global float*)(v + cell);                \
+        const float16 q0 = vload16(0, f), q1 = vload16(1, f);                       \
+        const float16 q2 = vload16(2, f), q3 = vload16(3, f);                       \
+        return (float16)(q0.s##a##b##c##d, q1.s##a##b##c##d, q2.s##a##b##c##d, q3.s##a##b##c##d); \
+    }
+CD_ROW_COMPONENT(cd_row_vx, 0, 4, 8, c)
+CD_ROW_COMPONENT(cd_row_vy, 1, 5, 9, d)
+CD_ROW_COMPONENT(cd_row_vz, 2, 6, a, e)
+#undef CD_ROW_COMPONENT
+
+// The divergence of one cell, or of a chunk's sixteen lanes: the velocity's central differences,
+// then the combustion expansion, in one written order for both. The order is the one the compiler
+// had chosen for the earlier, unpinned per-cell form (forward differences less backward ones, the
+// gradient's squares fused, the smoothstep's factors multiplied into the gates one by one), so
+// pinning it moved no bit.
+//
+// Combustion expansion: only the aggression above 0.15 counts, so the default adds nothing.
+// Gated by the temperature gradient (only fronts expand, not the hot interior of a plume)
+// and by nearness to ignition (cold fronts, e.g. a smoke edge, stay put). Computed without a
+// branch, which kept PoCL from vectorising the kernel (2x slower even when not taken); the
+// select, not a multiplication by zero, keeps the velocity's divergence bit for bit when the
+// aggression is at or below the threshold. The hot gate is a smoothstep from 0.3 × ignition to
+// ignition that stays defined when the edges coincide (an ignition temperature of 0 makes every
+// positive temperature count as hot).
+#define CD_DIVERGENCE_OF(name, T)                                                                      \
+    CD_INLINE T name(T vxp, T vxm, T vyp, T vym, T vzp, T vzm, T txp, T txm, T typ, T tym, T tzp, T tzm, \
+                     T tc, float aggression, float ignitionTemp) {                                     \
+        _Pragma("clang fp reassociate(off)") _Pragma("clang fp contract(off)")                         \
+        const T div = 0.5f * (((vxp + vyp) + vzp) - ((vxm + vym) + vzm));                               \
+        const float aggE = aggression - 0.15f;                                                         \
+        const T tx = txp - txm, ty = typ - tym, tz = tzp - tzm;                                        \
+        const T frontGate = clamp(sqrt(fma(tz, tz, fma(tx, tx, ty * ty))) * 0.0015f, 0.0f, 1.0f);      \
+        const float e0 = 0.3f * ignitionTemp;                                                          \
+        const T h = clamp((tc - e0) / fmax(ignitionTemp - e0, 1e-6f), 0.0f, 1.0f);                     \
+        const T expansion = 2.0f * ((((h * h) * aggE) * (3.0f - 2.0f * h)) * frontGate);               \
+        return aggE > 0.0f ? div + expansion : div;                                                    \
+    }
+CD_DIVERGENCE_OF(cd_divergence_cell, float)
+CD_DIVERGENCE_OF(cd_divergence_row, float16)
+#undef CD_DIVERGENCE_OF
+
+// Sixteen cells of a row per work-item (CD_ROW_CHUNK, launched by run3dRowChunks), a row's last
+// partial chunk cell by cell; the written order is held for both.
 __kernel void cd_divergence(__global const float4* vel, __global float* divOut, int N,
                             __global const float* temperature, float aggression, float ignitionTemp) {
-    const int x = get_global_id(0);
+#pragma clang fp reassociate(off)
+#pragma clang fp contract(off)
+    const int x0 = get_global_id(0) * CD_ROW_CHUNK;
     const int y = get_global_id(1);
     const int z = get_global_id(2);
-    if (x >= N || y >= N || z >= N) return;
-
-    const int xp = min(x + 1, N - 1), xm = max(x - 1, 0);
+    if (x0 >= N || y >= N || z >= N) return;
     const int yp = min(y + 1, N - 1), ym = max(y - 1, 0);
     const int zp = min(z + 1, N - 1), zm = max(z - 1, 0);
-    float div = 0.5f * ((vel[cd_idx(xp, y, z, N)].x - vel[cd_idx(xm, y, z, N)].x) +
-                        (vel[cd_idx(x, yp, z, N)].y - vel[cd_idx(x, ym, z, N)].y) +
-                        (vel[cd_idx(x, y, zp, N)].z - vel[cd_idx(x, y, zm, N)].z));
-
-    // Combustion expansion: only the aggression above 0.15 counts, so the default adds nothing.
-    // Gated by the temperature gradient (only fronts expand, not the hot interior of a plume)
-    // and by nearness to ignition (cold fronts, e.g. a smoke edge, stay put). Computed without a
-    // branch, which kept PoCL from vectorising the kernel (2x slower even when not taken); the
-    // select, not a multiplication by zero, keeps the velocity's divergence bit for bit when the
-    // aggression is at or below the threshold.
-    const float aggE = aggression - 0.15f;
-    const float tx = temperature[cd_idx(xp, y, z, N)] - temperature[cd_idx(xm, y, z, N)];
-    const float ty = temperature[cd_idx(x, yp, z, N)] - temperature[cd_idx(x, ym, z, N)];
-    const float tz = temperature[cd_idx(x, y, zp, N)] - temperature[cd_idx(x, y, zm, N)];
-    const float gradT = sqrt(tx * tx + ty * ty + tz * tz);
-    const float frontGate = clamp(gradT * 0.0015f, 0.0f, 1.0f);
-    const float hotGate = cd_proj_smoothstep(0.3f * ignitionTemp, ignitionTemp, temperature[cd_idx(x, y, z, N)]);
-    const float expansion = 2.0f * aggE * frontGate * hotGate;
-    div = aggE > 0.0f ? div + expansion : div;
-    divOut[cd_idx(x, y, z, N)] = div;
+    if (x0 + CD_ROW_CHUNK > N) {
+        for (int x = x0; x < N; ++x) {
+            const int xp = min(x + 1, N - 1), xm = max(x - 1, 0);
+            __global const float* T = temperature;
+            divOut[cd_idx(x, y, z, N)] = cd_divergence_cell(
+                vel[cd_idx(xp, y, z, N)].x, vel[cd_idx(xm, y, z, N)].x, vel[cd_idx(x, yp, z, N)].y,
+                vel[cd_idx(x, ym, z, N)].y, vel[cd_idx(x, y, zp, N)].z, vel[cd_idx(x, y, zm, N)].z,
+                T[cd_idx(xp, y, z, N)], T[cd_idx(xm, y, z, N)], T[cd_idx(x, yp, z, N)], T[cd_idx(x, ym, z, N)],
+                T[cd_idx(x, y, zp, N)], T[cd_idx(x, y, zm, N)], T[cd_idx(x, y, z, N)], aggression, ignitionTemp);
+        }
+        return;
+    }
+    const int c = cd_idx(x0, y, z, N), row = cd_idx(0, y, z, N);
+    const int before = row + max(x0 - 1, 0), after = row + min(x0 + CD_ROW_CHUNK, N - 1);
+    const float16 vx = cd_row_vx(vel, c);
+    const float16 t = vload16(0, temperature + c);
+    vstore16(cd_divergence_row(cd_row_next(vx, vel[after].x), cd_row_prev(vx, vel[before].x),
+                           cd_row_vy(vel, cd_idx(x0, yp, z, N)), cd_row_vy(vel, cd_idx(x0, ym, z, N)),
+                           cd_row_vz(vel, cd_idx(x0, y, zp, N)), cd_row_vz(vel, cd_idx(x0, y, zm, N)),
+                           cd_row_next(t, temperature[after]), cd_row_prev(t, temperature[before]),
+                           vload16(0, temperature + cd_idx(x0, yp, z, N)), vload16(0, temperature + cd_idx(x0, ym, z, N)),
+                           vload16(0, temperature + cd_idx(x0, y, zp, N)), vload16(0, temperature + cd_idx(x0, y, zm, N)),
+                           t, aggression, ignitionTemp),
+             0, divOut + c);
 }
 
 // The six clamped neighbours of a cell, in one fixed order: the Jacobi sweep and the residual
@@ -78,13 +136,23 @@ CD_INLINE float cd_proj_neighbour_sum(__global const float* p, int x, int y, int
     return upper + lower;
 }
 
-// Sixteen cells of a row per work-item (CD_ROW_CHUNK; the host launches ceil(N / 16) items a row,
-// any shape with more items is also correct): one 16-value load of the row and of each of its four
-// neighbour rows replaces the clamped per-cell loads, which PoCL turned into gathers. Each lane does
-// cd_proj_neighbour_sum's arithmetic in its order, and a row's last, partial chunk runs cell by cell
-// through it, so every shape and chunk gives the same bits as the per-cell sweep.
-#pragma clang diagnostic push
-#pragma clang diagnostic ignored "-Wpsabi"  // 16-wide vectors, as in kernels/noise_lattice.cl
+// cd_proj_neighbour_sum for the sixteen cells of a chunk, lane by lane in its order; `centre` gets
+// the chunk's own values.
+CD_INLINE float16 cd_proj_neighbour_sum_row(__global const float* p, int x0, int y, int z, int N, float16* centre) {
+#pragma clang fp reassociate(off)
+#pragma clang fp contract(off)
+    const int yp = min(y + 1, N - 1), ym = max(y - 1, 0);
+    const int zp = min(z + 1, N - 1), zm = max(z - 1, 0);
+    __global const float* row = p + cd_idx(0, y, z, N);
+    const float16 c = vload16(0, row + x0);
+    const float16 xp = cd_row_next(c, row[min(x0 + CD_ROW_CHUNK, N - 1)]);
+    const float16 xm = cd_row_prev(c, row[max(x0 - 1, 0)]);
+    const float16 upper = (xp + vload16(0, p + cd_idx(x0, yp, z, N))) + vload16(0, p + cd_idx(x0, y, zp, N));
+    const float16 lower = (xm + vload16(0, p + cd_idx(x0, ym, z, N))) + vload16(0, p + cd_idx(x0, y, zm, N));
+    *centre = c;
+    return upper + lower;
+}
+
 __kernel void cd_pressure_jacobi(__global const float* pIn, __global const float* div, __global float* pOut, int N) {
 #pragma clang fp reassociate(off)
 #pragma clang fp contract(off)
@@ -100,34 +168,32 @@ __kernel void cd_pressure_jacobi(__global const float* pIn, __global const float
         }
         return;
     }
-    const int yp = min(y + 1, N - 1), ym = max(y - 1, 0);
-    const int zp = min(z + 1, N - 1), zm = max(z - 1, 0);
-    __global const float* row = pIn + cd_idx(0, y, z, N);
-    const float16 p = vload16(0, row + x0);
-    const float left = row[max(x0 - 1, 0)], right = row[min(x0 + CD_ROW_CHUNK, N - 1)];
-    const float16 xp = (float16)(p.s1, p.s2, p.s3, p.s4, p.s5, p.s6, p.s7, p.s8, p.s9, p.sa, p.sb, p.sc, p.sd, p.se,
-                                 p.sf, right);
-    const float16 xm = (float16)(left, p.s0, p.s1, p.s2, p.s3, p.s4, p.s5, p.s6, p.s7, p.s8, p.s9, p.sa, p.sb, p.sc,
-                                 p.sd, p.se);
-    const float16 upper = (xp + vload16(0, pIn + cd_idx(x0, yp, z, N))) + vload16(0, pIn + cd_idx(x0, y, zp, N));
-    const float16 lower = (xm + vload16(0, pIn + cd_idx(x0, ym, z, N))) + vload16(0, pIn + cd_idx(x0, y, zm, N));
+    float16 centre;
+    const float16 sum = cd_proj_neighbour_sum_row(pIn, x0, y, z, N, &centre);
     const int c = cd_idx(x0, y, z, N);
-    vstore16(((upper + lower) - vload16(0, div + c)) / 6.0f, 0, pOut + c);
+    vstore16((sum - vload16(0, div + c)) / 6.0f, 0, pOut + c);
 }
-#pragma clang diagnostic pop
 
 __kernel void cd_residual(__global const float* p, __global const float* b, __global float* r, int N) {
 #pragma clang fp reassociate(off)
 #pragma clang fp contract(off)
-    const int x = get_global_id(0);
+    const int x0 = get_global_id(0) * CD_ROW_CHUNK;
     const int y = get_global_id(1);
     const int z = get_global_id(2);
-    if (x >= N || y >= N || z >= N) return;
-
-    const float sum = cd_proj_neighbour_sum(p, x, y, z, N);
-    const int c = cd_idx(x, y, z, N);
+    if (x0 >= N || y >= N || z >= N) return;
     // b - (sum - 6p), with the product fused into the subtraction.
-    r[c] = b[c] - fma(-6.0f, p[c], sum);
+    if (x0 + CD_ROW_CHUNK > N) {
+        for (int x = x0; x < N; ++x) {
+            const float sum = cd_proj_neighbour_sum(p, x, y, z, N);
+            const int c = cd_idx(x, y, z, N);
+            r[c] = b[c] - fma(-6.0f, p[c], sum);
+        }
+        return;
+    }
+    float16 centre;
+    const float16 sum = cd_proj_neighbour_sum_row(p, x0, y, z, N, &centre);
+    const int c = cd_idx(x0, y, z, N);
+    vstore16(vload16(0, b + c) - fma(-6.0f, centre, sum), 0, r + c);
 }
 
 // The fine side is exactly 2·Nc: the host stops the hierarchy above a level whose side is odd.
@@ -152,48 +218,96 @@ __kernel void cd_restrict(__global const float* fine, __global float* coarse, in
     coarse[cd_idx(x, y, z, Nc)] = 0.125f * ((y0z0 + y1z0) + (y0z1 + y1z1));
 }
 
-// Launched in whole-row groups. PoCL compiles each group shape anew, and under the relaxed math
-// each compilation may regroup the arithmetic; the pragmas keep the written order in every shape
-// (compilers without them ignore them). It is the order PoCL's own shapes chose for this kernel
-// anyway, so pinning it changed no bit.
+// Interpolates the coarse correction trilinearly and adds it to the fine level, Nf = 2·Nc. The
+// blends run x, then y, then z, written once for a cell and once for a chunk's sixteen lanes; the
+// pragmas keep that order in every compilation (it is the order PoCL's own shapes chose for the
+// per-cell form, so pinning it changed no bit).
+#define CD_PROLONG_BLEND(c000, c100, c010, c110, c001, c101, c011, c111, tx, ty, tz)               \
+    mix(mix(mix(c000, c100, tx), mix(c010, c110, tx), ty), mix(mix(c001, c101, tx), mix(c011, c111, tx), ty), tz)
+
+// The lower and upper coarse cells of a full chunk's sixteen lanes (cd_prolong_lo and _hi of
+// x0 + k) from the eight cells from m = x0/2 and the clamped cells before and after them.
+CD_INLINE float16 cd_prolong_lo_row(float8 w, float before) {
+    return (float16)(before, w.s0, w.s0, w.s1, w.s1, w.s2, w.s2, w.s3, w.s3, w.s4, w.s4, w.s5, w.s5, w.s6, w.s6, w.s7);
+}
+CD_INLINE float16 cd_prolong_hi_row(float8 w, float after) {
+    return (float16)(w.s0, w.s1, w.s1, w.s2, w.s2, w.s3, w.s3, w.s4, w.s4, w.s5, w.s5, w.s6, w.s6, w.s7, w.s7, after);
+}
+
 __kernel void cd_prolong_add(__global const float* coarse, __global float* fine, int Nf) {
 #pragma clang fp reassociate(off)
 #pragma clang fp contract(off)
-    const int x = get_global_id(0);
+    const int x0 = get_global_id(0) * CD_ROW_CHUNK;
     const int y = get_global_id(1);
     const int z = get_global_id(2);
-    if (x >= Nf || y >= Nf || z >= Nf) return;
+    if (x0 >= Nf || y >= Nf || z >= Nf) return;
 
     const int Nc = Nf / 2;
-    const int x0 = cd_prolong_lo(x), x1 = cd_prolong_hi(x, Nc);
     const int y0 = cd_prolong_lo(y), y1 = cd_prolong_hi(y, Nc);
     const int z0 = cd_prolong_lo(z), z1 = cd_prolong_hi(z, Nc);
-    const float tx = cd_prolong_t(x), ty = cd_prolong_t(y), tz = cd_prolong_t(z);
-
-    const float c00 = mix(coarse[cd_idx(x0, y0, z0, Nc)], coarse[cd_idx(x1, y0, z0, Nc)], tx);
-    const float c10 = mix(coarse[cd_idx(x0, y1, z0, Nc)], coarse[cd_idx(x1, y1, z0, Nc)], tx);
-    const float c01 = mix(coarse[cd_idx(x0, y0, z1, Nc)], coarse[cd_idx(x1, y0, z1, Nc)], tx);
-    const float c11 = mix(coarse[cd_idx(x0, y1, z1, Nc)], coarse[cd_idx(x1, y1, z1, Nc)], tx);
-    const float c0 = mix(c00, c10, ty);
-    const float c1 = mix(c01, c11, ty);
-    fine[cd_idx(x, y, z, Nf)] += mix(c0, c1, tz);
+    const float ty = cd_prolong_t(y), tz = cd_prolong_t(z);
+    __global const float* r00 = coarse + cd_idx(0, y0, z0, Nc);
+    __global const float* r10 = coarse + cd_idx(0, y1, z0, Nc);
+    __global const float* r01 = coarse + cd_idx(0, y0, z1, Nc);
+    __global const float* r11 = coarse + cd_idx(0, y1, z1, Nc);
+    __global float* out = fine + cd_idx(0, y, z, Nf);
+    if (x0 + CD_ROW_CHUNK > Nf) {
+        for (int x = x0; x < Nf; ++x) {
+            const int a = cd_prolong_lo(x), b = cd_prolong_hi(x, Nc);
+            out[x] += CD_PROLONG_BLEND(r00[a], r00[b], r10[a], r10[b], r01[a], r01[b], r11[a], r11[b],
+                                       cd_prolong_t(x), ty, tz);
+        }
+        return;
+    }
+    // A full chunk starts at an even x0 = 2m: its lanes read coarse cells m - 1 to m + 8, clamped.
+    const int m = x0 / 2, before = max(m - 1, 0), after = min(m + 8, Nc - 1);
+    const float16 tx = (float16)(0.75f, 0.25f, 0.75f, 0.25f, 0.75f, 0.25f, 0.75f, 0.25f, 0.75f, 0.25f, 0.75f, 0.25f,
+                                 0.75f, 0.25f, 0.75f, 0.25f);
+    const float8 w00 = vload8(0, r00 + m), w10 = vload8(0, r10 + m), w01 = vload8(0, r01 + m), w11 = vload8(0, r11 + m);
+    const float16 lo00 = cd_prolong_lo_row(w00, r00[before]), hi00 = cd_prolong_hi_row(w00, r00[after]);
+    const float16 lo10 = cd_prolong_lo_row(w10, r10[before]), hi10 = cd_prolong_hi_row(w10, r10[after]);
+    const float16 lo01 = cd_prolong_lo_row(w01, r01[before]), hi01 = cd_prolong_hi_row(w01, r01[after]);
+    const float16 lo11 = cd_prolong_lo_row(w11, r11[before]), hi11 = cd_prolong_hi_row(w11, r11[after]);
+    vstore16(vload16(0, out + x0) + CD_PROLONG_BLEND(lo00, hi00, lo10, hi10, lo01, hi01, lo11, hi11, tx, ty, tz),
+             0, out + x0);
 }
+#undef CD_PROLONG_BLEND
 
+// Subtracts the pressure gradient from the velocity; w is left as it is.
 __kernel void cd_gradient_subtract(__global float4* vel, __global const float* p, int N) {
-    const int x = get_global_id(0);
+#pragma clang fp reassociate(off)
+#pragma clang fp contract(off)
+    const int x0 = get_global_id(0) * CD_ROW_CHUNK;
     const int y = get_global_id(1);
     const int z = get_global_id(2);
-    if (x >= N || y >= N || z >= N) return;
+    if (x0 >= N || y >= N || z >= N) return;
 
-    const int xp = min(x + 1, N - 1), xm = max(x - 1, 0);
     const int yp = min(y + 1, N - 1), ym = max(y - 1, 0);
     const int zp = min(z + 1, N - 1), zm = max(z - 1, 0);
-    const int c = cd_idx(x, y, z, N);
-    // One whole float4 load and store: PoCL ran this about 3x faster than three strided float
-    // updates through a float pointer, which it turns into gathers and scatters.
-    float4 v = vel[c];
-    v.x -= 0.5f * (p[cd_idx(xp, y, z, N)] - p[cd_idx(xm, y, z, N)]);
-    v.y -= 0.5f * (p[cd_idx(x, yp, z, N)] - p[cd_idx(x, ym, z, N)]);
-    v.z -= 0.5f * (p[cd_idx(x, y, zp, N)] - p[cd_idx(x, y, zm, N)]);
-    vel[c] = v;
+    if (x0 + CD_ROW_CHUNK > N) {
+        for (int x = x0; x < N; ++x) {
+            const int xp = min(x + 1, N - 1), xm = max(x - 1, 0);
+            const int c = cd_idx(x, y, z, N);
+            float4 v = vel[c];
+            v.x = v.x - 0.5f * (p[cd_idx(xp, y, z, N)] - p[cd_idx(xm, y, z, N)]);
+            v.y = v.y - 0.5f * (p[cd_idx(x, yp, z, N)] - p[cd_idx(x, ym, z, N)]);
+            v.z = v.z - 0.5f * (p[cd_idx(x, y, zp, N)] - p[cd_idx(x, y, zm, N)]);
+            vel[c] = v;
+        }
+        return;
+    }
+    const int c = cd_idx(x0, y, z, N), row = cd_idx(0, y, z, N);
+    const float16 pc = vload16(0, p + c);
+    const float16 gx = 0.5f * (cd_row_next(pc, p[row + min(x0 + CD_ROW_CHUNK, N - 1)]) - cd_row_prev(pc, p[row + max(x0 - 1, 0)]));
+    const float16 gy = 0.5f * (vload16(0, p + cd_idx(x0, yp, z, N)) - vload16(0, p + cd_idx(x0, ym, z, N)));
+    const float16 gz = 0.5f * (vload16(0, p + cd_idx(x0, y, zp, N)) - vload16(0, p + cd_idx(x0, y, zm, N)));
+    // Sixteen float4 vectors as four 16-wide loads and stores, the components subtracted in place.
+    __global float* f = (__global float*)(vel + c);
+    float16 q0 = vload16(0, f), q1 = vload16(1, f), q2 = vload16(2, f), q3 = vload16(3, f);
+    q0.s048c = q0.s048c - gx.s0123, q0.s159d = q0.s159d - gy.s0123, q0.s26ae = q0.s26ae - gz.s0123;
+    q1.s048c = q1.s048c - gx.s4567, q1.s159d = q1.s159d - gy.s4567, q1.s26ae = q1.s26ae - gz.s4567;
+    q2.s048c = q2.s048c - gx.s89ab, q2.s159d = q2.s159d - gy.s89ab, q2.s26ae = q2.s26ae - gz.s89ab;
+    q3.s048c = q3.s048c - gx.scdef, q3.s159d = q3.s159d - gy.scdef, q3.s26ae = q3.s26ae - gz.scdef;
+    vstore16(q0, 0, f), vstore16(q1, 1, f), vstore16(q2, 2, f), vstore16(q3, 3, f);
 }
+#pragma clang diagnostic pop

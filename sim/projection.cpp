@@ -29,7 +29,7 @@ void enqueueResidual(const GpuRuntime& rt, cl_mem p, cl_mem b, cl_mem r, int n) 
         .arg("b", b)
         .arg("r", r)
         .arg("N", n)
-        .run3dRows(static_cast<size_t>(n));
+        .run3dRowChunks(static_cast<size_t>(n));
 }
 
 void enqueueRestrict(const GpuRuntime& rt, cl_mem fine, cl_mem coarse, int nCoarse) {
@@ -45,7 +45,7 @@ void enqueueProlongAdd(const GpuRuntime& rt, cl_mem coarse, cl_mem fine, int nFi
         .arg("coarse", coarse)
         .arg("fine", fine)
         .arg("Nf", nFine)
-        .run3dRows(static_cast<size_t>(nFine));
+        .run3dRowChunks(static_cast<size_t>(nFine));
 }
 
 }  // namespace
@@ -70,7 +70,7 @@ void enqueueDivergence(const GpuRuntime& rt, const FrameSettings& s) {
         .arg("temperature", g.temperature)
         .arg("aggression", s.flameAggression)
         .arg("ignitionTemp", s.burnThreshold)
-        .run3dRows(static_cast<size_t>(g.N));
+        .run3dRowChunks(static_cast<size_t>(g.N));
 }
 
 void jacobiSweeps(const GpuRuntime& rt, cl_mem& p, cl_mem& pNext, cl_mem rhs, int n, int sweeps) {
@@ -131,7 +131,7 @@ void enqueueGradientSubtract(const GpuRuntime& rt) {
         .arg("vel", g.velocity)
         .arg("p", g.pressure)
         .arg("N", g.N)
-        .run3dRows(static_cast<size_t>(g.N));
+        .run3dRowChunks(static_cast<size_t>(g.N));
 }
 
 void projectMultigrid(GpuRuntime& rt, const FrameSettings& s) {
