@@ -1,27 +1,66 @@
 // Semi-Lagrangian advection: each cell looks back along its own velocity by one time step and
 // takes the trilinear sample found there. Unconditionally stable; each field is read from one
-// buffer and written to its ping-pong partner, which the host then swaps in. Every kernel runs over
-// N × N × N work items and returns at once for an id outside the grid.
+// buffer and written to its ping-pong partner, which the host then swaps in.
 //
 // The velocity used for the back-trace is the one stored at the cell itself (no interpolation at
 // the start point). Boundaries are entirely the samplers' clamp-to-edge: a back-trace that leaves
 // the grid reads the nearest edge cell, so inflow repeats the edge values. There are no obstacles.
-//
-// Plain floats and the samplers' plain-float forms so that PoCL vectorises across work items.
 
 #define CD_ADVECT_MAX_SPEED 50.0f
 
-// Density, temperature and fuel share one back-trace: three samples at the same position let the
-// compiler share the index and weight arithmetic and the cache lines. No dissipation here; the
-// fields decay through their own decay kernels.
-__kernel void cd_advect_three_scalars(__global const float* dIn, __global float* dOut, __global const float* tIn,
-                                      __global float* tOut, __global const float* fIn, __global float* fOut,
-                                      __global const float4* velRead, int N, float dt) {
-    const int x = get_global_id(0);
-    const int y = get_global_id(1);
-    const int z = get_global_id(2);
-    if (x >= N || y >= N || z >= N) return;
+// Sixteen back-traced points of a row chunk, each on its trilinear cell as cd_trilinear_cell puts
+// it: the eight corner indices and the three weights, lane by lane.
+typedef struct {
+    int16 i000, i100, i010, i110, i001, i101, i011, i111;
+    float16 tx, ty, tz;
+} CdAdvectCells;
 
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wpsabi"  // 16-wide vectors, as in kernels/noise_lattice.cl
+
+// The back-trace of the chunk from x0 along the chunk's own velocity, in cd_trilinear_cell's
+// arithmetic.
+CD_INLINE CdAdvectCells cd_advect_cells(__global const float4* vel, int x0, int y, int z, int N, float dt) {
+    const int c = cd_idx(x0, y, z, N);
+    const float16 lane = (float16)(0.0f, 1.0f, 2.0f, 3.0f, 4.0f, 5.0f, 6.0f, 7.0f, 8.0f, 9.0f, 10.0f, 11.0f, 12.0f,
+                                   13.0f, 14.0f, 15.0f);
+    const float16 bx = ((float16)((float)x0) + lane) + 0.5f - cd_row_vx(vel, c) * dt;
+    const float16 by = (float)y + 0.5f - cd_row_vy(vel, c) * dt;
+    const float16 bz = (float)z + 0.5f - cd_row_vz(vel, c) * dt;
+    const float hi = (float)(N - 1);
+    const float16 gx = clamp(bx - 0.5f, 0.0f, hi), gy = clamp(by - 0.5f, 0.0f, hi), gz = clamp(bz - 0.5f, 0.0f, hi);
+    const float16 fx0 = floor(gx), fy0 = floor(gy), fz0 = floor(gz);
+    const int16 x0s = convert_int16(fx0), y0s = convert_int16(fy0), z0s = convert_int16(fz0);
+    const int16 x1s = min(x0s + 1, N - 1), y1s = min(y0s + 1, N - 1), z1s = min(z0s + 1, N - 1);
+    const int16 r00 = z0s * N * N + y0s * N, r10 = z0s * N * N + y1s * N;
+    const int16 r01 = z1s * N * N + y0s * N, r11 = z1s * N * N + y1s * N;
+    CdAdvectCells cells = {r00 + x0s, r00 + x1s, r10 + x0s, r10 + x1s, r01 + x0s, r01 + x1s, r11 + x0s, r11 + x1s,
+                           gx - fx0,  gy - fy0,  gz - fz0};
+    return cells;
+}
+
+// Sixteen values at sixteen indices, one load each: the back-traced points scatter over the grid.
+CD_INLINE float16 cd_advect_gather(__global const float* f, int16 i) {
+    return (float16)(f[i.s0], f[i.s1], f[i.s2], f[i.s3], f[i.s4], f[i.s5], f[i.s6], f[i.s7], f[i.s8], f[i.s9], f[i.sa],
+                     f[i.sb], f[i.sc], f[i.sd], f[i.se], f[i.sf]);
+}
+
+// cd_sample_f_xyz's blends for the sixteen lanes; `stride` and `k` pick component k of a float4
+// field (stride 4) or a scalar field (stride 1, k 0).
+CD_INLINE float16 cd_advect_sample(__global const float* f, const CdAdvectCells* c, int stride, int k) {
+    const float16 c00 = mix(cd_advect_gather(f, c->i000 * stride + k), cd_advect_gather(f, c->i100 * stride + k), c->tx);
+    const float16 c10 = mix(cd_advect_gather(f, c->i010 * stride + k), cd_advect_gather(f, c->i110 * stride + k), c->tx);
+    const float16 c01 = mix(cd_advect_gather(f, c->i001 * stride + k), cd_advect_gather(f, c->i101 * stride + k), c->tx);
+    const float16 c11 = mix(cd_advect_gather(f, c->i011 * stride + k), cd_advect_gather(f, c->i111 * stride + k), c->tx);
+    return mix(mix(c00, c10, c->ty), mix(c01, c11, c->ty), c->tz);
+}
+
+// Density, temperature and fuel share one back-trace: three samples at the same position share
+// the index and weight arithmetic and the cache lines. No dissipation here; the fields decay
+// through their own decay kernels.
+CD_INLINE void cd_advect_three_cell(__global const float* dIn, __global float* dOut, __global const float* tIn,
+                                    __global float* tOut, __global const float* fIn, __global float* fOut,
+                                    __global const float4* velRead, int N, float dt, int x, int y, int z) {
     const int i = cd_idx(x, y, z, N);
     const __global float* v = (const __global float*)velRead + 4 * i;
     const float bx = (float)x + 0.5f - v[0] * dt;
@@ -32,14 +71,32 @@ __kernel void cd_advect_three_scalars(__global const float* dIn, __global float*
     fOut[i] = cd_sample_f_xyz(fIn, N, bx, by, bz);
 }
 
-// One scalar field (the embers), scaled by (1 − dissipation) per step.
-__kernel void cd_advect_scalar(__global const float* fieldIn, __global float* fieldOut,
-                               __global const float4* velRead, int N, float dt, float dissipation) {
-    const int x = get_global_id(0);
+// Every advection computes sixteen cells of a row per work-item (CD_ROW_CHUNK, launched by
+// run3dRowChunks): the arithmetic in 16-wide vectors, which PoCL did not form across work-items
+// from the per-cell kernels (their gathers stayed scalar code). A row's last, partial chunk runs
+// cell by cell; both forms give the same bits.
+__kernel void cd_advect_three_scalars(__global const float* dIn, __global float* dOut, __global const float* tIn,
+                                      __global float* tOut, __global const float* fIn, __global float* fOut,
+                                      __global const float4* velRead, int N, float dt) {
+    const int x0 = get_global_id(0) * CD_ROW_CHUNK;
     const int y = get_global_id(1);
     const int z = get_global_id(2);
-    if (x >= N || y >= N || z >= N) return;
+    if (x0 >= N || y >= N || z >= N) return;
+    if (x0 + CD_ROW_CHUNK > N) {
+        for (int x = x0; x < N; ++x) cd_advect_three_cell(dIn, dOut, tIn, tOut, fIn, fOut, velRead, N, dt, x, y, z);
+        return;
+    }
+    const CdAdvectCells cells = cd_advect_cells(velRead, x0, y, z, N, dt);
+    const int i = cd_idx(x0, y, z, N);
+    vstore16(cd_advect_sample(dIn, &cells, 1, 0), 0, dOut + i);
+    vstore16(cd_advect_sample(tIn, &cells, 1, 0), 0, tOut + i);
+    vstore16(cd_advect_sample(fIn, &cells, 1, 0), 0, fOut + i);
+}
 
+// One scalar field (the embers), scaled by (1 − dissipation) per step.
+CD_INLINE void cd_advect_scalar_cell(__global const float* fieldIn, __global float* fieldOut,
+                                     __global const float4* velRead, int N, float dt, float dissipation, int x, int y,
+                                     int z) {
     const int i = cd_idx(x, y, z, N);
     const __global float* v = (const __global float*)velRead + 4 * i;
     const float bx = (float)x + 0.5f - v[0] * dt;
@@ -48,15 +105,24 @@ __kernel void cd_advect_scalar(__global const float* fieldIn, __global float* fi
     fieldOut[i] = cd_sample_f_xyz(fieldIn, N, bx, by, bz) * (1.0f - dissipation);
 }
 
-// The velocity carries itself. The ±50 cells per second clamp bounds how far one back-trace can
-// reach and keeps a runaway force from blowing up the field; w is written as 0.
-__kernel void cd_advect_velocity(__global const float4* velIn, __global float4* velOut, int N, float dt,
-                                 float dissipation) {
-    const int x = get_global_id(0);
+__kernel void cd_advect_scalar(__global const float* fieldIn, __global float* fieldOut,
+                               __global const float4* velRead, int N, float dt, float dissipation) {
+    const int x0 = get_global_id(0) * CD_ROW_CHUNK;
     const int y = get_global_id(1);
     const int z = get_global_id(2);
-    if (x >= N || y >= N || z >= N) return;
+    if (x0 >= N || y >= N || z >= N) return;
+    if (x0 + CD_ROW_CHUNK > N) {
+        for (int x = x0; x < N; ++x) cd_advect_scalar_cell(fieldIn, fieldOut, velRead, N, dt, dissipation, x, y, z);
+        return;
+    }
+    const CdAdvectCells cells = cd_advect_cells(velRead, x0, y, z, N, dt);
+    vstore16(cd_advect_sample(fieldIn, &cells, 1, 0) * (1.0f - dissipation), 0, fieldOut + cd_idx(x0, y, z, N));
+}
 
+// The velocity carries itself. The ±50 cells per second clamp bounds how far one back-trace can
+// reach and keeps a runaway force from blowing up the field; w is written as 0.
+CD_INLINE void cd_advect_velocity_cell(__global const float4* velIn, __global float4* velOut, int N, float dt,
+                                       float dissipation, int x, int y, int z) {
     const int i = cd_idx(x, y, z, N);
     const __global float* v = (const __global float*)velIn + 4 * i;
     const float bx = (float)x + 0.5f - v[0] * dt;
@@ -71,3 +137,32 @@ __kernel void cd_advect_velocity(__global const float4* velIn, __global float4* 
     out[2] = clamp(az * keep, -CD_ADVECT_MAX_SPEED, CD_ADVECT_MAX_SPEED);
     out[3] = 0.0f;
 }
+
+__kernel void cd_advect_velocity(__global const float4* velIn, __global float4* velOut, int N, float dt,
+                                 float dissipation) {
+    const int x0 = get_global_id(0) * CD_ROW_CHUNK;
+    const int y = get_global_id(1);
+    const int z = get_global_id(2);
+    if (x0 >= N || y >= N || z >= N) return;
+    if (x0 + CD_ROW_CHUNK > N) {
+        for (int x = x0; x < N; ++x) cd_advect_velocity_cell(velIn, velOut, N, dt, dissipation, x, y, z);
+        return;
+    }
+    const CdAdvectCells cells = cd_advect_cells(velIn, x0, y, z, N, dt);
+    const __global float* in = (const __global float*)velIn;
+    const float keep = 1.0f - dissipation;
+    const float16 ax = clamp(cd_advect_sample(in, &cells, 4, 0) * keep, -CD_ADVECT_MAX_SPEED, CD_ADVECT_MAX_SPEED);
+    const float16 ay = clamp(cd_advect_sample(in, &cells, 4, 1) * keep, -CD_ADVECT_MAX_SPEED, CD_ADVECT_MAX_SPEED);
+    const float16 az = clamp(cd_advect_sample(in, &cells, 4, 2) * keep, -CD_ADVECT_MAX_SPEED, CD_ADVECT_MAX_SPEED);
+    // Interleaved back into sixteen float4 vectors, w = 0, as four 16-wide stores.
+    __global float* out = (__global float*)(velOut + cd_idx(x0, y, z, N));
+    vstore16((float16)((float4)(ax.s0, ay.s0, az.s0, 0.0f), (float4)(ax.s1, ay.s1, az.s1, 0.0f),
+                       (float4)(ax.s2, ay.s2, az.s2, 0.0f), (float4)(ax.s3, ay.s3, az.s3, 0.0f)), 0, out);
+    vstore16((float16)((float4)(ax.s4, ay.s4, az.s4, 0.0f), (float4)(ax.s5, ay.s5, az.s5, 0.0f),
+                       (float4)(ax.s6, ay.s6, az.s6, 0.0f), (float4)(ax.s7, ay.s7, az.s7, 0.0f)), 1, out);
+    vstore16((float16)((float4)(ax.s8, ay.s8, az.s8, 0.0f), (float4)(ax.s9, ay.s9, az.s9, 0.0f),
+                       (float4)(ax.sa, ay.sa, az.sa, 0.0f), (float4)(ax.sb, ay.sb, az.sb, 0.0f)), 2, out);
+    vstore16((float16)((float4)(ax.sc, ay.sc, az.sc, 0.0f), (float4)(ax.sd, ay.sd, az.sd, 0.0f),
+                       (float4)(ax.se, ay.se, az.se, 0.0f), (float4)(ax.sf, ay.sf, az.sf, 0.0f)), 3, out);
+}
+#pragma clang diagnostic pop

@@ -31,9 +31,35 @@
 
 CD_INLINE int cd_idx(int x, int y, int z, int N) { return z * N * N + y * N + x; }
 
-// Cells of a row that one work-item of a row-chunk kernel computes (the curl noise's row form, the
-// Jacobi sweep); KernelLaunch::kRowChunkCells launches them.
+// Cells of a row that one work-item of a row-chunk kernel computes (the curl noise, the projection
+// stencils, advection); KernelLaunch::kRowChunkCells launches them.
 #define CD_ROW_CHUNK 16
+
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wpsabi"  // 16-wide vectors, as in kernels/noise_lattice.cl
+// A row's next and previous cells for the sixteen lanes of a row chunk: the chunk shifted by one,
+// the cell beyond its end (or before its start) shifted in. A shuffle moves bits exactly.
+CD_INLINE float16 cd_row_next(float16 v, float after) {
+    return (float16)(v.s1, v.s2, v.s3, v.s4, v.s5, v.s6, v.s7, v.s8, v.s9, v.sa, v.sb, v.sc, v.sd, v.se, v.sf, after);
+}
+CD_INLINE float16 cd_row_prev(float16 v, float before) {
+    return (float16)(before, v.s0, v.s1, v.s2, v.s3, v.s4, v.s5, v.s6, v.s7, v.s8, v.s9, v.sa, v.sb, v.sc, v.sd, v.se);
+}
+
+// One component of sixteen consecutive float4 vectors from cell c: four whole loads and a
+// shuffle, where a per-lane .x read is a strided gather on a CPU.
+#define CD_ROW_COMPONENT(name, a, b, c, d)                                          \
+    CD_INLINE float16 name(__global const float4* v, int cell) {                    \
+        const __global float* f = (const __global float*)(v + cell);                \
+        const float16 q0 = vload16(0, f), q1 = vload16(1, f);                       \
+        const float16 q2 = vload16(2, f), q3 = vload16(3, f);                       \
+        return (float16)(q0.s##a##b##c##d, q1.s##a##b##c##d, q2.s##a##b##c##d, q3.s##a##b##c##d); \
+    }
+CD_ROW_COMPONENT(cd_row_vx, 0, 4, 8, c)
+CD_ROW_COMPONENT(cd_row_vy, 1, 5, 9, d)
+CD_ROW_COMPONENT(cd_row_vz, 2, 6, a, e)
+#undef CD_ROW_COMPONENT
+#pragma clang diagnostic pop
 
 // ---------------------------------------------------------------------------------------------
 // Hash and value noise

@@ -29,7 +29,7 @@ void advectScalars(GpuRuntime& rt, float dt) {
         .arg("velRead", g.velocity)
         .arg("N", g.N)
         .arg("dt", dt)
-        .run3dRows(side(rt));
+        .run3dRowChunks(side(rt));
     std::swap(g.density, g.densityNext);
     std::swap(g.temperature, g.temperatureNext);
     std::swap(g.fuel, g.fuelNext);
@@ -45,7 +45,7 @@ void advectEmbers(GpuRuntime& rt, float dt) {
         .arg("N", g.N)
         .arg("dt", dt)
         .arg("dissipation", 0.0f)
-        .run3dRows(side(rt));
+        .run3dRowChunks(side(rt));
     std::swap(g.ember, g.densityNext);
 }
 
@@ -57,7 +57,7 @@ void advectVelocity(GpuRuntime& rt, float dt) {
         .arg("N", g.N)
         .arg("dt", dt)
         .arg("dissipation", kVelocityDissipation)
-        .run3dRows(side(rt));
+        .run3dRowChunks(side(rt));
     std::swap(g.velocity, g.velocityNext);
 }
 
