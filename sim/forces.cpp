@@ -56,7 +56,7 @@ void enqueueVorticityConfinement(const GpuRuntime& rt, const FrameSettings& s, f
         .arg("vel", g.velocity)
         .arg("curlOut", g.curl)
         .arg("N", g.N)
-        .run3dRows(side(rt));
+        .run3dRowChunks(side(rt));
     KernelLaunch(rt, KernelRole::ConfineVorticity)
         .arg("vel", g.velocity)
         .arg("curl", g.curl)
@@ -65,7 +65,7 @@ void enqueueVorticityConfinement(const GpuRuntime& rt, const FrameSettings& s, f
         .arg("epsilon", s.vorticity)
         .arg("dt", dt)
         .arg("aggression", s.flameAggression)
-        .run3dRows(side(rt));
+        .run3dRowChunks(side(rt));
 }
 
 float curlNoiseTime(const FrameSettings& s, int frame, float dt) {
