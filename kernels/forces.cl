@@ -1,11 +1,12 @@
 // Velocity forces applied before a step's main projection: buoyancy, environmental forces,
 // vorticity (curl and confinement), curl-noise turbulence and shredding.
 //
-// Every kernel runs over N × N × N work items, returns first for ids outside the grid, writes
-// only its own cell of `velocity` (x, y, z; w stays 0) and clamps each component it writes to
-// ±50 cells per second, so that no single force can launch gas across the grid in one step.
-// +y points down: "up" is −y. Bodies are written in plain floats with always-inline helpers,
-// because PoCL vectorises across work-items only when no float3/float4 temporary is left.
+// Every kernel runs over N × N × N work items, or takes CD_ROW_CHUNK cells of a row per item where
+// it says so, returns first for ids outside the grid, writes only its own cells of `velocity`
+// (x, y, z; w stays 0) and clamps each component it writes to ±50 cells per second, so that no
+// single force can launch gas across the grid in one step. +y points down: "up" is −y. Per-cell
+// bodies are written in plain floats with always-inline helpers, because PoCL vectorises across
+// work-items only when no float3/float4 temporary is left.
 
 // Velocity is read and written through its components; w is left as it is (0).
 CD_INLINE __attribute__((overloadable)) float cd_force_limit(float v) { return clamp(v, -50.0f, 50.0f); }
@@ -54,22 +55,55 @@ __kernel void cd_buoyancy(__global float4* velocity, __global const float* tempe
 }
 
 // Gravity (signed, positive downward) and wind as accelerations, then drag as a keep factor
-// (1 keeps everything, 0 stops all motion).
-__kernel void cd_apply_forces(__global float4* velocity, int N, float gravity, float windX, float windY, float windZ,
-                              float dragFactor, float dt) {
-    const int x = get_global_id(0);
-    const int y = get_global_id(1);
-    const int z = get_global_id(2);
-    if (x >= N || y >= N || z >= N) return;
-    const int i = cd_idx(x, y, z, N);
+// (1 keeps everything, 0 stops all motion). Each acceleration is fused into its component, gravity
+// before the vertical wind, as the relaxed math compiled the plain sums when each cell was its own
+// work-item; the order is written out so that the row form below gives the same bits.
+CD_INLINE void cd_apply_forces_cell(__global float4* velocity, int i, float gravity, float windX, float windY,
+                                    float windZ, float dragFactor, float dt) {
+#pragma clang fp reassociate(off)
+#pragma clang fp contract(off)
     float vx, vy, vz;
     cd_force_load(velocity, i, &vx, &vy, &vz);
-    vy += gravity * dt;
-    vx += windX * dt;
-    vy += windY * dt;
-    vz += windZ * dt;
-    cd_force_store(velocity, i, vx * dragFactor, vy * dragFactor, vz * dragFactor);
+    cd_force_store(velocity, i, fma(windX, dt, vx) * dragFactor, fma(windY, dt, fma(gravity, dt, vy)) * dragFactor,
+                   fma(windZ, dt, vz) * dragFactor);
 }
+
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wpsabi"  // 16-wide vectors, as in kernels/noise_lattice.cl
+
+CD_INLINE __attribute__((overloadable)) float16 cd_force_limit(float16 v) { return clamp(v, -50.0f, 50.0f); }
+
+// CD_ROW_CHUNK cells of a row per work-item, four cells per 16-float vector as they lie in memory:
+// x, y and z take their first acceleration together, y its second, and w is stored back as read.
+// A row's last, partial chunk runs cell by cell.
+__kernel void cd_apply_forces(__global float4* velocity, int N, float gravity, float windX, float windY, float windZ,
+                              float dragFactor, float dt) {
+#pragma clang fp reassociate(off)
+#pragma clang fp contract(off)
+    const int x0 = get_global_id(0) * CD_ROW_CHUNK;
+    const int y = get_global_id(1);
+    const int z = get_global_id(2);
+    if (x0 >= N || y >= N || z >= N) return;
+    const int i = cd_idx(x0, y, z, N);
+    if (x0 + CD_ROW_CHUNK > N) {
+        for (int l = 0; l < N - x0; ++l)
+            cd_apply_forces_cell(velocity, i + l, gravity, windX, windY, windZ, dragFactor, dt);
+        return;
+    }
+    const float4 first = (float4)(windX, gravity, windZ, 0.0f);
+    const int4 onlyY = (int4)(0, -1, 0, 0), onlyW = (int4)(0, 0, 0, -1);
+    const float16 a1 = (float16)(first, first, first, first);
+    const int16 isY = (int16)(onlyY, onlyY, onlyY, onlyY), isW = (int16)(onlyW, onlyW, onlyW, onlyW);
+    __global float* v = (__global float*)(velocity + i);
+    for (int k = 0; k < 4; ++k) {
+        const float16 v0 = vload16(k, v);
+        const float16 v1 = fma(a1, (float16)(dt), v0);
+        const float16 v2 = select(v1, fma((float16)(windY), (float16)(dt), v1), isY);
+        vstore16(select(cd_force_limit(v2 * dragFactor), v0, isW), k, v);
+    }
+}
+
+#pragma clang diagnostic pop
 
 // Vorticity by central differences of neighbours clamped to the grid, as 0.5 × the undivided
 // differences (the cell spacing is 1). Boundary cells get one-sided differences at half weight;
@@ -133,7 +167,6 @@ CD_INLINE float cd_force_curl_mag(__global const float4* curl, int i) {
     return sqrt(cd_force_sq3(c[0], c[1], c[2]));
 }
 
-CD_INLINE __attribute__((overloadable)) float16 cd_force_limit(float16 v) { return clamp(v, -50.0f, 50.0f); }
 
 // 1 / d, divided exactly. Under the relaxed math LLVM turns a vector division into a reciprocal
 // estimate with one refinement step (vrcpps) but divides scalars exactly, as the per-cell form did.

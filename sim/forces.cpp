@@ -47,7 +47,7 @@ void enqueueApplyForces(const GpuRuntime& rt, const FrameSettings& s, float dt) 
         .arg("windZ", s.windZ * kWindScale)
         .arg("dragFactor", s.drag)
         .arg("dt", dt)
-        .run3dRows(side(rt));
+        .run3dRowChunks(side(rt));
 }
 
 void enqueueVorticityConfinement(const GpuRuntime& rt, const FrameSettings& s, float dt) {
