@@ -167,7 +167,6 @@ CD_INLINE float cd_force_curl_mag(__global const float4* curl, int i) {
     return sqrt(cd_force_sq3(c[0], c[1], c[2]));
 }
 
-
 // 1 / d, divided exactly. Under the relaxed math LLVM turns a vector division into a reciprocal
 // estimate with one refinement step (vrcpps) but divides scalars exactly, as the per-cell form did.
 CD_INLINE __attribute__((overloadable)) float cd_force_recip(float d) {
@@ -242,8 +241,10 @@ __kernel void cd_compute_curl(__global const float4* vel, __global float4* curlO
     cd_force_row(vel, cd_idx(x0, max(y - 1, 0), z, N), &ymx, &ymy, &ymz, &ymw);
     cd_force_row(vel, cd_idx(x0, y, min(z + 1, N - 1), N), &zpx, &zpy, &zpz, &zpw);
     cd_force_row(vel, cd_idx(x0, y, max(z - 1, 0), N), &zmx, &zmy, &zmz, &zmw);
-    const float16 xpz = cd_force_next(cz, cd_force_comp(vel, ir, 2)), xmz = cd_force_prev(cz, cd_force_comp(vel, il, 2));
-    const float16 xpy = cd_force_next(cy, cd_force_comp(vel, ir, 1)), xmy = cd_force_prev(cy, cd_force_comp(vel, il, 1));
+    const float16 xpz = cd_force_next(cz, cd_force_comp(vel, ir, 2));
+    const float16 xmz = cd_force_prev(cz, cd_force_comp(vel, il, 2));
+    const float16 xpy = cd_force_next(cy, cd_force_comp(vel, ir, 1));
+    const float16 xmy = cd_force_prev(cy, cd_force_comp(vel, il, 1));
     cd_force_row_store(curlOut, i, cd_curl_comp(ypz, ymz, zpy, zmy), cd_curl_comp(zpx, zmx, xpz, xmz),
                        cd_curl_comp(xpy, xmy, ypx, ymx), (float16)(0.0f));
 }
@@ -295,7 +296,8 @@ __kernel void cd_confine_vorticity(__global float4* vel, __global const float4* 
     if (x0 >= N || y >= N || z >= N) return;
     if (y < 1 || z < 1 || y > N - 2 || z > N - 2) return;
     if (x0 + CD_ROW_CHUNK > N) {
-        for (int x = max(x0, 1); x < N - 1; ++x) cd_confine_cell(vel, curl, temperature, x, y, z, N, epsilon, dt, aggression);
+        for (int x = max(x0, 1); x < N - 1; ++x)
+            cd_confine_cell(vel, curl, temperature, x, y, z, N, epsilon, dt, aggression);
         return;
     }
     const int i = cd_idx(x0, y, z, N);
