@@ -1,6 +1,6 @@
-// Host side of the velocity forces. Every kernel updates `velocity` in place over N³ work items,
-// so the launches need no ping-pong swap; the in-order queue orders them after the sources and
-// before the projection.
+// Host side of the velocity forces. Every kernel updates `velocity` in place, each work-item its
+// own cells (one, or a row chunk), so the launches need no ping-pong swap; the in-order queue
+// orders them after the sources and before the projection.
 #include "sim/forces.h"
 
 #include "gpu/launch.h"
