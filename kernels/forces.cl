@@ -1,14 +1,15 @@
 // Velocity forces applied before a step's main projection: buoyancy, environmental forces,
 // vorticity (curl and confinement), curl-noise turbulence and shredding.
 //
-// Every kernel runs over N × N × N work items, returns first for ids outside the grid, writes
-// only its own cell of `velocity` (x, y, z; w stays 0) and clamps each component it writes to
-// ±50 cells per second, so that no single force can launch gas across the grid in one step.
-// +y points down: "up" is −y. Bodies are written in plain floats with always-inline helpers,
-// because PoCL vectorises across work-items only when no float3/float4 temporary is left.
+// Every kernel runs over N × N × N work items, or takes CD_ROW_CHUNK cells of a row per item where
+// it says so, returns first for ids outside the grid, writes only its own cells of `velocity`
+// (x, y, z; w stays 0) and clamps each component it writes to ±50 cells per second, so that no
+// single force can launch gas across the grid in one step. +y points down: "up" is −y. Per-cell
+// bodies are written in plain floats with always-inline helpers, because PoCL vectorises across
+// work-items only when no float3/float4 temporary is left.
 
 // Velocity is read and written through its components; w is left as it is (0).
-CD_INLINE float cd_force_limit(float v) { return clamp(v, -50.0f, 50.0f); }
+CD_INLINE __attribute__((overloadable)) float cd_force_limit(float v) { return clamp(v, -50.0f, 50.0f); }
 
 CD_INLINE void cd_force_load(__global const float4* vel, int i, float* vx, float* vy, float* vz) {
     __global const float* v = (__global const float*)(vel + i);
@@ -26,11 +27,6 @@ CD_INLINE void cd_force_store(__global float4* vel, int i, float vx, float vy, f
 
 // Component c (0, 1, 2) of the vector at cell i.
 CD_INLINE float cd_force_comp(__global const float4* v, int i, int c) { return ((__global const float*)(v + i))[c]; }
-
-CD_INLINE float cd_force_curl_mag(__global const float4* curl, int i) {
-    __global const float* c = (__global const float*)(curl + i);
-    return sqrt(c[0] * c[0] + c[1] * c[1] + c[2] * c[2]);
-}
 
 // Normalised flame temperature of the aggression controls: 0 at 500 K and below, 1 from 2000 K.
 CD_INLINE float cd_force_flame_t(float T) { return clamp((T - 500.0f) / 1500.0f, 0.0f, 1.0f); }
@@ -59,74 +55,207 @@ __kernel void cd_buoyancy(__global float4* velocity, __global const float* tempe
 }
 
 // Gravity (signed, positive downward) and wind as accelerations, then drag as a keep factor
-// (1 keeps everything, 0 stops all motion).
-__kernel void cd_apply_forces(__global float4* velocity, int N, float gravity, float windX, float windY, float windZ,
-                              float dragFactor, float dt) {
-    const int x = get_global_id(0);
-    const int y = get_global_id(1);
-    const int z = get_global_id(2);
-    if (x >= N || y >= N || z >= N) return;
-    const int i = cd_idx(x, y, z, N);
+// (1 keeps everything, 0 stops all motion). Each acceleration is fused into its component, gravity
+// before the vertical wind, as the relaxed math compiled the plain sums when each cell was its own
+// work-item; the order is written out so that the row form below gives the same bits.
+CD_INLINE void cd_apply_forces_cell(__global float4* velocity, int i, float gravity, float windX, float windY,
+                                    float windZ, float dragFactor, float dt) {
+#pragma clang fp reassociate(off)
+#pragma clang fp contract(off)
     float vx, vy, vz;
     cd_force_load(velocity, i, &vx, &vy, &vz);
-    vy += gravity * dt;
-    vx += windX * dt;
-    vy += windY * dt;
-    vz += windZ * dt;
-    cd_force_store(velocity, i, vx * dragFactor, vy * dragFactor, vz * dragFactor);
+    cd_force_store(velocity, i, fma(windX, dt, vx) * dragFactor, fma(windY, dt, fma(gravity, dt, vy)) * dragFactor,
+                   fma(windZ, dt, vz) * dragFactor);
 }
+
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wpsabi"  // 16-wide vectors, as in kernels/noise_lattice.cl
+
+CD_INLINE __attribute__((overloadable)) float16 cd_force_limit(float16 v) { return clamp(v, -50.0f, 50.0f); }
+
+// CD_ROW_CHUNK cells of a row per work-item, four cells per 16-float vector as they lie in memory:
+// x, y and z take their first acceleration together, y its second, and w is stored back as read.
+// A row's last, partial chunk runs cell by cell.
+__kernel void cd_apply_forces(__global float4* velocity, int N, float gravity, float windX, float windY, float windZ,
+                              float dragFactor, float dt) {
+#pragma clang fp reassociate(off)
+#pragma clang fp contract(off)
+    const int x0 = get_global_id(0) * CD_ROW_CHUNK;
+    const int y = get_global_id(1);
+    const int z = get_global_id(2);
+    if (x0 >= N || y >= N || z >= N) return;
+    const int i = cd_idx(x0, y, z, N);
+    if (x0 + CD_ROW_CHUNK > N) {
+        for (int l = 0; l < N - x0; ++l)
+            cd_apply_forces_cell(velocity, i + l, gravity, windX, windY, windZ, dragFactor, dt);
+        return;
+    }
+    const float4 first = (float4)(windX, gravity, windZ, 0.0f);
+    const int4 onlyY = (int4)(0, -1, 0, 0), onlyW = (int4)(0, 0, 0, -1);
+    const float16 a1 = (float16)(first, first, first, first);
+    const int16 isY = (int16)(onlyY, onlyY, onlyY, onlyY), isW = (int16)(onlyW, onlyW, onlyW, onlyW);
+    __global float* v = (__global float*)(velocity + i);
+    for (int k = 0; k < 4; ++k) {
+        const float16 v0 = vload16(k, v);
+        const float16 v1 = fma(a1, (float16)(dt), v0);
+        const float16 v2 = select(v1, fma((float16)(windY), (float16)(dt), v1), isY);
+        vstore16(select(cd_force_limit(v2 * dragFactor), v0, isW), k, v);
+    }
+}
+
+#pragma clang diagnostic pop
 
 // Vorticity by central differences of neighbours clamped to the grid, as 0.5 × the undivided
 // differences (the cell spacing is 1). Boundary cells get one-sided differences at half weight;
 // confinement does not move them but reads their curl from its interior neighbours.
+//
+// Both vorticity kernels take CD_ROW_CHUNK cells of a row per work-item (the host launches
+// ceil(N / 16) items a row; a shape with more items is also correct, the extra ones return): each
+// neighbour row is one run of sixteen float4 loaded as four 16-float vectors and split into its
+// components by shuffles, where per-cell loads of single components became gathers. The x
+// neighbours are the row shifted by one lane. Each lane does the per-cell helper's arithmetic in
+// its written order, and a row's last, partial chunk runs cell by cell through that helper, so
+// every shape gives the per-cell bits.
+
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wpsabi"  // 16-wide vectors, as in kernels/noise_lattice.cl
+
+// Sixteen consecutive cells from cell i, one vector per component.
+CD_INLINE void cd_force_row(__global const float4* v, int i, float16* c0, float16* c1, float16* c2, float16* c3) {
+    __global const float* f = (__global const float*)(v + i);
+    const float16 a = vload16(0, f), b = vload16(1, f), c = vload16(2, f), d = vload16(3, f);
+    *c0 = (float16)(a.s048c, b.s048c, c.s048c, d.s048c);
+    *c1 = (float16)(a.s159d, b.s159d, c.s159d, d.s159d);
+    *c2 = (float16)(a.s26ae, b.s26ae, c.s26ae, d.s26ae);
+    *c3 = (float16)(a.s37bf, b.s37bf, c.s37bf, d.s37bf);
+}
+
+#define CD_FORCE_CELL(k) c0.s##k, c1.s##k, c2.s##k, c3.s##k
+CD_INLINE void cd_force_row_store(__global float4* v, int i, float16 c0, float16 c1, float16 c2, float16 c3) {
+    __global float* out = (__global float*)(v + i);
+    vstore16((float16)(CD_FORCE_CELL(0), CD_FORCE_CELL(1), CD_FORCE_CELL(2), CD_FORCE_CELL(3)), 0, out);
+    vstore16((float16)(CD_FORCE_CELL(4), CD_FORCE_CELL(5), CD_FORCE_CELL(6), CD_FORCE_CELL(7)), 1, out);
+    vstore16((float16)(CD_FORCE_CELL(8), CD_FORCE_CELL(9), CD_FORCE_CELL(a), CD_FORCE_CELL(b)), 2, out);
+    vstore16((float16)(CD_FORCE_CELL(c), CD_FORCE_CELL(d), CD_FORCE_CELL(e), CD_FORCE_CELL(f)), 3, out);
+}
+#undef CD_FORCE_CELL
+
+// A row's values one cell on (lane l holds cell l + 1, the last lane `next`) and one cell back.
+CD_INLINE float16 cd_force_next(float16 v, float next) {
+    return (float16)(v.s1, v.s2, v.s3, v.s4, v.s5, v.s6, v.s7, v.s8, v.s9, v.sa, v.sb, v.sc, v.sd, v.se, v.sf, next);
+}
+CD_INLINE float16 cd_force_prev(float16 v, float prev) {
+    return (float16)(prev, v.s0, v.s1, v.s2, v.s3, v.s4, v.s5, v.s6, v.s7, v.s8, v.s9, v.sa, v.sb, v.sc, v.sd, v.se);
+}
+
+// The confinement's sums of three squares and its flame ramp, pinned to the operations the
+// relaxed math compiled from the plain expressions when each cell was its own work-item: the
+// first and last products fused, and the ramp's division by 1500 made a product with the shift
+// distributed over it, unfused.
+CD_INLINE __attribute__((overloadable)) float cd_force_sq3(float a, float b, float c) {
+#pragma clang fp reassociate(off)
+#pragma clang fp contract(off)
+    return fma(c, c, fma(a, a, b * b));
+}
+CD_INLINE __attribute__((overloadable)) float16 cd_force_sq3(float16 a, float16 b, float16 c) {
+#pragma clang fp reassociate(off)
+#pragma clang fp contract(off)
+    return fma(c, c, fma(a, a, b * b));
+}
+CD_INLINE float cd_force_curl_mag(__global const float4* curl, int i) {
+    __global const float* c = (__global const float*)(curl + i);
+    return sqrt(cd_force_sq3(c[0], c[1], c[2]));
+}
+
+// 1 / d, divided exactly. Under the relaxed math LLVM turns a vector division into a reciprocal
+// estimate with one refinement step (vrcpps) but divides scalars exactly, as the per-cell form did.
+CD_INLINE __attribute__((overloadable)) float cd_force_recip(float d) {
+#pragma float_control(precise, on)
+#pragma clang fp contract(off)
+    return 1.0f / d;
+}
+CD_INLINE __attribute__((overloadable)) float16 cd_force_recip(float16 d) {
+#pragma float_control(precise, on)
+#pragma clang fp contract(off)
+    return 1.0f / d;
+}
+CD_INLINE __attribute__((overloadable)) float cd_confine_flame_t(float T) {
+#pragma clang fp reassociate(off)
+#pragma clang fp contract(off)
+    return clamp(T * (1.0f / 1500.0f) + (1.0f / 1500.0f) * -500.0f, 0.0f, 1.0f);
+}
+CD_INLINE __attribute__((overloadable)) float16 cd_confine_flame_t(float16 T) {
+#pragma clang fp reassociate(off)
+#pragma clang fp contract(off)
+    return clamp(T * (1.0f / 1500.0f) + (1.0f / 1500.0f) * -500.0f, 0.0f, 1.0f);
+}
+
+// One component of the curl, 0.5 × ((a⁺ − a⁻) − (b⁺ − b⁻)) for the undivided differences of two
+// other components across two other axes, grouped as the relaxed math compiled that expression when
+// each cell was its own work-item.
+CD_INLINE __attribute__((overloadable)) float cd_curl_comp(float ap, float am, float bp, float bm) {
+#pragma clang fp reassociate(off)
+#pragma clang fp contract(off)
+    return 0.5f * ((ap - (am + bp)) + bm);
+}
+CD_INLINE __attribute__((overloadable)) float16 cd_curl_comp(float16 ap, float16 am, float16 bp, float16 bm) {
+#pragma clang fp reassociate(off)
+#pragma clang fp contract(off)
+    return 0.5f * ((ap - (am + bp)) + bm);
+}
+
+CD_INLINE void cd_curl_cell(__global const float4* vel, __global float4* curlOut, int x, int y, int z, int N) {
+    const int ixp = cd_idx(min(x + 1, N - 1), y, z, N);
+    const int ixm = cd_idx(max(x - 1, 0), y, z, N);
+    const int iyp = cd_idx(x, min(y + 1, N - 1), z, N);
+    const int iym = cd_idx(x, max(y - 1, 0), z, N);
+    const int izp = cd_idx(x, y, min(z + 1, N - 1), N);
+    const int izm = cd_idx(x, y, max(z - 1, 0), N);
+    __global float* w = (__global float*)(curlOut + cd_idx(x, y, z, N));
+    // ωx = ∂vz/∂y − ∂vy/∂z, ωy = ∂vx/∂z − ∂vz/∂x, ωz = ∂vy/∂x − ∂vx/∂y.
+    w[0] = cd_curl_comp(cd_force_comp(vel, iyp, 2), cd_force_comp(vel, iym, 2), cd_force_comp(vel, izp, 1),
+                        cd_force_comp(vel, izm, 1));
+    w[1] = cd_curl_comp(cd_force_comp(vel, izp, 0), cd_force_comp(vel, izm, 0), cd_force_comp(vel, ixp, 2),
+                        cd_force_comp(vel, ixm, 2));
+    w[2] = cd_curl_comp(cd_force_comp(vel, ixp, 1), cd_force_comp(vel, ixm, 1), cd_force_comp(vel, iyp, 0),
+                        cd_force_comp(vel, iym, 0));
+    w[3] = 0.0f;
+}
+
 __kernel void cd_compute_curl(__global const float4* vel, __global float4* curlOut, int N) {
-    const int x = get_global_id(0);
+#pragma clang fp reassociate(off)
+#pragma clang fp contract(off)
+    const int x0 = get_global_id(0) * CD_ROW_CHUNK;
     const int y = get_global_id(1);
     const int z = get_global_id(2);
-    if (x >= N || y >= N || z >= N) return;
-    const int xp = min(x + 1, N - 1);
-    const int xm = max(x - 1, 0);
-    const int yp = min(y + 1, N - 1);
-    const int ym = max(y - 1, 0);
-    const int zp = min(z + 1, N - 1);
-    const int zm = max(z - 1, 0);
-
-    const int ixp = cd_idx(xp, y, z, N);
-    const int ixm = cd_idx(xm, y, z, N);
-    const int iyp = cd_idx(x, yp, z, N);
-    const int iym = cd_idx(x, ym, z, N);
-    const int izp = cd_idx(x, y, zp, N);
-    const int izm = cd_idx(x, y, zm, N);
-    // Undivided differences: dVdA is the change of component V across axis A.
-    const float dzdy = cd_force_comp(vel, iyp, 2) - cd_force_comp(vel, iym, 2);
-    const float dydz = cd_force_comp(vel, izp, 1) - cd_force_comp(vel, izm, 1);
-    const float dxdz = cd_force_comp(vel, izp, 0) - cd_force_comp(vel, izm, 0);
-    const float dzdx = cd_force_comp(vel, ixp, 2) - cd_force_comp(vel, ixm, 2);
-    const float dydx = cd_force_comp(vel, ixp, 1) - cd_force_comp(vel, ixm, 1);
-    const float dxdy = cd_force_comp(vel, iyp, 0) - cd_force_comp(vel, iym, 0);
-    const float wx = 0.5f * (dzdy - dydz);
-    const float wy = 0.5f * (dxdz - dzdx);
-    const float wz = 0.5f * (dydx - dxdy);
-
-    __global float* w = (__global float*)(curlOut + cd_idx(x, y, z, N));
-    w[0] = wx;
-    w[1] = wy;
-    w[2] = wz;
-    w[3] = 0.0f;
+    if (x0 >= N || y >= N || z >= N) return;
+    if (x0 + CD_ROW_CHUNK > N) {
+        for (int x = x0; x < N; ++x) cd_curl_cell(vel, curlOut, x, y, z, N);
+        return;
+    }
+    const int i = cd_idx(x0, y, z, N);
+    const int il = cd_idx(max(x0 - 1, 0), y, z, N), ir = cd_idx(min(x0 + CD_ROW_CHUNK, N - 1), y, z, N);
+    float16 cx, cy, cz, cw, ypx, ypy, ypz, ypw, ymx, ymy, ymz, ymw, zpx, zpy, zpz, zpw, zmx, zmy, zmz, zmw;
+    cd_force_row(vel, i, &cx, &cy, &cz, &cw);
+    cd_force_row(vel, cd_idx(x0, min(y + 1, N - 1), z, N), &ypx, &ypy, &ypz, &ypw);
+    cd_force_row(vel, cd_idx(x0, max(y - 1, 0), z, N), &ymx, &ymy, &ymz, &ymw);
+    cd_force_row(vel, cd_idx(x0, y, min(z + 1, N - 1), N), &zpx, &zpy, &zpz, &zpw);
+    cd_force_row(vel, cd_idx(x0, y, max(z - 1, 0), N), &zmx, &zmy, &zmz, &zmw);
+    const float16 xpz = cd_force_next(cz, cd_force_comp(vel, ir, 2));
+    const float16 xmz = cd_force_prev(cz, cd_force_comp(vel, il, 2));
+    const float16 xpy = cd_force_next(cy, cd_force_comp(vel, ir, 1));
+    const float16 xmy = cd_force_prev(cy, cd_force_comp(vel, il, 1));
+    cd_force_row_store(curlOut, i, cd_curl_comp(ypz, ymz, zpy, zmy), cd_curl_comp(zpx, zmx, xpz, xmz),
+                       cd_curl_comp(xpy, xmy, ypx, ymx), (float16)(0.0f));
 }
 
 // Vorticity confinement: pushes velocity around the local curl maxima so that small swirls that
 // advection smooths away survive. Interior cells only: the gradient of |ω| needs both neighbours.
-__kernel void cd_confine_vorticity(__global float4* vel, __global const float4* curl,
-                                   __global const float* temperature, int N, float epsilon, float dt,
-                                   float aggression) {
-    const int x = get_global_id(0);
-    const int y = get_global_id(1);
-    const int z = get_global_id(2);
-    if (x >= N || y >= N || z >= N) return;
-    if (x < 1 || y < 1 || z < 1 || x > N - 2 || y > N - 2 || z > N - 2) return;
+CD_INLINE void cd_confine_cell(__global float4* vel, __global const float4* curl, __global const float* temperature,
+                               int x, int y, int z, int N, float epsilon, float dt, float aggression) {
+#pragma clang fp reassociate(off)
+#pragma clang fp contract(off)
     const int i = cd_idx(x, y, z, N);
-
     const float gx =
         0.5f * (cd_force_curl_mag(curl, cd_idx(x + 1, y, z, N)) - cd_force_curl_mag(curl, cd_idx(x - 1, y, z, N)));
     const float gy =
@@ -134,27 +263,81 @@ __kernel void cd_confine_vorticity(__global float4* vel, __global const float4* 
     const float gz =
         0.5f * (cd_force_curl_mag(curl, cd_idx(x, y, z + 1, N)) - cd_force_curl_mag(curl, cd_idx(x, y, z - 1, N)));
     // The small offset keeps flat regions (zero gradient) at zero force instead of 0/0.
-    const float inv = 1.0f / (sqrt(gx * gx + gy * gy + gz * gz) + 1e-5f);
+    const float inv = cd_force_recip(sqrt(cd_force_sq3(gx, gy, gz)) + 1e-5f);
     const float nx = gx * inv;
     const float ny = gy * inv;
     const float nz = gz * inv;
 
     float wx, wy, wz;
     cd_force_load(curl, i, &wx, &wy, &wz);
-    const float fx = ny * wz - nz * wy;
-    const float fy = nz * wx - nx * wz;
-    const float fz = nx * wy - ny * wx;
+    const float fx = fma(ny, wz, -(nz * wy));
+    const float fy = fma(nz, wx, -(nx * wz));
+    const float fz = fma(nx, wy, -(ny * wx));
 
     float epsEff = epsilon;
     if (aggression > 0.001f) {
         // Up to three times the swirl in the flame at aggression 1, unchanged in cool smoke.
-        epsEff = epsilon * (1.0f + 2.0f * aggression * cd_force_flame_t(temperature[i]));
+        epsEff = epsilon * fma(2.0f * aggression, cd_confine_flame_t(temperature[i]), 1.0f);
     }
     const float k = epsEff * dt;
     float vx, vy, vz;
     cd_force_load(vel, i, &vx, &vy, &vz);
-    cd_force_store(vel, i, vx + k * fx, vy + k * fy, vz + k * fz);
+    cd_force_store(vel, i, fma(k, fx, vx), fma(k, fy, vy), fma(k, fz, vz));
 }
+
+__kernel void cd_confine_vorticity(__global float4* vel, __global const float4* curl,
+                                   __global const float* temperature, int N, float epsilon, float dt,
+                                   float aggression) {
+#pragma clang fp reassociate(off)
+#pragma clang fp contract(off)
+    const int x0 = get_global_id(0) * CD_ROW_CHUNK;
+    const int y = get_global_id(1);
+    const int z = get_global_id(2);
+    if (x0 >= N || y >= N || z >= N) return;
+    if (y < 1 || z < 1 || y > N - 2 || z > N - 2) return;
+    if (x0 + CD_ROW_CHUNK > N) {
+        for (int x = max(x0, 1); x < N - 1; ++x)
+            cd_confine_cell(vel, curl, temperature, x, y, z, N, epsilon, dt, aggression);
+        return;
+    }
+    const int i = cd_idx(x0, y, z, N);
+    float16 wx, wy, wz, ww, ax, ay, az, aw, bx, by, bz, bw;
+    cd_force_row(curl, i, &wx, &wy, &wz, &ww);
+    // The lanes of the row's first and last cells read their clamped selves here; they are shell
+    // cells, which keep their velocity below.
+    const float mLeft = cd_force_curl_mag(curl, cd_idx(max(x0 - 1, 0), y, z, N));
+    const float mRight = cd_force_curl_mag(curl, cd_idx(min(x0 + CD_ROW_CHUNK, N - 1), y, z, N));
+    const float16 m = sqrt(cd_force_sq3(wx, wy, wz));
+    const float16 gx = 0.5f * (cd_force_next(m, mRight) - cd_force_prev(m, mLeft));
+    cd_force_row(curl, cd_idx(x0, y + 1, z, N), &ax, &ay, &az, &aw);
+    cd_force_row(curl, cd_idx(x0, y - 1, z, N), &bx, &by, &bz, &bw);
+    const float16 gy = 0.5f * (sqrt(cd_force_sq3(ax, ay, az)) - sqrt(cd_force_sq3(bx, by, bz)));
+    cd_force_row(curl, cd_idx(x0, y, z + 1, N), &ax, &ay, &az, &aw);
+    cd_force_row(curl, cd_idx(x0, y, z - 1, N), &bx, &by, &bz, &bw);
+    const float16 gz = 0.5f * (sqrt(cd_force_sq3(ax, ay, az)) - sqrt(cd_force_sq3(bx, by, bz)));
+    const float16 inv = cd_force_recip(sqrt(cd_force_sq3(gx, gy, gz)) + 1e-5f);
+    const float16 nx = gx * inv;
+    const float16 ny = gy * inv;
+    const float16 nz = gz * inv;
+    const float16 fx = fma(ny, wz, -(nz * wy));
+    const float16 fy = fma(nz, wx, -(nx * wz));
+    const float16 fz = fma(nx, wy, -(ny * wx));
+
+    float16 epsEff = (float16)(epsilon);
+    if (aggression > 0.001f)
+        epsEff = epsilon * fma((float16)(2.0f * aggression), cd_confine_flame_t(vload16(0, temperature + i)), 1.0f);
+    const float16 k = epsEff * dt;
+    float16 vx, vy, vz, vw;
+    cd_force_row(vel, i, &vx, &vy, &vz, &vw);
+    const int16 x = x0 + (int16)(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    const int16 inside = x >= 1 && x <= N - 2;
+    vx = select(vx, cd_force_limit(fma(k, fx, vx)), inside);
+    vy = select(vy, cd_force_limit(fma(k, fy, vy)), inside);
+    vz = select(vz, cd_force_limit(fma(k, fz, vz)), inside);
+    cd_force_row_store(vel, i, vx, vy, vz, vw);
+}
+
+#pragma clang diagnostic pop
 
 // Divergence-free turbulence: the curl of three noise potentials A, B, C (the same fractal sum
 // at three far-apart offsets, drifting in time along different directions, placed by

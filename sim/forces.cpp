@@ -1,6 +1,6 @@
-// Host side of the velocity forces. Every kernel updates `velocity` in place over N³ work items,
-// so the launches need no ping-pong swap; the in-order queue orders them after the sources and
-// before the projection.
+// Host side of the velocity forces. Every kernel updates `velocity` in place, each work-item its
+// own cells (one, or a row chunk), so the launches need no ping-pong swap; the in-order queue
+// orders them after the sources and before the projection.
 #include "sim/forces.h"
 
 #include "gpu/launch.h"
@@ -47,7 +47,7 @@ void enqueueApplyForces(const GpuRuntime& rt, const FrameSettings& s, float dt) 
         .arg("windZ", s.windZ * kWindScale)
         .arg("dragFactor", s.drag)
         .arg("dt", dt)
-        .run3dRows(side(rt));
+        .run3dRowChunks(side(rt));
 }
 
 void enqueueVorticityConfinement(const GpuRuntime& rt, const FrameSettings& s, float dt) {
@@ -56,7 +56,7 @@ void enqueueVorticityConfinement(const GpuRuntime& rt, const FrameSettings& s, f
         .arg("vel", g.velocity)
         .arg("curlOut", g.curl)
         .arg("N", g.N)
-        .run3dRows(side(rt));
+        .run3dRowChunks(side(rt));
     KernelLaunch(rt, KernelRole::ConfineVorticity)
         .arg("vel", g.velocity)
         .arg("curl", g.curl)
@@ -65,7 +65,7 @@ void enqueueVorticityConfinement(const GpuRuntime& rt, const FrameSettings& s, f
         .arg("epsilon", s.vorticity)
         .arg("dt", dt)
         .arg("aggression", s.flameAggression)
-        .run3dRows(side(rt));
+        .run3dRowChunks(side(rt));
 }
 
 float curlNoiseTime(const FrameSettings& s, int frame, float dt) {

@@ -1,6 +1,6 @@
 // Launch shapes must not change the simulation's bits: whole steps in row groups against the exact
-// range (ids past the grid return), and the pressure stencils, the restriction and every form of
-// the curl noise held to one pinned operation order.
+// range (ids past the grid return), and the pressure stencils, the restriction, the curl and every
+// form of the curl noise held to one pinned operation order.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -100,6 +100,21 @@ __kernel void ref_restrict(__global const float* fine, __global float* coarse, i
     coarse[cd_idx(x, y, z, Nc)] = 0.125f * ((pair[0][0] + pair[0][1]) + (pair[1][0] + pair[1][1]));
 }
 
+// The curl of float4 cells: component k is 0.5 ((a+ - (a- + b+)) + b-), a± the clamped neighbours'
+// component k+2 along axis k+1, b± component k+1 along axis k+2 (mod 3); w is 0.
+__kernel void ref_compute_curl(__global const float* v, __global float* w, int N) {
+#pragma clang fp reassociate(off)
+    const int p[3] = {get_global_id(0), get_global_id(1), get_global_id(2)}, s[3] = {1, N, N * N};
+    if (p[0] >= N || p[1] >= N || p[2] >= N) return;
+    const int c = cd_idx(p[0], p[1], p[2], N), a[3] = {1, 2, 0}, b[3] = {2, 0, 1};
+    for (int k = 0; k < 3; ++k) {
+        const int A = a[k], B = b[k], ap = c + (p[A] < N - 1) * s[A], am = c - (p[A] > 0) * s[A];
+        const int bp = c + (p[B] < N - 1) * s[B], bm = c - (p[B] > 0) * s[B];
+        w[4 * c + k] = 0.5f * ((v[4 * ap + B] - (v[4 * am + B] + v[4 * bp + A])) + v[4 * bm + A]);
+    }
+    w[4 * c + 3] = 0.0f;
+}
+
 // The curl noise per cell. Value noise: the corners' hashes blended along y, then z, for the
 // lattice columns x0 and x1, then along x, each blend a + t (b - a) with the product fused; three
 // octaves summed from the coarsest with the amplitude fused; the potentials' points
@@ -182,8 +197,9 @@ protected:
         cltest::Range r = cltest::Range::grid3(side, side, side);
         if (rows) r.global = {side, (side + gh - 1) / gh * gh, side}, r.local = {side, gh, 1};
         const cltest::ClBuffer in = h.upload(a), rhs = h.upload(b), out = h.upload(std::vector<float>(a.size(), 0.0f));
-        EXPECT_TRUE(std::strstr(kernel, "restrict") ? h.run(program, kernel, r, in, out, n)
-                                                     : h.run(program, kernel, r, in, rhs, out, n));
+        EXPECT_TRUE(std::strstr(kernel, "restrict") || std::strstr(kernel, "curl")
+                        ? h.run(program, kernel, r, in, out, n)
+                        : h.run(program, kernel, r, in, rhs, out, n));
         return h.read(out);
     }
 };
@@ -197,6 +213,11 @@ TEST_F(StencilBits, PinnedStencilsAndRestrictionGiveTheReferenceBitsInEveryShape
         for (bool rows : {false, true})
             EXPECT_EQ(simtest::differingBits(want, stencil("cd_restrict", p, b, n / 2, rows)), 0u)
                 << "cd_restrict coarse side " << n / 2 << (rows ? ", rows" : "");
+        // The curl's cells at side n / 2 (half of p; 8, 12, 24 and 48 have partial chunks).
+        const std::vector<float> curl = stencil("ref_compute_curl", p, b, n / 2, false);
+        for (bool rows : {false, true})
+            EXPECT_EQ(simtest::differingBits(curl, stencil("cd_compute_curl", p, b, n / 2, rows)), 0u)
+                << "cd_compute_curl side " << n / 2 << (rows ? ", rows" : "");
         for (const auto& [ref, lib] :
              {std::pair{"ref_pressure_jacobi", "cd_pressure_jacobi"}, std::pair{"ref_residual", "cd_residual"}}) {
             const std::vector<float> want = stencil(ref, p, b, n, false);
