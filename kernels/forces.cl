@@ -140,14 +140,6 @@ CD_INLINE void cd_force_row_store(__global float4* v, int i, float16 c0, float16
 }
 #undef CD_FORCE_CELL
 
-// A row's values one cell on (lane l holds cell l + 1, the last lane `next`) and one cell back.
-CD_INLINE float16 cd_force_next(float16 v, float next) {
-    return (float16)(v.s1, v.s2, v.s3, v.s4, v.s5, v.s6, v.s7, v.s8, v.s9, v.sa, v.sb, v.sc, v.sd, v.se, v.sf, next);
-}
-CD_INLINE float16 cd_force_prev(float16 v, float prev) {
-    return (float16)(prev, v.s0, v.s1, v.s2, v.s3, v.s4, v.s5, v.s6, v.s7, v.s8, v.s9, v.sa, v.sb, v.sc, v.sd, v.se);
-}
-
 // The confinement's sums of three squares and its flame ramp, pinned to the operations the
 // relaxed math compiled from the plain expressions when each cell was its own work-item: the
 // first and last products fused, and the ramp's division by 1500 made a product with the shift
@@ -241,10 +233,10 @@ __kernel void cd_compute_curl(__global const float4* vel, __global float4* curlO
     cd_force_row(vel, cd_idx(x0, max(y - 1, 0), z, N), &ymx, &ymy, &ymz, &ymw);
     cd_force_row(vel, cd_idx(x0, y, min(z + 1, N - 1), N), &zpx, &zpy, &zpz, &zpw);
     cd_force_row(vel, cd_idx(x0, y, max(z - 1, 0), N), &zmx, &zmy, &zmz, &zmw);
-    const float16 xpz = cd_force_next(cz, cd_force_comp(vel, ir, 2));
-    const float16 xmz = cd_force_prev(cz, cd_force_comp(vel, il, 2));
-    const float16 xpy = cd_force_next(cy, cd_force_comp(vel, ir, 1));
-    const float16 xmy = cd_force_prev(cy, cd_force_comp(vel, il, 1));
+    const float16 xpz = cd_row_next(cz, cd_force_comp(vel, ir, 2));
+    const float16 xmz = cd_row_prev(cz, cd_force_comp(vel, il, 2));
+    const float16 xpy = cd_row_next(cy, cd_force_comp(vel, ir, 1));
+    const float16 xmy = cd_row_prev(cy, cd_force_comp(vel, il, 1));
     cd_force_row_store(curlOut, i, cd_curl_comp(ypz, ymz, zpy, zmy), cd_curl_comp(zpx, zmx, xpz, xmz),
                        cd_curl_comp(xpy, xmy, ypx, ymx), (float16)(0.0f));
 }
@@ -308,7 +300,7 @@ __kernel void cd_confine_vorticity(__global float4* vel, __global const float4* 
     const float mLeft = cd_force_curl_mag(curl, cd_idx(max(x0 - 1, 0), y, z, N));
     const float mRight = cd_force_curl_mag(curl, cd_idx(min(x0 + CD_ROW_CHUNK, N - 1), y, z, N));
     const float16 m = sqrt(cd_force_sq3(wx, wy, wz));
-    const float16 gx = 0.5f * (cd_force_next(m, mRight) - cd_force_prev(m, mLeft));
+    const float16 gx = 0.5f * (cd_row_next(m, mRight) - cd_row_prev(m, mLeft));
     cd_force_row(curl, cd_idx(x0, y + 1, z, N), &ax, &ay, &az, &aw);
     cd_force_row(curl, cd_idx(x0, y - 1, z, N), &bx, &by, &bz, &bw);
     const float16 gy = 0.5f * (sqrt(cd_force_sq3(ax, ay, az)) - sqrt(cd_force_sq3(bx, by, bz)));
