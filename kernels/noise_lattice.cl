@@ -276,7 +276,8 @@ CD_INLINE float16 cd_lattice_row_fbm(__global const float* lattice, __global con
     __global const int* org = origin + pot * 9;
     float16 v = (float16)(0.0f);
     v = fma((float16)(0.5f),
-            cd_lattice_row_noise(lattice + cd_lattice_box_start(pot, 0, side0, side1, side2), side0, org, x, y, z, true),
+            cd_lattice_row_noise(lattice + cd_lattice_box_start(pot, 0, side0, side1, side2), side0, org, x, y, z,
+                                 true),
             v);
     v = fma((float16)(0.25f),
             cd_lattice_row_noise(lattice + cd_lattice_box_start(pot, 1, side0, side1, side2), side1, org + 3,
