@@ -94,6 +94,12 @@ CD_INLINE float16 cd_curl_lerp16(float16 a, float16 b, float16 t) {
     return fma(t, b - a, a);
 }
 
+CD_INLINE float8 cd_curl_lerp8(float8 a, float8 b, float8 t) {
+#pragma clang fp reassociate(off)
+#pragma clang fp contract(off)
+    return fma(t, b - a, a);
+}
+
 // One lattice column: n(y0, z0), n(y1, z0), n(y0, z1), n(y1, z1).
 CD_INLINE float cd_curl_column(float n00, float n10, float n01, float n11, float fy, float fz) {
     return cd_curl_lerp(cd_curl_lerp(n00, n10, fy), cd_curl_lerp(n01, n11, fy), fz);
@@ -144,12 +150,6 @@ CD_INLINE float cd_curl_hash_fbmf(float x, float y, float z) {
 #ifndef CD_LATTICE_FLOOR16
 #define CD_LATTICE_FLOOR16(x) floor(x)
 #endif
-
-CD_INLINE float8 cd_curl_lerp8(float8 a, float8 b, float8 t) {
-#pragma clang fp reassociate(off)
-#pragma clang fp contract(off)
-    return fma(t, b - a, a);
-}
 
 // w[d] per lane, d in 0 ... 7: OpenCL's shuffle, which PoCL builds one lane at a time through
 // memory; on x86 with AVX2 it is the one instruction vpermps.
