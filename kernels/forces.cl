@@ -380,6 +380,32 @@ __kernel void cd_curl_noise(__global float4* vel, int N, float strength, float s
 #pragma clang diagnostic push
 #pragma clang diagnostic ignored "-Wpsabi"  // 16-wide vectors, as in kernels/noise_lattice.cl
 
+// The row form's increments of one row: cd_curl_noise's six differences and curl, 16 cells a
+// lane each, with the windows that `oneWindow1` and `oneWindow2` choose (cd_lattice_row_fbm).
+CD_INLINE void cd_curl_lut_row(__global const float* L, __global const int* O, int side0, int side1, int side2,
+                               float16 ax, float ay, float az, float16 bx, float by, float bz, float16 cx, float cy,
+                               float cz, float k, bool oneWindow1, bool oneWindow2, float16* ux, float16* uy,
+                               float16* uz) {
+#pragma clang fp reassociate(off)
+#pragma clang fp contract(off)
+    const bool w1 = oneWindow1, w2 = oneWindow2;
+    const float16 dAdy = cd_lattice_row_fbm(L, O, 0, side0, side1, side2, ax, ay + 1.0f, az, w1, w2) -
+                         cd_lattice_row_fbm(L, O, 0, side0, side1, side2, ax, ay - 1.0f, az, w1, w2);
+    const float16 dAdz = cd_lattice_row_fbm(L, O, 0, side0, side1, side2, ax, ay, az + 1.0f, w1, w2) -
+                         cd_lattice_row_fbm(L, O, 0, side0, side1, side2, ax, ay, az - 1.0f, w1, w2);
+    const float16 dBdx = cd_lattice_row_fbm(L, O, 1, side0, side1, side2, bx + 1.0f, by, bz, w1, w2) -
+                         cd_lattice_row_fbm(L, O, 1, side0, side1, side2, bx - 1.0f, by, bz, w1, w2);
+    const float16 dBdz = cd_lattice_row_fbm(L, O, 1, side0, side1, side2, bx, by, bz + 1.0f, w1, w2) -
+                         cd_lattice_row_fbm(L, O, 1, side0, side1, side2, bx, by, bz - 1.0f, w1, w2);
+    const float16 dCdx = cd_lattice_row_fbm(L, O, 2, side0, side1, side2, cx + 1.0f, cy, cz, w1, w2) -
+                         cd_lattice_row_fbm(L, O, 2, side0, side1, side2, cx - 1.0f, cy, cz, w1, w2);
+    const float16 dCdy = cd_lattice_row_fbm(L, O, 2, side0, side1, side2, cx, cy + 1.0f, cz, w1, w2) -
+                         cd_lattice_row_fbm(L, O, 2, side0, side1, side2, cx, cy - 1.0f, cz, w1, w2);
+    *ux = (dCdy - dBdz) * k;
+    *uy = (dAdz - dCdx) * k;
+    *uz = (dBdx - dAdy) * k;
+}
+
 // The curl noise with every lattice corner read from the table cd_noise_lattice_fill made for
 // this `time` (kernels/noise_lattice.cl), CD_ROW_CHUNK cells of a row per work-item: the host
 // launches ceil(N / 16) × N × N items, and the last item of a row stops at the grid's edge. A
@@ -441,26 +467,41 @@ __kernel void cd_curl_noise_lut(__global float4* vel, int N, float strength, flo
         }
         return;
     }
-    const float16 dAdy = cd_lattice_row_fbm(L, O, 0, side0, side1, side2, ax, ay + 1.0f, az) -
-                         cd_lattice_row_fbm(L, O, 0, side0, side1, side2, ax, ay - 1.0f, az);
-    const float16 dAdz = cd_lattice_row_fbm(L, O, 0, side0, side1, side2, ax, ay, az + 1.0f) -
-                         cd_lattice_row_fbm(L, O, 0, side0, side1, side2, ax, ay, az - 1.0f);
-    const float16 dBdx = cd_lattice_row_fbm(L, O, 1, side0, side1, side2, bx + 1.0f, by, bz) -
-                         cd_lattice_row_fbm(L, O, 1, side0, side1, side2, bx - 1.0f, by, bz);
-    const float16 dBdz = cd_lattice_row_fbm(L, O, 1, side0, side1, side2, bx, by, bz + 1.0f) -
-                         cd_lattice_row_fbm(L, O, 1, side0, side1, side2, bx, by, bz - 1.0f);
-    const float16 dCdx = cd_lattice_row_fbm(L, O, 2, side0, side1, side2, cx + 1.0f, cy, cz) -
-                         cd_lattice_row_fbm(L, O, 2, side0, side1, side2, cx - 1.0f, cy, cz);
-    const float16 dCdy = cd_lattice_row_fbm(L, O, 2, side0, side1, side2, cx, cy + 1.0f, cz) -
-                         cd_lattice_row_fbm(L, O, 2, side0, side1, side2, cx, cy - 1.0f, cz);
-    float ux[CD_ROW_CHUNK], uy[CD_ROW_CHUNK], uz[CD_ROW_CHUNK];
-    vstore16((dCdy - dBdz) * k, 0, ux);
-    vstore16((dAdz - dCdx) * k, 0, uy);
-    vstore16((dBdx - dAdy) * k, 0, uz);
+    // Each choice of windows is a body of its own, so that no branch sits between the octaves.
+    float16 ux, uy, uz;
+    if (cd_curl_octave_fits_window(baseFreq, 4.0f)) {
+        cd_curl_lut_row(L, O, side0, side1, side2, ax, ay, az, bx, by, bz, cx, cy, cz, k, true, true, &ux, &uy, &uz);
+    } else if (cd_curl_octave_fits_window(baseFreq, 2.0f)) {
+        cd_curl_lut_row(L, O, side0, side1, side2, ax, ay, az, bx, by, bz, cx, cy, cz, k, true, false, &ux, &uy, &uz);
+    } else {
+        cd_curl_lut_row(L, O, side0, side1, side2, ax, ay, az, bx, by, bz, cx, cy, cz, k, false, false, &ux, &uy, &uz);
+    }
+    // A whole chunk four cells at a time, w kept: the increments interleaved by constant shuffles.
+    if (count == CD_ROW_CHUNK) {
+        __global float* v = (__global float*)(vel + i);
+        const float16 xy0 = __builtin_shufflevector(ux, uy, 0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6, 22, 7, 23);
+        const float16 xy1 =
+            __builtin_shufflevector(ux, uy, 8, 24, 9, 25, 10, 26, 11, 27, 12, 28, 13, 29, 14, 30, 15, 31);
+        const float16 inc[4] = {
+            __builtin_shufflevector(xy0, uz, 0, 1, 16, 16, 2, 3, 17, 17, 4, 5, 18, 18, 6, 7, 19, 19),
+            __builtin_shufflevector(xy0, uz, 8, 9, 20, 20, 10, 11, 21, 21, 12, 13, 22, 22, 14, 15, 23, 23),
+            __builtin_shufflevector(xy1, uz, 0, 1, 24, 24, 2, 3, 25, 25, 4, 5, 26, 26, 6, 7, 27, 27),
+            __builtin_shufflevector(xy1, uz, 8, 9, 28, 28, 10, 11, 29, 29, 12, 13, 30, 30, 14, 15, 31, 31)};
+        for (int q = 0; q < 4; ++q) {
+            const float16 old = vload16(q, v);
+            const float16 moved = clamp(old + inc[q], -50.0f, 50.0f);  // cd_force_limit per lane
+            vstore16(__builtin_shufflevector(moved, old, 0, 1, 2, 19, 4, 5, 6, 23, 8, 9, 10, 27, 12, 13, 14, 31), q, v);
+        }
+        return;
+    }
+    float uxs[CD_ROW_CHUNK], uys[CD_ROW_CHUNK], uzs[CD_ROW_CHUNK];
+    vstore16(ux, 0, uxs);
+    vstore16(uy, 0, uys);
+    vstore16(uz, 0, uzs);
     for (int l = 0; l < count; ++l) {
         float vx, vy, vz;
         cd_force_load(vel, i + l, &vx, &vy, &vz);
-        cd_force_store(vel, i + l, vx + ux[l], vy + uy[l], vz + uz[l]);
+        cd_force_store(vel, i + l, vx + uxs[l], vy + uys[l], vz + uzs[l]);
     }
 }
 

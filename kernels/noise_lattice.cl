@@ -94,6 +94,12 @@ CD_INLINE float16 cd_curl_lerp16(float16 a, float16 b, float16 t) {
     return fma(t, b - a, a);
 }
 
+CD_INLINE float8 cd_curl_lerp8(float8 a, float8 b, float8 t) {
+#pragma clang fp reassociate(off)
+#pragma clang fp contract(off)
+    return fma(t, b - a, a);
+}
+
 // One lattice column: n(y0, z0), n(y1, z0), n(y0, z1), n(y1, z1).
 CD_INLINE float cd_curl_column(float n00, float n10, float n01, float n11, float fy, float fz) {
     return cd_curl_lerp(cd_curl_lerp(n00, n10, fy), cd_curl_lerp(n01, n11, fy), fz);
@@ -145,37 +151,53 @@ CD_INLINE float cd_curl_hash_fbmf(float x, float y, float z) {
 #define CD_LATTICE_FLOOR16(x) floor(x)
 #endif
 
-// w[d] per lane, d in 0 ... 15: OpenCL's shuffle. PoCL builds a variable shuffle one lane at a
-// time through memory, so on x86 with AVX2 the same permute is made of the 8-lane vpermps.
+// w[d] per lane, d in 0 ... 7: OpenCL's shuffle, which PoCL builds one lane at a time through
+// memory; on x86 with AVX2 it is the one instruction vpermps.
 #if defined(__AVX2__) && defined(__has_builtin)
 #if __has_builtin(__builtin_ia32_permvarsf256)
 #define CD_CURL_VPERMPS 1
 #endif
 #endif
-CD_INLINE float16 cd_curl_pick(float16 w, int16 d) {
+CD_INLINE float8 cd_curl_pick8(float8 w, int8 d) {
 #ifdef CD_CURL_VPERMPS
-    const int8 dlo = d.lo, dhi = d.hi;
-    const float8 lo = select(__builtin_ia32_permvarsf256(w.lo, dlo), __builtin_ia32_permvarsf256(w.hi, dlo), dlo > 7);
-    const float8 hi = select(__builtin_ia32_permvarsf256(w.lo, dhi), __builtin_ia32_permvarsf256(w.hi, dhi), dhi > 7);
-    return (float16)(lo, hi);
+    return __builtin_ia32_permvarsf256(w, d);
 #else
-    return shuffle(w, as_uint16(d));
+    return shuffle(w, as_uint8(d));
 #endif
 }
 
-// Whether every octave of a row of CD_ROW_CHUNK cells spans fewer than 15 lattice points, so that
-// one 16-value window holds the two columns of each of its cells: 15 cells of the finest octave
-// (frequency 4) cover 60·baseFreq points, the floors add one and rounding far less than another.
-// True from Turbulence Scale 0.5 up.
+// Whether, in every octave, the columns of each half (8 cells) of a row of CD_ROW_CHUNK cells lie
+// among the 7 lattice points from the half's first, so that an 8-value window holds both columns
+// of each of its cells: 7 cells of the finest octave (frequency 4) cover 28·baseFreq ≤ 5.6
+// points, rounding adds less than 0.2 (the coordinates stay under 2^18 before the octave's
+// exact scaling), and the floors keep the span below 7. True from Turbulence Scale 0.5 up.
 CD_INLINE bool cd_curl_row_fits(float baseFreq) { return baseFreq <= 0.2f; }
 
+// Whether a whole row's columns of the octave of frequency `freq` fit one such window: its 15
+// cell steps cover at most 5 points, which leaves a whole point for rounding. Octave 0 always
+// does where cd_curl_row_fits.
+CD_INLINE bool cd_curl_octave_fits_window(float baseFreq, float freq) { return freq * baseFreq <= 1.0f / 3.0f; }
+
+// Eight lattice columns from `at` on: the lattice rows y0, y1 of planes z0, z1, blended along y
+// and then z.
+CD_INLINE float8 cd_lattice_window(__global const float* at, int sy, int sz, float fy, float fz) {
+#pragma clang fp reassociate(off)
+#pragma clang fp contract(off)
+    const float8 n00 = vload8(0, at), n10 = vload8(0, at + sy);
+    const float8 n01 = vload8(0, at + sz), n11 = vload8(0, at + sz + sy);
+    return cd_curl_lerp8(cd_curl_lerp8(n00, n10, (float8)fy), cd_curl_lerp8(n01, n11, (float8)fy), (float8)fz);
+}
+
 // The row form of one octave of one potential, from its box: CD_ROW_CHUNK cells of a row, x per
-// lane, y and z shared. The four lattice rows' windows are blended along y and z once, and each
-// cell picks its two columns from the blend. Corner indices are clamped to the box so that a
-// table that did not cover a point could not be read outside; the table carries a pad after its
-// last box for the windows' tails (sim/noise_lattice.cpp).
+// lane, y and z shared. A window of 8 lattice columns is blended along y and z once, and each
+// cell picks its two columns from it: one window for the whole row where `oneWindow`
+// (cd_curl_octave_fits_window; cells are in x order), else one per half row (cd_curl_row_fits).
+// The choice is the caller's and uniform, so that the launch has no branch per octave. Corner
+// indices are clamped to the box so that a table that did not cover a point could not be read
+// outside; the table carries a pad after its last box for the windows' tails
+// (sim/noise_lattice.cpp).
 CD_INLINE float16 cd_lattice_row_noise(__global const float* box, int side, __global const int* org, float16 x,
-                                       float y, float z) {
+                                       float y, float z, bool oneWindow) {
 #pragma clang fp reassociate(off)
 #pragma clang fp contract(off)
     const float16 ix = CD_LATTICE_FLOOR16(x);
@@ -190,14 +212,16 @@ CD_INLINE float16 cd_lattice_row_noise(__global const float* box, int side, __gl
     const int jz = clamp((int)iz - org[2], 0, side - 2);
     const int sy = side;
     const int sz = side * side;
+    __global const float* row = box + jz * sz + jy * sy;
     const int first = jx.s0;
-    const int16 d = jx - first;
-    __global const float* at = box + jz * sz + jy * sy + first;
-    const float16 n00 = vload16(0, at), n10 = vload16(0, at + sy);
-    const float16 n01 = vload16(0, at + sz), n11 = vload16(0, at + sz + sy);
-    const float16 w =
-        cd_curl_lerp16(cd_curl_lerp16(n00, n10, (float16)fy), cd_curl_lerp16(n01, n11, (float16)fy), (float16)fz);
-    return cd_curl_lerp16(cd_curl_pick(w, d), cd_curl_pick(w, d + 1), fx);
+    const int firstHi = oneWindow ? first : jx.s8;
+    const float8 wlo = cd_lattice_window(row + first, sy, sz, fy, fz);
+    const float8 whi = oneWindow ? wlo : cd_lattice_window(row + firstHi, sy, sz, fy, fz);
+    const int8 dlo = jx.lo - first;
+    const int8 dhi = jx.hi - firstHi;
+    const float16 a = (float16)(cd_curl_pick8(wlo, dlo), cd_curl_pick8(whi, dhi));
+    const float16 b = (float16)(cd_curl_pick8(wlo, dlo + 1), cd_curl_pick8(whi, dhi + 1));
+    return cd_curl_lerp16(a, b, fx);
 }
 
 // One octave of one potential at one cell from its box, for rows that do not fit a window:
@@ -242,22 +266,26 @@ CD_INLINE float cd_lattice_cell_fbm(__global const float* lattice, __global cons
     return v;
 }
 
-// The row form's fractal sum of potential `pot`: cd_curl_hash_fbmf's octaves and sum.
+// The row form's fractal sum of potential `pot`: cd_curl_hash_fbmf's octaves and sum. `oneWindow1`
+// and `oneWindow2` choose the windows of octaves 1 and 2 (cd_lattice_row_noise).
 CD_INLINE float16 cd_lattice_row_fbm(__global const float* lattice, __global const int* origin, int pot, int side0,
-                                     int side1, int side2, float16 x, float y, float z) {
+                                     int side1, int side2, float16 x, float y, float z, bool oneWindow1,
+                                     bool oneWindow2) {
 #pragma clang fp reassociate(off)
 #pragma clang fp contract(off)
     __global const int* org = origin + pot * 9;
     float16 v = (float16)(0.0f);
     v = fma((float16)(0.5f),
-            cd_lattice_row_noise(lattice + cd_lattice_box_start(pot, 0, side0, side1, side2), side0, org, x, y, z), v);
+            cd_lattice_row_noise(lattice + cd_lattice_box_start(pot, 0, side0, side1, side2), side0, org, x, y, z,
+                                 true),
+            v);
     v = fma((float16)(0.25f),
             cd_lattice_row_noise(lattice + cd_lattice_box_start(pot, 1, side0, side1, side2), side1, org + 3,
-                                 x * 2.0f, y * 2.0f, z * 2.0f),
+                                 x * 2.0f, y * 2.0f, z * 2.0f, oneWindow1),
             v);
     v = fma((float16)(0.125f),
             cd_lattice_row_noise(lattice + cd_lattice_box_start(pot, 2, side0, side1, side2), side2, org + 6,
-                                 x * 4.0f, y * 4.0f, z * 4.0f),
+                                 x * 4.0f, y * 4.0f, z * 4.0f, oneWindow2),
             v);
     return v;
 }

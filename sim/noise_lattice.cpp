@@ -23,9 +23,9 @@ constexpr int kOriginInts = 3 * 3 * 3;
 // side's baseFreq against the device's, and the last bits of the noise coordinates, which stay
 // far below a point under kMaxNoiseLatticeCoordinate).
 constexpr int kBoxMargin = 6;
-// Floats after the last box: the row form of the curl noise loads 16-value windows whose tail
-// may run up to 14 values past the end of a box (kernels/noise_lattice.cl).
-constexpr size_t kWindowPad = 16;
+// Floats after the last box: the row form of the curl noise loads 8-value windows whose tail
+// may run up to 6 values past the end of a box (kernels/noise_lattice.cl).
+constexpr size_t kWindowPad = 8;
 
 }  // namespace
 

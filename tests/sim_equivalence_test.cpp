@@ -238,7 +238,7 @@ TEST_F(SimEquivalence, CurlNoiseFormsGiveThePinnedBits) {
     const struct {
         int side;
         float scale;
-    } cases[] = {{32, 1.0f}, {33, 1.0f}, {40, 3.0f}, {33, 0.4f}, {40, 0.4f}};
+    } cases[] = {{32, 1.0f}, {33, 1.0f}, {40, 3.0f}, {40, 0.5f}, {33, 0.4f}, {40, 0.4f}};
     for (const auto& c : cases) {
         ASSERT_TRUE(cindel::resizeGrid(rt(), c.side));
         settings_.turbulence = 40.0f, settings_.turbulenceScale = c.scale;
