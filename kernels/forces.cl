@@ -479,18 +479,18 @@ __kernel void cd_curl_noise_lut(__global float4* vel, int N, float strength, flo
     // A whole chunk four cells at a time, w kept: the increments interleaved by constant shuffles.
     if (count == CD_ROW_CHUNK) {
         __global float* v = (__global float*)(vel + i);
-        const float16 xy0 = __builtin_shufflevector(ux, uy, 0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6, 22, 7, 23);
+        const float16 xy0 = CD_SHUFFLE16(ux, uy, 0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6, 22, 7, 23);
         const float16 xy1 =
-            __builtin_shufflevector(ux, uy, 8, 24, 9, 25, 10, 26, 11, 27, 12, 28, 13, 29, 14, 30, 15, 31);
+            CD_SHUFFLE16(ux, uy, 8, 24, 9, 25, 10, 26, 11, 27, 12, 28, 13, 29, 14, 30, 15, 31);
         const float16 inc[4] = {
-            __builtin_shufflevector(xy0, uz, 0, 1, 16, 16, 2, 3, 17, 17, 4, 5, 18, 18, 6, 7, 19, 19),
-            __builtin_shufflevector(xy0, uz, 8, 9, 20, 20, 10, 11, 21, 21, 12, 13, 22, 22, 14, 15, 23, 23),
-            __builtin_shufflevector(xy1, uz, 0, 1, 24, 24, 2, 3, 25, 25, 4, 5, 26, 26, 6, 7, 27, 27),
-            __builtin_shufflevector(xy1, uz, 8, 9, 28, 28, 10, 11, 29, 29, 12, 13, 30, 30, 14, 15, 31, 31)};
+            CD_SHUFFLE16(xy0, uz, 0, 1, 16, 16, 2, 3, 17, 17, 4, 5, 18, 18, 6, 7, 19, 19),
+            CD_SHUFFLE16(xy0, uz, 8, 9, 20, 20, 10, 11, 21, 21, 12, 13, 22, 22, 14, 15, 23, 23),
+            CD_SHUFFLE16(xy1, uz, 0, 1, 24, 24, 2, 3, 25, 25, 4, 5, 26, 26, 6, 7, 27, 27),
+            CD_SHUFFLE16(xy1, uz, 8, 9, 28, 28, 10, 11, 29, 29, 12, 13, 30, 30, 14, 15, 31, 31)};
         for (int q = 0; q < 4; ++q) {
             const float16 old = vload16(q, v);
             const float16 moved = clamp(old + inc[q], -50.0f, 50.0f);  // cd_force_limit per lane
-            vstore16(__builtin_shufflevector(moved, old, 0, 1, 2, 19, 4, 5, 6, 23, 8, 9, 10, 27, 12, 13, 14, 31), q, v);
+            vstore16(CD_SHUFFLE16(moved, old, 0, 1, 2, 19, 4, 5, 6, 23, 8, 9, 10, 27, 12, 13, 14, 31), q, v);
         }
         return;
     }

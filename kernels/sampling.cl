@@ -35,6 +35,17 @@ CD_INLINE int cd_idx(int x, int y, int z, int N) { return z * N * N + y * N + x;
 // stencils, advection); KernelLaunch::kRowChunkCells launches them.
 #define CD_ROW_CHUNK 16
 
+// A constant shuffle of two 16-lane vectors (lanes 0-15 from a, 16-31 from b): the compiler's own
+// builtin where it has one, which PoCL turns into a few permutes, OpenCL's shuffle2 elsewhere.
+#if defined(__has_builtin)
+#if __has_builtin(__builtin_shufflevector)
+#define CD_SHUFFLE16(a, b, ...) __builtin_shufflevector(a, b, __VA_ARGS__)
+#endif
+#endif
+#ifndef CD_SHUFFLE16
+#define CD_SHUFFLE16(a, b, ...) shuffle2(a, b, (uint16)(__VA_ARGS__))
+#endif
+
 #pragma clang diagnostic push
 #pragma clang diagnostic ignored "-Wpsabi"  // 16-wide vectors, as in kernels/noise_lattice.cl
 // A row's next and previous cells for the sixteen lanes of a row chunk: the chunk shifted by one,
