@@ -89,19 +89,49 @@ __kernel void cd_combust(__global float* fuel, __global float* temperature, __gl
 // Exponential decay by the exact solution of dv/dt = −rate·v over one step, which cannot overshoot
 // below zero however large rate × dt gets (an Euler step would). With aggression, hot cells cool
 // faster; the boost is quadratic in v / 2000 so that small aggression values already show.
+// The boost is pinned to the operations the relaxed math compiled the plain expression
+// `rate *= 1 + aggression * 2.5 * Tn * Tn` (Tn = v / 2000) to, so that the row form and a row's
+// last cells give the same bits.
+#define CD_COOL_ARG(T, name)                                                              \
+    CD_INLINE T name(T v, float coolRate, float dt, float aggression) {                   \
+        _Pragma("clang fp reassociate(off)") _Pragma("clang fp contract(off)")            \
+        const T Tn = clamp(v * 0.0005f, 0.0f, 1.0f);                                      \
+        return fma((aggression * 2.5f) * Tn, Tn, 1.0f) * (-coolRate * dt);                \
+    }
+CD_COOL_ARG(float, cd_cool_arg)
+CD_COOL_ARG(float16, cd_cool_arg_row)
+#undef CD_COOL_ARG
+
+// A negative input ends at 0: amounts and temperatures below zero have no meaning downstream.
+CD_INLINE float cd_cool_cell(float v, float coolRate, float dt, float aggression) {
+    return fmax(v * exp(aggression > 0.001f ? cd_cool_arg(v, coolRate, dt, aggression) : -coolRate * dt), 0.0f);
+}
+
+// Sixteen cells of a row per work-item (CD_ROW_CHUNK, launched by run3dRowChunks). Without the
+// aggression boost every cell decays by the same factor, computed once for the chunk instead of an
+// exp per cell; with it, each lane takes the scalar exp, which is what the per-cell kernel called
+// (PoCL's 8- and 16-wide exp round differently). A row's last, partial chunk runs cell by cell.
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wpsabi"  // 16-wide vectors, as in kernels/noise_lattice.cl
 __kernel void cd_cool(__global float* field, int N, float coolRate, float dt, float aggression) {
-    const int x = get_global_id(0);
+    const int x0 = get_global_id(0) * CD_ROW_CHUNK;
     const int y = get_global_id(1);
     const int z = get_global_id(2);
-    if (x >= N || y >= N || z >= N) return;
+    if (x0 >= N || y >= N || z >= N) return;
 
-    const int i = cd_idx(x, y, z, N);
-    const float v = field[i];
-    float rate = coolRate;
-    if (aggression > 0.001f) {
-        const float Tn = clamp(v / 2000.0f, 0.0f, 1.0f);
-        rate *= 1.0f + aggression * 2.5f * Tn * Tn;
+    __global float* row = field + cd_idx(0, y, z, N);
+    if (x0 + CD_ROW_CHUNK > N) {
+        for (int x = x0; x < N; ++x) row[x] = cd_cool_cell(row[x], coolRate, dt, aggression);
+        return;
     }
-    // A negative input ends at 0: amounts and temperatures below zero have no meaning downstream.
-    field[i] = fmax(v * exp(-rate * dt), 0.0f);
+    const float16 v = vload16(0, row + x0);
+    const float16 arg = cd_cool_arg_row(v, coolRate, dt, aggression);
+    const float16 factor =
+        aggression > 0.001f
+            ? (float16)(exp(arg.s0), exp(arg.s1), exp(arg.s2), exp(arg.s3), exp(arg.s4), exp(arg.s5), exp(arg.s6),
+                        exp(arg.s7), exp(arg.s8), exp(arg.s9), exp(arg.sa), exp(arg.sb), exp(arg.sc), exp(arg.sd),
+                        exp(arg.se), exp(arg.sf))
+            : (float16)(exp(-coolRate * dt));
+    vstore16(fmax(v * factor, 0.0f), 0, row + x0);
 }
+#pragma clang diagnostic pop

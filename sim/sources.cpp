@@ -35,7 +35,7 @@ void enqueueCool(const GpuRuntime& rt, KernelRole role, cl_mem field, float rate
         .arg("coolRate", rate)
         .arg("dt", dt)
         .arg("aggression", aggression)
-        .run3dRows(side(rt));
+        .run3dRowChunks(side(rt));
 }
 
 }  // namespace
