@@ -7,6 +7,7 @@
 #include <ImfOutputFile.h>
 #include <ImfRgbaFile.h>
 #include <png.h>
+#include <zlib.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -53,6 +54,11 @@ bool encodePng(FILE* file, const std::uint8_t* bytes, int width, int height, int
     png_init_io(png, file);
     png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), bitDepth,
                  PNG_COLOR_TYPE_RGBA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    // Run-length deflate for 8-bit frames: on the built-in scene's fire over black it deflated three
+    // times faster than zlib's default strategy (6 against 18 ms a 960 x 540 frame) and 5-12 %
+    // smaller, and on a two-core machine the writer thread's encode takes its time from the
+    // simulation. 16-bit frames came out 10 % larger with it and keep the default.
+    if (bitDepth == 8) png_set_compression_strategy(png, Z_RLE);
     png_write_info(png, info);
     const std::size_t rowBytes = std::size_t(width) * 4 * (bitDepth / 8);
     for (int y = 0; y < height; ++y) png_write_row(png, bytes + rowBytes * std::size_t(y));
