@@ -24,9 +24,11 @@ CD_INLINE CdAdvectCells cd_advect_cells(__global const float4* vel, int x0, int 
     const int c = cd_idx(x0, y, z, N);
     const float16 lane = (float16)(0.0f, 1.0f, 2.0f, 3.0f, 4.0f, 5.0f, 6.0f, 7.0f, 8.0f, 9.0f, 10.0f, 11.0f, 12.0f,
                                    13.0f, 14.0f, 15.0f);
-    const float16 bx = ((float16)((float)x0) + lane) + 0.5f - cd_row_vx(vel, c) * dt;
-    const float16 by = (float)y + 0.5f - cd_row_vy(vel, c) * dt;
-    const float16 bz = (float)z + 0.5f - cd_row_vz(vel, c) * dt;
+    float16 vx, vy, vz, vw;
+    cd_row_components(vel, c, &vx, &vy, &vz, &vw);
+    const float16 bx = ((float16)((float)x0) + lane) + 0.5f - vx * dt;
+    const float16 by = (float)y + 0.5f - vy * dt;
+    const float16 bz = (float)z + 0.5f - vz * dt;
     const float hi = (float)(N - 1);
     const float16 gx = clamp(bx - 0.5f, 0.0f, hi), gy = clamp(by - 0.5f, 0.0f, hi), gz = clamp(bz - 0.5f, 0.0f, hi);
     const float16 fx0 = floor(gx), fy0 = floor(gy), fz0 = floor(gz);
@@ -48,10 +50,12 @@ CD_INLINE float16 cd_advect_gather(__global const float* f, int16 i) {
 // cd_sample_f_xyz's blends for the sixteen lanes; `stride` and `k` pick component k of a float4
 // field (stride 4) or a scalar field (stride 1, k 0).
 CD_INLINE float16 cd_advect_sample(__global const float* f, const CdAdvectCells* c, int stride, int k) {
-    const float16 c00 = mix(cd_advect_gather(f, c->i000 * stride + k), cd_advect_gather(f, c->i100 * stride + k), c->tx);
-    const float16 c10 = mix(cd_advect_gather(f, c->i010 * stride + k), cd_advect_gather(f, c->i110 * stride + k), c->tx);
-    const float16 c01 = mix(cd_advect_gather(f, c->i001 * stride + k), cd_advect_gather(f, c->i101 * stride + k), c->tx);
-    const float16 c11 = mix(cd_advect_gather(f, c->i011 * stride + k), cd_advect_gather(f, c->i111 * stride + k), c->tx);
+#define CD_CORNER(i) cd_advect_gather(f, c->i * stride + k)
+    const float16 c00 = mix(CD_CORNER(i000), CD_CORNER(i100), c->tx);
+    const float16 c10 = mix(CD_CORNER(i010), CD_CORNER(i110), c->tx);
+    const float16 c01 = mix(CD_CORNER(i001), CD_CORNER(i101), c->tx);
+    const float16 c11 = mix(CD_CORNER(i011), CD_CORNER(i111), c->tx);
+#undef CD_CORNER
     return mix(mix(c00, c10, c->ty), mix(c01, c11, c->ty), c->tz);
 }
 
@@ -154,15 +158,6 @@ __kernel void cd_advect_velocity(__global const float4* velIn, __global float4* 
     const float16 ax = clamp(cd_advect_sample(in, &cells, 4, 0) * keep, -CD_ADVECT_MAX_SPEED, CD_ADVECT_MAX_SPEED);
     const float16 ay = clamp(cd_advect_sample(in, &cells, 4, 1) * keep, -CD_ADVECT_MAX_SPEED, CD_ADVECT_MAX_SPEED);
     const float16 az = clamp(cd_advect_sample(in, &cells, 4, 2) * keep, -CD_ADVECT_MAX_SPEED, CD_ADVECT_MAX_SPEED);
-    // Interleaved back into sixteen float4 vectors, w = 0, as four 16-wide stores.
-    __global float* out = (__global float*)(velOut + cd_idx(x0, y, z, N));
-    vstore16((float16)((float4)(ax.s0, ay.s0, az.s0, 0.0f), (float4)(ax.s1, ay.s1, az.s1, 0.0f),
-                       (float4)(ax.s2, ay.s2, az.s2, 0.0f), (float4)(ax.s3, ay.s3, az.s3, 0.0f)), 0, out);
-    vstore16((float16)((float4)(ax.s4, ay.s4, az.s4, 0.0f), (float4)(ax.s5, ay.s5, az.s5, 0.0f),
-                       (float4)(ax.s6, ay.s6, az.s6, 0.0f), (float4)(ax.s7, ay.s7, az.s7, 0.0f)), 1, out);
-    vstore16((float16)((float4)(ax.s8, ay.s8, az.s8, 0.0f), (float4)(ax.s9, ay.s9, az.s9, 0.0f),
-                       (float4)(ax.sa, ay.sa, az.sa, 0.0f), (float4)(ax.sb, ay.sb, az.sb, 0.0f)), 2, out);
-    vstore16((float16)((float4)(ax.sc, ay.sc, az.sc, 0.0f), (float4)(ax.sd, ay.sd, az.sd, 0.0f),
-                       (float4)(ax.se, ay.se, az.se, 0.0f), (float4)(ax.sf, ay.sf, az.sf, 0.0f)), 3, out);
+    cd_row_store_components(velOut, cd_idx(x0, y, z, N), ax, ay, az, (float16)(0.0f));
 }
 #pragma clang diagnostic pop

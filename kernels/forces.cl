@@ -9,7 +9,7 @@
 // work-items only when no float3/float4 temporary is left.
 
 // Velocity is read and written through its components; w is left as it is (0).
-CD_INLINE __attribute__((overloadable)) float cd_force_limit(float v) { return clamp(v, -50.0f, 50.0f); }
+CD_INLINE float cd_force_limit(float v) { return clamp(v, -50.0f, 50.0f); }
 
 CD_INLINE void cd_force_load(__global const float4* vel, int i, float* vx, float* vy, float* vz) {
     __global const float* v = (__global const float*)(vel + i);
@@ -71,7 +71,7 @@ CD_INLINE void cd_apply_forces_cell(__global float4* velocity, int i, float grav
 #pragma clang diagnostic push
 #pragma clang diagnostic ignored "-Wpsabi"  // 16-wide vectors, as in kernels/noise_lattice.cl
 
-CD_INLINE __attribute__((overloadable)) float16 cd_force_limit(float16 v) { return clamp(v, -50.0f, 50.0f); }
+CD_INLINE float16 cd_force_limit_row(float16 v) { return clamp(v, -50.0f, 50.0f); }
 
 // CD_ROW_CHUNK cells of a row per work-item, four cells per 16-float vector as they lie in memory:
 // x, y and z take their first acceleration together, y its second, and w is stored back as read.
@@ -99,7 +99,7 @@ __kernel void cd_apply_forces(__global float4* velocity, int N, float gravity, f
         const float16 v0 = vload16(k, v);
         const float16 v1 = fma(a1, (float16)(dt), v0);
         const float16 v2 = select(v1, fma((float16)(windY), (float16)(dt), v1), isY);
-        vstore16(select(cd_force_limit(v2 * dragFactor), v0, isW), k, v);
+        vstore16(select(cd_force_limit_row(v2 * dragFactor), v0, isW), k, v);
     }
 }
 
@@ -120,80 +120,39 @@ __kernel void cd_apply_forces(__global float4* velocity, int N, float gravity, f
 #pragma clang diagnostic push
 #pragma clang diagnostic ignored "-Wpsabi"  // 16-wide vectors, as in kernels/noise_lattice.cl
 
-// Sixteen consecutive cells from cell i, one vector per component.
-CD_INLINE void cd_force_row(__global const float4* v, int i, float16* c0, float16* c1, float16* c2, float16* c3) {
-    __global const float* f = (__global const float*)(v + i);
-    const float16 a = vload16(0, f), b = vload16(1, f), c = vload16(2, f), d = vload16(3, f);
-    *c0 = (float16)(a.s048c, b.s048c, c.s048c, d.s048c);
-    *c1 = (float16)(a.s159d, b.s159d, c.s159d, d.s159d);
-    *c2 = (float16)(a.s26ae, b.s26ae, c.s26ae, d.s26ae);
-    *c3 = (float16)(a.s37bf, b.s37bf, c.s37bf, d.s37bf);
-}
+// Helpers written once for a cell (float) and once for a chunk's sixteen lanes (float16, names
+// ending in _row) from the same body. Each is pinned to the operations the relaxed math compiled
+// from the plain expression when each cell was its own work-item:
+// - the confinement's sums of three squares: the first and last products fused;
+// - 1 / d divided exactly (under the relaxed math LLVM turns a vector division into a reciprocal
+//   estimate with one refinement step, vrcpps, but divides scalars exactly);
+// - the flame ramp: the division by 1500 a product, with the shift distributed over it, unfused;
+// - one component of the curl, 0.5 × ((a⁺ − a⁻) − (b⁺ − b⁻)) for the undivided differences of two
+//   other components across two other axes, grouped as compiled.
+#define CD_FORCE_LANE_HELPERS(T, sfx)                                                             \
+    CD_INLINE T cd_force_sq3##sfx(T a, T b, T c) {                                                \
+        _Pragma("clang fp reassociate(off)") _Pragma("clang fp contract(off)")                    \
+        return fma(c, c, fma(a, a, b * b));                                                       \
+    }                                                                                             \
+    CD_INLINE T cd_force_recip##sfx(T d) {                                                        \
+        _Pragma("float_control(precise, on)") _Pragma("clang fp contract(off)")                   \
+        return 1.0f / d;                                                                          \
+    }                                                                                             \
+    CD_INLINE T cd_confine_flame_t##sfx(T t) {                                                    \
+        _Pragma("clang fp reassociate(off)") _Pragma("clang fp contract(off)")                    \
+        return clamp(t * (1.0f / 1500.0f) + (1.0f / 1500.0f) * -500.0f, 0.0f, 1.0f);              \
+    }                                                                                             \
+    CD_INLINE T cd_curl_comp##sfx(T ap, T am, T bp, T bm) {                                       \
+        _Pragma("clang fp reassociate(off)") _Pragma("clang fp contract(off)")                    \
+        return 0.5f * ((ap - (am + bp)) + bm);                                                    \
+    }
+CD_FORCE_LANE_HELPERS(float, )
+CD_FORCE_LANE_HELPERS(float16, _row)
+#undef CD_FORCE_LANE_HELPERS
 
-#define CD_FORCE_CELL(k) c0.s##k, c1.s##k, c2.s##k, c3.s##k
-CD_INLINE void cd_force_row_store(__global float4* v, int i, float16 c0, float16 c1, float16 c2, float16 c3) {
-    __global float* out = (__global float*)(v + i);
-    vstore16((float16)(CD_FORCE_CELL(0), CD_FORCE_CELL(1), CD_FORCE_CELL(2), CD_FORCE_CELL(3)), 0, out);
-    vstore16((float16)(CD_FORCE_CELL(4), CD_FORCE_CELL(5), CD_FORCE_CELL(6), CD_FORCE_CELL(7)), 1, out);
-    vstore16((float16)(CD_FORCE_CELL(8), CD_FORCE_CELL(9), CD_FORCE_CELL(a), CD_FORCE_CELL(b)), 2, out);
-    vstore16((float16)(CD_FORCE_CELL(c), CD_FORCE_CELL(d), CD_FORCE_CELL(e), CD_FORCE_CELL(f)), 3, out);
-}
-#undef CD_FORCE_CELL
-
-// The confinement's sums of three squares and its flame ramp, pinned to the operations the
-// relaxed math compiled from the plain expressions when each cell was its own work-item: the
-// first and last products fused, and the ramp's division by 1500 made a product with the shift
-// distributed over it, unfused.
-CD_INLINE __attribute__((overloadable)) float cd_force_sq3(float a, float b, float c) {
-#pragma clang fp reassociate(off)
-#pragma clang fp contract(off)
-    return fma(c, c, fma(a, a, b * b));
-}
-CD_INLINE __attribute__((overloadable)) float16 cd_force_sq3(float16 a, float16 b, float16 c) {
-#pragma clang fp reassociate(off)
-#pragma clang fp contract(off)
-    return fma(c, c, fma(a, a, b * b));
-}
 CD_INLINE float cd_force_curl_mag(__global const float4* curl, int i) {
     __global const float* c = (__global const float*)(curl + i);
     return sqrt(cd_force_sq3(c[0], c[1], c[2]));
-}
-
-// 1 / d, divided exactly. Under the relaxed math LLVM turns a vector division into a reciprocal
-// estimate with one refinement step (vrcpps) but divides scalars exactly, as the per-cell form did.
-CD_INLINE __attribute__((overloadable)) float cd_force_recip(float d) {
-#pragma float_control(precise, on)
-#pragma clang fp contract(off)
-    return 1.0f / d;
-}
-CD_INLINE __attribute__((overloadable)) float16 cd_force_recip(float16 d) {
-#pragma float_control(precise, on)
-#pragma clang fp contract(off)
-    return 1.0f / d;
-}
-CD_INLINE __attribute__((overloadable)) float cd_confine_flame_t(float T) {
-#pragma clang fp reassociate(off)
-#pragma clang fp contract(off)
-    return clamp(T * (1.0f / 1500.0f) + (1.0f / 1500.0f) * -500.0f, 0.0f, 1.0f);
-}
-CD_INLINE __attribute__((overloadable)) float16 cd_confine_flame_t(float16 T) {
-#pragma clang fp reassociate(off)
-#pragma clang fp contract(off)
-    return clamp(T * (1.0f / 1500.0f) + (1.0f / 1500.0f) * -500.0f, 0.0f, 1.0f);
-}
-
-// One component of the curl, 0.5 × ((a⁺ − a⁻) − (b⁺ − b⁻)) for the undivided differences of two
-// other components across two other axes, grouped as the relaxed math compiled that expression when
-// each cell was its own work-item.
-CD_INLINE __attribute__((overloadable)) float cd_curl_comp(float ap, float am, float bp, float bm) {
-#pragma clang fp reassociate(off)
-#pragma clang fp contract(off)
-    return 0.5f * ((ap - (am + bp)) + bm);
-}
-CD_INLINE __attribute__((overloadable)) float16 cd_curl_comp(float16 ap, float16 am, float16 bp, float16 bm) {
-#pragma clang fp reassociate(off)
-#pragma clang fp contract(off)
-    return 0.5f * ((ap - (am + bp)) + bm);
 }
 
 CD_INLINE void cd_curl_cell(__global const float4* vel, __global float4* curlOut, int x, int y, int z, int N) {
@@ -228,17 +187,17 @@ __kernel void cd_compute_curl(__global const float4* vel, __global float4* curlO
     const int i = cd_idx(x0, y, z, N);
     const int il = cd_idx(max(x0 - 1, 0), y, z, N), ir = cd_idx(min(x0 + CD_ROW_CHUNK, N - 1), y, z, N);
     float16 cx, cy, cz, cw, ypx, ypy, ypz, ypw, ymx, ymy, ymz, ymw, zpx, zpy, zpz, zpw, zmx, zmy, zmz, zmw;
-    cd_force_row(vel, i, &cx, &cy, &cz, &cw);
-    cd_force_row(vel, cd_idx(x0, min(y + 1, N - 1), z, N), &ypx, &ypy, &ypz, &ypw);
-    cd_force_row(vel, cd_idx(x0, max(y - 1, 0), z, N), &ymx, &ymy, &ymz, &ymw);
-    cd_force_row(vel, cd_idx(x0, y, min(z + 1, N - 1), N), &zpx, &zpy, &zpz, &zpw);
-    cd_force_row(vel, cd_idx(x0, y, max(z - 1, 0), N), &zmx, &zmy, &zmz, &zmw);
+    cd_row_components(vel, i, &cx, &cy, &cz, &cw);
+    cd_row_components(vel, cd_idx(x0, min(y + 1, N - 1), z, N), &ypx, &ypy, &ypz, &ypw);
+    cd_row_components(vel, cd_idx(x0, max(y - 1, 0), z, N), &ymx, &ymy, &ymz, &ymw);
+    cd_row_components(vel, cd_idx(x0, y, min(z + 1, N - 1), N), &zpx, &zpy, &zpz, &zpw);
+    cd_row_components(vel, cd_idx(x0, y, max(z - 1, 0), N), &zmx, &zmy, &zmz, &zmw);
     const float16 xpz = cd_row_next(cz, cd_force_comp(vel, ir, 2));
     const float16 xmz = cd_row_prev(cz, cd_force_comp(vel, il, 2));
     const float16 xpy = cd_row_next(cy, cd_force_comp(vel, ir, 1));
     const float16 xmy = cd_row_prev(cy, cd_force_comp(vel, il, 1));
-    cd_force_row_store(curlOut, i, cd_curl_comp(ypz, ymz, zpy, zmy), cd_curl_comp(zpx, zmx, xpz, xmz),
-                       cd_curl_comp(xpy, xmy, ypx, ymx), (float16)(0.0f));
+    cd_row_store_components(curlOut, i, cd_curl_comp_row(ypz, ymz, zpy, zmy), cd_curl_comp_row(zpx, zmx, xpz, xmz),
+                            cd_curl_comp_row(xpy, xmy, ypx, ymx), (float16)(0.0f));
 }
 
 // Vorticity confinement: pushes velocity around the local curl maxima so that small swirls that
@@ -294,20 +253,20 @@ __kernel void cd_confine_vorticity(__global float4* vel, __global const float4* 
     }
     const int i = cd_idx(x0, y, z, N);
     float16 wx, wy, wz, ww, ax, ay, az, aw, bx, by, bz, bw;
-    cd_force_row(curl, i, &wx, &wy, &wz, &ww);
+    cd_row_components(curl, i, &wx, &wy, &wz, &ww);
     // The lanes of the row's first and last cells read their clamped selves here; they are shell
     // cells, which keep their velocity below.
     const float mLeft = cd_force_curl_mag(curl, cd_idx(max(x0 - 1, 0), y, z, N));
     const float mRight = cd_force_curl_mag(curl, cd_idx(min(x0 + CD_ROW_CHUNK, N - 1), y, z, N));
-    const float16 m = sqrt(cd_force_sq3(wx, wy, wz));
+    const float16 m = sqrt(cd_force_sq3_row(wx, wy, wz));
     const float16 gx = 0.5f * (cd_row_next(m, mRight) - cd_row_prev(m, mLeft));
-    cd_force_row(curl, cd_idx(x0, y + 1, z, N), &ax, &ay, &az, &aw);
-    cd_force_row(curl, cd_idx(x0, y - 1, z, N), &bx, &by, &bz, &bw);
-    const float16 gy = 0.5f * (sqrt(cd_force_sq3(ax, ay, az)) - sqrt(cd_force_sq3(bx, by, bz)));
-    cd_force_row(curl, cd_idx(x0, y, z + 1, N), &ax, &ay, &az, &aw);
-    cd_force_row(curl, cd_idx(x0, y, z - 1, N), &bx, &by, &bz, &bw);
-    const float16 gz = 0.5f * (sqrt(cd_force_sq3(ax, ay, az)) - sqrt(cd_force_sq3(bx, by, bz)));
-    const float16 inv = cd_force_recip(sqrt(cd_force_sq3(gx, gy, gz)) + 1e-5f);
+    cd_row_components(curl, cd_idx(x0, y + 1, z, N), &ax, &ay, &az, &aw);
+    cd_row_components(curl, cd_idx(x0, y - 1, z, N), &bx, &by, &bz, &bw);
+    const float16 gy = 0.5f * (sqrt(cd_force_sq3_row(ax, ay, az)) - sqrt(cd_force_sq3_row(bx, by, bz)));
+    cd_row_components(curl, cd_idx(x0, y, z + 1, N), &ax, &ay, &az, &aw);
+    cd_row_components(curl, cd_idx(x0, y, z - 1, N), &bx, &by, &bz, &bw);
+    const float16 gz = 0.5f * (sqrt(cd_force_sq3_row(ax, ay, az)) - sqrt(cd_force_sq3_row(bx, by, bz)));
+    const float16 inv = cd_force_recip_row(sqrt(cd_force_sq3_row(gx, gy, gz)) + 1e-5f);
     const float16 nx = gx * inv;
     const float16 ny = gy * inv;
     const float16 nz = gz * inv;
@@ -316,17 +275,19 @@ __kernel void cd_confine_vorticity(__global float4* vel, __global const float4* 
     const float16 fz = fma(nx, wy, -(ny * wx));
 
     float16 epsEff = (float16)(epsilon);
-    if (aggression > 0.001f)
-        epsEff = epsilon * fma((float16)(2.0f * aggression), cd_confine_flame_t(vload16(0, temperature + i)), 1.0f);
+    if (aggression > 0.001f) {
+        const float16 t = cd_confine_flame_t_row(vload16(0, temperature + i));
+        epsEff = epsilon * fma((float16)(2.0f * aggression), t, 1.0f);
+    }
     const float16 k = epsEff * dt;
     float16 vx, vy, vz, vw;
-    cd_force_row(vel, i, &vx, &vy, &vz, &vw);
+    cd_row_components(vel, i, &vx, &vy, &vz, &vw);
     const int16 x = x0 + (int16)(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
     const int16 inside = x >= 1 && x <= N - 2;
-    vx = select(vx, cd_force_limit(fma(k, fx, vx)), inside);
-    vy = select(vy, cd_force_limit(fma(k, fy, vy)), inside);
-    vz = select(vz, cd_force_limit(fma(k, fz, vz)), inside);
-    cd_force_row_store(vel, i, vx, vy, vz, vw);
+    vx = select(vx, cd_force_limit_row(fma(k, fx, vx)), inside);
+    vy = select(vy, cd_force_limit_row(fma(k, fy, vy)), inside);
+    vz = select(vz, cd_force_limit_row(fma(k, fz, vz)), inside);
+    cd_row_store_components(vel, i, vx, vy, vz, vw);
 }
 
 #pragma clang diagnostic pop

@@ -67,10 +67,10 @@ __kernel void cd_divergence(__global const float4* vel, __global float* divOut, 
     if (x0 >= N || y >= N || z >= N) return;
     const int yp = min(y + 1, N - 1), ym = max(y - 1, 0);
     const int zp = min(z + 1, N - 1), zm = max(z - 1, 0);
+    __global const float* T = temperature;
     if (x0 + CD_ROW_CHUNK > N) {
         for (int x = x0; x < N; ++x) {
             const int xp = min(x + 1, N - 1), xm = max(x - 1, 0);
-            __global const float* T = temperature;
             divOut[cd_idx(x, y, z, N)] = cd_divergence_cell(
                 vel[cd_idx(xp, y, z, N)].x, vel[cd_idx(xm, y, z, N)].x, vel[cd_idx(x, yp, z, N)].y,
                 vel[cd_idx(x, ym, z, N)].y, vel[cd_idx(x, y, zp, N)].z, vel[cd_idx(x, y, zm, N)].z,
@@ -82,15 +82,15 @@ __kernel void cd_divergence(__global const float4* vel, __global float* divOut, 
     const int c = cd_idx(x0, y, z, N), row = cd_idx(0, y, z, N);
     const int before = row + max(x0 - 1, 0), after = row + min(x0 + CD_ROW_CHUNK, N - 1);
     const float16 vx = cd_row_vx(vel, c);
-    const float16 t = vload16(0, temperature + c);
-    vstore16(cd_divergence_row(cd_row_next(vx, vel[after].x), cd_row_prev(vx, vel[before].x),
-                           cd_row_vy(vel, cd_idx(x0, yp, z, N)), cd_row_vy(vel, cd_idx(x0, ym, z, N)),
-                           cd_row_vz(vel, cd_idx(x0, y, zp, N)), cd_row_vz(vel, cd_idx(x0, y, zm, N)),
-                           cd_row_next(t, temperature[after]), cd_row_prev(t, temperature[before]),
-                           vload16(0, temperature + cd_idx(x0, yp, z, N)), vload16(0, temperature + cd_idx(x0, ym, z, N)),
-                           vload16(0, temperature + cd_idx(x0, y, zp, N)), vload16(0, temperature + cd_idx(x0, y, zm, N)),
-                           t, aggression, ignitionTemp),
-             0, divOut + c);
+    const float16 t = vload16(0, T + c);
+    const float16 d = cd_divergence_row(cd_row_next(vx, vel[after].x), cd_row_prev(vx, vel[before].x),
+                                        cd_row_vy(vel, cd_idx(x0, yp, z, N)), cd_row_vy(vel, cd_idx(x0, ym, z, N)),
+                                        cd_row_vz(vel, cd_idx(x0, y, zp, N)), cd_row_vz(vel, cd_idx(x0, y, zm, N)),
+                                        cd_row_next(t, T[after]), cd_row_prev(t, T[before]),
+                                        vload16(0, T + cd_idx(x0, yp, z, N)), vload16(0, T + cd_idx(x0, ym, z, N)),
+                                        vload16(0, T + cd_idx(x0, y, zp, N)), vload16(0, T + cd_idx(x0, y, zm, N)), t,
+                                        aggression, ignitionTemp);
+    vstore16(d, 0, divOut + c);
 }
 
 // The six clamped neighbours of a cell, in one fixed order: the Jacobi sweep and the residual
@@ -275,16 +275,13 @@ __kernel void cd_gradient_subtract(__global float4* vel, __global const float* p
     }
     const int c = cd_idx(x0, y, z, N), row = cd_idx(0, y, z, N);
     const float16 pc = vload16(0, p + c);
-    const float16 gx = 0.5f * (cd_row_next(pc, p[row + min(x0 + CD_ROW_CHUNK, N - 1)]) - cd_row_prev(pc, p[row + max(x0 - 1, 0)]));
+    const float16 pxp = cd_row_next(pc, p[row + min(x0 + CD_ROW_CHUNK, N - 1)]);
+    const float16 pxm = cd_row_prev(pc, p[row + max(x0 - 1, 0)]);
+    const float16 gx = 0.5f * (pxp - pxm);
     const float16 gy = 0.5f * (vload16(0, p + cd_idx(x0, yp, z, N)) - vload16(0, p + cd_idx(x0, ym, z, N)));
     const float16 gz = 0.5f * (vload16(0, p + cd_idx(x0, y, zp, N)) - vload16(0, p + cd_idx(x0, y, zm, N)));
-    // Sixteen float4 vectors as four 16-wide loads and stores, the components subtracted in place.
-    __global float* f = (__global float*)(vel + c);
-    float16 q0 = vload16(0, f), q1 = vload16(1, f), q2 = vload16(2, f), q3 = vload16(3, f);
-    q0.s048c = q0.s048c - gx.s0123, q0.s159d = q0.s159d - gy.s0123, q0.s26ae = q0.s26ae - gz.s0123;
-    q1.s048c = q1.s048c - gx.s4567, q1.s159d = q1.s159d - gy.s4567, q1.s26ae = q1.s26ae - gz.s4567;
-    q2.s048c = q2.s048c - gx.s89ab, q2.s159d = q2.s159d - gy.s89ab, q2.s26ae = q2.s26ae - gz.s89ab;
-    q3.s048c = q3.s048c - gx.scdef, q3.s159d = q3.s159d - gy.scdef, q3.s26ae = q3.s26ae - gz.scdef;
-    vstore16(q0, 0, f), vstore16(q1, 1, f), vstore16(q2, 2, f), vstore16(q3, 3, f);
+    float16 vx, vy, vz, vw;
+    cd_row_components(vel, c, &vx, &vy, &vz, &vw);
+    cd_row_store_components(vel, c, vx - gx, vy - gy, vz - gz, vw);
 }
 #pragma clang diagnostic pop

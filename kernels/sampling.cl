@@ -57,18 +57,39 @@ CD_INLINE float16 cd_row_prev(float16 v, float before) {
     return (float16)(before, v.s0, v.s1, v.s2, v.s3, v.s4, v.s5, v.s6, v.s7, v.s8, v.s9, v.sa, v.sb, v.sc, v.sd, v.se);
 }
 
-// One component of sixteen consecutive float4 vectors from cell c: four whole loads and a
-// shuffle, where a per-lane .x read is a strided gather on a CPU.
-#define CD_ROW_COMPONENT(name, a, b, c, d)                                          \
-    CD_INLINE float16 name(__global const float4* v, int cell) {                    \
-        const __global float* f = (const __global float*)(v + cell);                \
-        const float16 q0 = vload16(0, f), q1 = vload16(1, f);                       \
-        const float16 q2 = vload16(2, f), q3 = vload16(3, f);                       \
-        return (float16)(q0.s##a##b##c##d, q1.s##a##b##c##d, q2.s##a##b##c##d, q3.s##a##b##c##d); \
+// Sixteen consecutive float4 vectors from cell i as one vector per component: four whole loads and
+// shuffles, where per-lane component reads are strided gathers on a CPU. The store interleaves
+// them back the same way.
+CD_INLINE void cd_row_components(__global const float4* v, int i, float16* c0, float16* c1, float16* c2,
+                                 float16* c3) {
+    __global const float* f = (__global const float*)(v + i);
+    const float16 a = vload16(0, f), b = vload16(1, f), c = vload16(2, f), d = vload16(3, f);
+    *c0 = (float16)(a.s048c, b.s048c, c.s048c, d.s048c);
+    *c1 = (float16)(a.s159d, b.s159d, c.s159d, d.s159d);
+    *c2 = (float16)(a.s26ae, b.s26ae, c.s26ae, d.s26ae);
+    *c3 = (float16)(a.s37bf, b.s37bf, c.s37bf, d.s37bf);
+}
+
+#define CD_ROW_CELL(k) c0.s##k, c1.s##k, c2.s##k, c3.s##k
+CD_INLINE void cd_row_store_components(__global float4* v, int i, float16 c0, float16 c1, float16 c2, float16 c3) {
+    __global float* out = (__global float*)(v + i);
+    vstore16((float16)(CD_ROW_CELL(0), CD_ROW_CELL(1), CD_ROW_CELL(2), CD_ROW_CELL(3)), 0, out);
+    vstore16((float16)(CD_ROW_CELL(4), CD_ROW_CELL(5), CD_ROW_CELL(6), CD_ROW_CELL(7)), 1, out);
+    vstore16((float16)(CD_ROW_CELL(8), CD_ROW_CELL(9), CD_ROW_CELL(a), CD_ROW_CELL(b)), 2, out);
+    vstore16((float16)(CD_ROW_CELL(c), CD_ROW_CELL(d), CD_ROW_CELL(e), CD_ROW_CELL(f)), 3, out);
+}
+#undef CD_ROW_CELL
+
+// One component of the sixteen vectors; the compiler drops the shuffles of the others.
+#define CD_ROW_COMPONENT(name, k)                                    \
+    CD_INLINE float16 name(__global const float4* v, int i) {        \
+        float16 c[4];                                                \
+        cd_row_components(v, i, &c[0], &c[1], &c[2], &c[3]);         \
+        return c[k];                                                 \
     }
-CD_ROW_COMPONENT(cd_row_vx, 0, 4, 8, c)
-CD_ROW_COMPONENT(cd_row_vy, 1, 5, 9, d)
-CD_ROW_COMPONENT(cd_row_vz, 2, 6, a, e)
+CD_ROW_COMPONENT(cd_row_vx, 0)
+CD_ROW_COMPONENT(cd_row_vy, 1)
+CD_ROW_COMPONENT(cd_row_vz, 2)
 #undef CD_ROW_COMPONENT
 #pragma clang diagnostic pop
 
