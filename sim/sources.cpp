@@ -3,6 +3,8 @@
 #include "sim/sources.h"
 
 #include <algorithm>
+#include <cmath>
+#include <optional>
 
 #include "gpu/launch.h"
 
@@ -52,10 +54,33 @@ float lifeDecayRate(const FrameSettings& s, float factor) {
     return kLifeDecayFactor / std::max(s.life, kMinLifeSeconds) * factor;
 }
 
+// The cells of one axis that the source's ellipsoid can reach: the kernel's own test is
+// |i + 0.5 − centre| · (1 / size) < radius on each axis at least, so the box around centre ±
+// radius · size, one cell wider on each side for the kernel's float rounding, holds every cell it
+// changes. Empty when the radius is 0 or negative; nullopt when a value is not finite, where only the
+// kernel's own test can say.
+std::optional<SourceSpan> sourceSpan(float centre, float size, float radius, int n) {
+    if (!std::isfinite(centre) || !std::isfinite(size) || !std::isfinite(radius)) return std::nullopt;
+    if (radius <= 0.0f) return SourceSpan{0, 0};
+    const float inv = size > 0.01f ? 1.0f / size : 1.0f;
+    const double reach = static_cast<double>(radius) / inv * (1.0 + 1e-5) + 1.0;
+    const double lo = std::max(std::floor(centre - 0.5 - reach), 0.0);
+    const double hi = std::min(std::ceil(centre - 0.5 + reach), static_cast<double>(n - 1));
+    if (hi < lo) return SourceSpan{0, 0};
+    return SourceSpan{static_cast<size_t>(lo), static_cast<size_t>(hi - lo) + 1};
+}
+
 void enqueueVolumeSource(const GpuRuntime& rt, const FrameSettings& s, float sx, float sy, float sz, float fuelInject,
                          float dt) {
     const SimGrid& g = rt.grid;
-    KernelLaunch(rt, KernelRole::AddVolumeSource)
+    const float sizeZ = s.sourceSizeZ * kSourceDepthScale;
+    const std::optional<SourceSpan> bx = sourceSpan(sx, s.sourceSizeX, s.emitterRadius, g.N);
+    const std::optional<SourceSpan> by = sourceSpan(sy, s.sourceSizeY, s.emitterRadius, g.N);
+    const std::optional<SourceSpan> bz = sourceSpan(sz, sizeZ, s.emitterRadius, g.N);
+    const bool boxed = bx && by && bz;
+    if (boxed && (bx->count == 0 || by->count == 0 || bz->count == 0)) return;
+    KernelLaunch launch(rt, KernelRole::AddVolumeSource);
+    launch
         .arg("density", g.density)
         .arg("temperature", g.temperature)
         .arg("fuel", g.fuel)
@@ -70,12 +95,16 @@ void enqueueVolumeSource(const GpuRuntime& rt, const FrameSettings& s, float sx,
         .arg("dt", dt)
         .arg("sizeX", s.sourceSizeX)
         .arg("sizeY", s.sourceSizeY)
-        .arg("sizeZ", s.sourceSizeZ * kSourceDepthScale)
+        .arg("sizeZ", sizeZ)
         // The cone push of the kernel is not used: velocity comes from buoyancy and the forces.
         .arg("freeDir", 0.0f)
         .arg("freeSpread", 0.0f)
-        .arg("freeVelocity", 0.0f)
-        .run3dRows(side(rt));
+        .arg("freeVelocity", 0.0f);
+    // Only the source's box: the rest of the grid is most of a step's launch and changes nowhere.
+    if (boxed)
+        launch.run3dBox(bx->lo, by->lo, bz->lo, bx->count, by->count, bz->count);
+    else
+        launch.run3dRows(side(rt));
 }
 
 void enqueueEmitEmber(const GpuRuntime& rt, const FrameSettings& s, int targetFrame, int frame, float dt) {

@@ -1,14 +1,27 @@
 // Host side of the source kernels: the volume source, ember spawning, combustion and decay.
 // Each function converts the frame's settings into the values its kernel takes, binds them
-// through the kernel table and enqueues over the whole grid, in place; nothing waits. Whether the
+// through the kernel table and enqueues over the grid (the volume source over its own box), in
+// place; nothing waits. Whether the
 // source, combustion and ember stages run at all is the step driver's decision; the decay launches
 // carry their own conditions (below), because the three share one call.
 #pragma once
+
+#include <cstddef>
+#include <optional>
 
 #include "frame/frame_settings.h"
 #include "gpu/gpu_runtime.h"
 
 namespace cindel {
+
+// The cells [lo, lo + count) of one axis that a volume source at `centre` (grid units) with the
+// axis size `size` and radius `radius` can reach, for a grid of side n; count 0 when it reaches
+// none, nullopt when a value is not finite.
+struct SourceSpan {
+    size_t lo = 0;
+    size_t count = 0;
+};
+std::optional<SourceSpan> sourceSpan(float centre, float size, float radius, int n);
 
 // One volume source at grid position (sx, sy, sz) injecting `fuelInject` (already divided by the
 // number of light sources). The depth size is the slider value × 0.1; the source never pushes

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <string>
 
@@ -29,7 +30,12 @@ TEST_F(Sources, VolumeSourceMatchesTheEllipsoidProfileAndClamps) {
     const Case cases[] = {{16.5f, 16.5f, 16.5f, 4, {1, 1, 10}, 20, 0.1f, 0, 0, 0, 200, 300},
                           {13.2f, 17.9f, 15.05f, 6.3f, {1.7f, 0.6f, 8}, 37, 1 / 24.0f, 300, 1.5f, 0, 700, 1000},
                           {16.5f, 16.5f, 16.5f, 4, {0.005f, 0.005f, 0.05f}, 10, 0.5f, 0, 0, 0, 200, 300},
-                          {16.5f, 16.5f, 16.5f, 4, {1, 1, 10}, 50, 1, 9990, 99.5f, 150, 200, 300}};
+                          {16.5f, 16.5f, 16.5f, 4, {1, 1, 10}, 50, 1, 9990, 99.5f, 150, 200, 300},
+                          // Launched over the source's box only: cut by two faces, beyond the grid,
+                          // a negative radius.
+                          {-1.5f, 16.5f, 30.2f, 5, {1, 1, 10}, 20, 0.1f, 0, 0, 0, 40, 200},
+                          {40.0f, 16.5f, 16.5f, 4, {1, 1, 10}, 20, 0.1f, 0, 0, 0, 0, 0},
+                          {16.5f, 16.5f, 16.5f, -4, {1, 1, 10}, 20, 0.1f, 0, 0, 0, 0, 0}};
     for (const Case& c : cases) {
         settings_.emitterRadius = c.radius;
         settings_.sourceSizeX = c.size[0], settings_.sourceSizeY = c.size[1], settings_.sourceSizeZ = c.size[2];
@@ -66,6 +72,31 @@ TEST_F(Sources, VolumeSourceMatchesTheEllipsoidProfileAndClamps) {
         EXPECT_GE(inside, c.minInside);
         EXPECT_LE(inside, c.maxInside);
         EXPECT_EQ(readVec(grid().velocity), vel);
+    }
+}
+
+TEST(SourceSpan, CoversTheReachOrFallsBackToTheWholeGrid) {
+    const float nan = std::nanf(""), inf = INFINITY;
+    for (const std::array<float, 3> bad : {std::array{nan, 1.0f, 4.0f}, {16.0f, inf, 4.0f}, {16.0f, 1.0f, nan}})
+        EXPECT_FALSE(cindel::sourceSpan(bad[0], bad[1], bad[2], 32)) << bad[0] << " " << bad[1] << " " << bad[2];
+    EXPECT_EQ(cindel::sourceSpan(16.0f, 1.0f, -0.5f, 32)->count, 0u);
+    const auto whole = cindel::sourceSpan(16.0f, 1.0f, 1e30f, 32);
+    EXPECT_TRUE(whole->lo == 0 && whole->count == 32);
+    // Every cell whose own axis distance is inside (the least any cell of the ellipsoid meets),
+    // at most two cells more on each side.
+    const struct {
+        float centre, size, radius;
+    } cases[] = {{16.0f, 1.0f, 4.0f}, {13.2f, 1.7f, 6.3f}, {7.49f, 0.005f, 2.5f}, {-1.5f, 1.0f, 5.0f}, {30.9f, 0.3f, 9.0f}};
+    for (const auto& c : cases) {
+        const auto span = cindel::sourceSpan(c.centre, c.size, c.radius, 32);
+        ASSERT_TRUE(span);
+        const double reach = c.radius * (c.size > 0.01f ? c.size : 1.0f);
+        int first = 32, last = -1;
+        for (int i = 0; i < 32; ++i)
+            if (std::abs(i + 0.5 - c.centre) < reach) first = std::min(first, i), last = std::max(last, i);
+        EXPECT_LE(span->lo, size_t(first)) << c.centre;
+        EXPECT_GE(span->lo + span->count, size_t(last + 1)) << c.centre;
+        EXPECT_LE(span->count, size_t(last - first + 1 + 4)) << c.centre;
     }
 }
 
