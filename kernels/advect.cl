@@ -95,8 +95,7 @@ CD_INLINE void cd_advect_three_cell(__global const float* dIn, __global float* d
 // Every advection computes sixteen cells of a row per work-item (CD_ROW_CHUNK, launched by
 // run3dRowChunks): the arithmetic in 16-wide vectors (the velocity's in float4 pairs of lanes),
 // which PoCL did not form across work-items from the per-cell kernels (their gathers stayed scalar
-// code). A row's last, partial chunk runs
-// cell by cell; both forms give the same bits.
+// code). A row's last, partial chunk runs cell by cell; both forms give the same bits.
 __kernel void cd_advect_three_scalars(__global const float* dIn, __global float* dOut, __global const float* tIn,
                                       __global float* tOut, __global const float* fIn, __global float* fOut,
                                       __global const float4* velRead, int N, float dt) {
