@@ -174,26 +174,48 @@ __kernel void cd_residual(__global const float* p, __global const float* b, __gl
 }
 
 // The fine side is exactly 2·Nc: the host stops the hierarchy above a level whose side is odd.
-// Launched in whole-row groups like the other levels' kernels; the eight children are summed in
-// one written order, x pairs, then y, then z, held by the pragmas in every group shape.
+// The eight children are summed in one written order, x pairs, then y, then z, held by the
+// pragmas, for a cell and for the sixteen lanes of a row chunk (CD_ROW_CHUNK coarse cells, launched
+// by run3dRowChunks; a row's last, partial chunk cell by cell). The per-cell kernel ran as scalar
+// code, eight loads a cell.
+#define CD_RESTRICT_SUM(y0z0, y1z0, y0z1, y1z1) (0.125f * (((y0z0) + (y1z0)) + ((y0z1) + (y1z1))))
+
+// The x pairs of one fine row for a chunk's sixteen coarse cells: the sums of its even and odd
+// cells from 2·xc0 on.
+CD_INLINE float16 cd_restrict_pairs(__global const float* f) {
+#pragma clang fp reassociate(off)
+#pragma clang fp contract(off)
+    const float16 a = vload16(0, f), b = vload16(1, f);
+    return CD_SHUFFLE16(a, b, 0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30) +
+           CD_SHUFFLE16(a, b, 1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23, 25, 27, 29, 31);
+}
+
 __kernel void cd_restrict(__global const float* fine, __global float* coarse, int Nc) {
 #pragma clang fp reassociate(off)
 #pragma clang fp contract(off)
-    const int x = get_global_id(0);
+    const int x0 = get_global_id(0) * CD_ROW_CHUNK;
     const int y = get_global_id(1);
     const int z = get_global_id(2);
-    if (x >= Nc || y >= Nc || z >= Nc) return;
+    if (x0 >= Nc || y >= Nc || z >= Nc) return;
 
     const int Nf = 2 * Nc;
-    const int i = cd_idx(2 * x, 2 * y, 2 * z, Nf);
     const int sy = Nf;
     const int sz = Nf * Nf;
-    const float y0z0 = fine[i] + fine[i + 1];
-    const float y1z0 = fine[i + sy] + fine[i + sy + 1];
-    const float y0z1 = fine[i + sz] + fine[i + sz + 1];
-    const float y1z1 = fine[i + sz + sy] + fine[i + sz + sy + 1];
-    coarse[cd_idx(x, y, z, Nc)] = 0.125f * ((y0z0 + y1z0) + (y0z1 + y1z1));
+    if (x0 + CD_ROW_CHUNK > Nc) {
+        for (int x = x0; x < Nc; ++x) {
+            const int i = cd_idx(2 * x, 2 * y, 2 * z, Nf);
+            coarse[cd_idx(x, y, z, Nc)] = CD_RESTRICT_SUM(fine[i] + fine[i + 1], fine[i + sy] + fine[i + sy + 1],
+                                                          fine[i + sz] + fine[i + sz + 1],
+                                                          fine[i + sz + sy] + fine[i + sz + sy + 1]);
+        }
+        return;
+    }
+    const int i = cd_idx(2 * x0, 2 * y, 2 * z, Nf);
+    vstore16(CD_RESTRICT_SUM(cd_restrict_pairs(fine + i), cd_restrict_pairs(fine + i + sy),
+                             cd_restrict_pairs(fine + i + sz), cd_restrict_pairs(fine + i + sz + sy)),
+             0, coarse + cd_idx(x0, y, z, Nc));
 }
+#undef CD_RESTRICT_SUM
 
 // Interpolates the coarse correction trilinearly and adds it to the fine level, Nf = 2·Nc. The
 // blends run x, then y, then z, written once for a cell and once for a chunk's sixteen lanes; the

@@ -37,7 +37,7 @@ void enqueueRestrict(const GpuRuntime& rt, cl_mem fine, cl_mem coarse, int nCoar
         .arg("fine", fine)
         .arg("coarse", coarse)
         .arg("Nc", nCoarse)
-        .run3dRows(static_cast<size_t>(nCoarse));
+        .run3dRowChunks(static_cast<size_t>(nCoarse));
 }
 
 void enqueueProlongAdd(const GpuRuntime& rt, cl_mem coarse, cl_mem fine, int nFine) {
