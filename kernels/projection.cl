@@ -86,7 +86,7 @@ __kernel void cd_divergence(__global const float4* vel, __global float* divOut, 
     const float16 d = cd_divergence_row(cd_row_next(vx, vel[after].x), cd_row_prev(vx, vel[before].x),
                                         cd_row_vy(vel, cd_idx(x0, yp, z, N)), cd_row_vy(vel, cd_idx(x0, ym, z, N)),
                                         cd_row_vz(vel, cd_idx(x0, y, zp, N)), cd_row_vz(vel, cd_idx(x0, y, zm, N)),
-                                        cd_row_load_next(T + row, x0, N, t), cd_row_load_prev(T + row, x0, t),
+                                        cd_row_next(t, T[after]), cd_row_prev(t, T[before]),
                                         vload16(0, T + cd_idx(x0, yp, z, N)), vload16(0, T + cd_idx(x0, ym, z, N)),
                                         vload16(0, T + cd_idx(x0, y, zp, N)), vload16(0, T + cd_idx(x0, y, zm, N)), t,
                                         aggression, ignitionTemp);
@@ -122,8 +122,8 @@ CD_INLINE float16 cd_proj_neighbour_sum_row(__global const float* p, int x0, int
     const int zp = min(z + 1, N - 1), zm = max(z - 1, 0);
     __global const float* row = p + cd_idx(0, y, z, N);
     const float16 c = vload16(0, row + x0);
-    const float16 xp = cd_row_load_next(row, x0, N, c);
-    const float16 xm = cd_row_load_prev(row, x0, c);
+    const float16 xp = cd_row_next(c, row[min(x0 + CD_ROW_CHUNK, N - 1)]);
+    const float16 xm = cd_row_prev(c, row[max(x0 - 1, 0)]);
     const float16 upper = (xp + vload16(0, p + cd_idx(x0, yp, z, N))) + vload16(0, p + cd_idx(x0, y, zp, N));
     const float16 lower = (xm + vload16(0, p + cd_idx(x0, ym, z, N))) + vload16(0, p + cd_idx(x0, y, zm, N));
     *centre = c;
@@ -297,8 +297,8 @@ __kernel void cd_gradient_subtract(__global float4* vel, __global const float* p
     }
     const int c = cd_idx(x0, y, z, N), row = cd_idx(0, y, z, N);
     const float16 pc = vload16(0, p + c);
-    const float16 pxp = cd_row_load_next(p + row, x0, N, pc);
-    const float16 pxm = cd_row_load_prev(p + row, x0, pc);
+    const float16 pxp = cd_row_next(pc, p[row + min(x0 + CD_ROW_CHUNK, N - 1)]);
+    const float16 pxm = cd_row_prev(pc, p[row + max(x0 - 1, 0)]);
     const float16 gx = 0.5f * (pxp - pxm);
     const float16 gy = 0.5f * (vload16(0, p + cd_idx(x0, yp, z, N)) - vload16(0, p + cd_idx(x0, ym, z, N)));
     const float16 gz = 0.5f * (vload16(0, p + cd_idx(x0, y, zp, N)) - vload16(0, p + cd_idx(x0, y, zm, N)));

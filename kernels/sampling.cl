@@ -57,20 +57,6 @@ CD_INLINE float16 cd_row_prev(float16 v, float before) {
     return (float16)(before, v.s0, v.s1, v.s2, v.s3, v.s4, v.s5, v.s6, v.s7, v.s8, v.s9, v.sa, v.sb, v.sc, v.sd, v.se);
 }
 
-// The same shifts read from a scalar field's row `row` for the chunk `c` at x0: inside the row a
-// second, unaligned load; at the row's ends the shuffle with the clamped edge cell. PoCL's compiler
-// folded the shuffle of a freshly loaded chunk into eight partial loads and a dozen inserts a shift,
-// which made the Jacobi sweep's loop about twice as long as with the second load. Loads and shuffles
-// move bits exactly.
-CD_INLINE float16 cd_row_load_next(__global const float* row, int x0, int N, float16 c) {
-    if (x0 + CD_ROW_CHUNK < N) return vload16(0, row + x0 + 1);
-    return cd_row_next(c, row[N - 1]);
-}
-CD_INLINE float16 cd_row_load_prev(__global const float* row, int x0, float16 c) {
-    if (x0 > 0) return vload16(0, row + x0 - 1);
-    return cd_row_prev(c, row[0]);
-}
-
 // Sixteen consecutive float4 vectors from cell i as one vector per component: four whole loads and
 // shuffles, where per-lane component reads are strided gathers on a CPU. The store interleaves
 // them back the same way.
