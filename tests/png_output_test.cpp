@@ -33,6 +33,8 @@ TEST(StraightAlpha, QuantisesAtTheBoundariesOfBothDepths) {
         {{0.3f, 0.3f, 0.3f, 0.0f}, {0, 0, 0, 0}, {0, 0, 0, 0}},  // colour without coverage
         {{3.0f, -1.0f, NAN, 2.0f}, {255, 0, 0, 255}, {65535, 0, 0, 65535}},  // float output is unclamped
         {{1e-3f, 0.0f, 0.0f, 1e-3f}, {255, 0, 0, 0}, {65535, 0, 0, 66}},  // full colour, alpha below 1/510
+        {{0.5f, 0.5f, 0.5f, NAN}, {0, 0, 0, 0}, {0, 0, 0, 0}},  // NaN coverage is none
+        {{0.4999999f, 0.50000006f, 0.0f, 1.0f}, {127, 128, 0, 255}, {32767, 32768, 0, 65535}},  // either side of x.5
     };
     for (const auto& c : cases) {
         std::uint8_t out8[4];

@@ -57,8 +57,13 @@ bool encodePng(FILE* file, const std::uint8_t* bytes, int width, int height, int
     // Run-length deflate for 8-bit frames: on the built-in scene's fire over black it deflated three
     // times faster than zlib's default strategy (6 against 18 ms a 960 x 540 frame) and 5-12 %
     // smaller, and on a two-core machine the writer thread's encode takes its time from the
-    // simulation. 16-bit frames came out 10 % larger with it and keep the default.
-    if (bitDepth == 8) png_set_compression_strategy(png, Z_RLE);
+    // simulation. 16-bit frames came out 10 % larger with it and keep the default. The Paeth filter
+    // alone, not libpng's per-row choice among all five: on the same frames the encode took 13
+    // instead of 21 ms for 1 % more bytes (Sub alone took 9 ms for 10 % more).
+    if (bitDepth == 8) {
+        png_set_compression_strategy(png, Z_RLE);
+        png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_PAETH);
+    }
     png_write_info(png, info);
     const std::size_t rowBytes = std::size_t(width) * 4 * (bitDepth / 8);
     for (int y = 0; y < height; ++y) png_write_row(png, bytes + rowBytes * std::size_t(y));
