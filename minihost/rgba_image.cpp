@@ -19,27 +19,29 @@ Int quantized(float value, double fullScale) {
 
 RgbaImage imageFromWorld(const World& world) {
     RgbaImage image(world.width(), world.height());
+    if (image.width <= 0) return image;
     for (int y = 0; y < image.height; ++y) {
-        for (int x = 0; x < image.width; ++x) {
-            float* out = image.at(x, y);
-            switch (world.bitsPerChannel()) {
-                case 8: {
-                    const PF_Pixel8& p = world.pixel8(x, y);
-                    constexpr float k = 1.0f / 255.0f;
-                    out[0] = p.red * k, out[1] = p.green * k, out[2] = p.blue * k, out[3] = p.alpha * k;
-                    break;
-                }
-                case 16: {
-                    const PF_Pixel16& p = world.pixel16(x, y);
-                    constexpr float k = 1.0f / 32768.0f;
-                    out[0] = p.red * k, out[1] = p.green * k, out[2] = p.blue * k, out[3] = p.alpha * k;
-                    break;
-                }
-                default: {
-                    const PF_PixelFloat& p = world.pixel32(x, y);
-                    out[0] = p.red, out[1] = p.green, out[2] = p.blue, out[3] = p.alpha;
-                    break;
-                }
+        float* out = image.at(0, y);
+        switch (world.bitsPerChannel()) {
+            case 8: {
+                constexpr float k = 1.0f / 255.0f;
+                const PF_Pixel8* p = world.row<PF_Pixel8>(y);
+                for (int x = 0; x < image.width; ++x, out += 4)
+                    out[0] = p[x].red * k, out[1] = p[x].green * k, out[2] = p[x].blue * k, out[3] = p[x].alpha * k;
+                break;
+            }
+            case 16: {
+                constexpr float k = 1.0f / 32768.0f;
+                const PF_Pixel16* p = world.row<PF_Pixel16>(y);
+                for (int x = 0; x < image.width; ++x, out += 4)
+                    out[0] = p[x].red * k, out[1] = p[x].green * k, out[2] = p[x].blue * k, out[3] = p[x].alpha * k;
+                break;
+            }
+            default: {
+                const PF_PixelFloat* p = world.row<PF_PixelFloat>(y);
+                for (int x = 0; x < image.width; ++x, out += 4)
+                    out[0] = p[x].red, out[1] = p[x].green, out[2] = p[x].blue, out[3] = p[x].alpha;
+                break;
             }
         }
     }

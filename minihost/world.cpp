@@ -69,8 +69,9 @@ void World::allocate(A_long width, A_long height, int bits, A_long rowbytes) {
     world_->extent_hint = PF_LRect{0, 0, width, height};
     world_->pix_aspect_ratio = PF_RationalScale{1, 1};
 
-    for (A_long y = 0; y < height; ++y)
-        for (A_long x = 0; x < width; ++x) std::memset(pixelAddress(x, y, bits), 0, pixelSizeFor(bits));
+    if (width > 0)
+        for (A_long y = 0; y < height; ++y)
+            std::memset(pixelAddress(0, y, bits), 0, static_cast<std::size_t>(width) * pixelSizeFor(bits));
     registerLive();
 }
 

@@ -56,6 +56,14 @@ public:
     const PF_Pixel8& pixel8(A_long x, A_long y) const;
     const PF_Pixel16& pixel16(A_long x, A_long y) const;
     const PF_PixelFloat& pixel32(A_long x, A_long y) const;
+    // Row y's `width()` pixels of type PF_Pixel8, PF_Pixel16 or PF_PixelFloat, the depth and the row
+    // checked once: converting a frame through the checked pixel accessors spent most of its time
+    // in their checks.
+    template <typename Pixel>
+    const Pixel* row(A_long y) const {
+        constexpr int bits = sizeof(Pixel) == sizeof(PF_Pixel8) ? 8 : sizeof(Pixel) == sizeof(PF_Pixel16) ? 16 : 32;
+        return reinterpret_cast<const Pixel*>(pixelAddress(0, y, bits));
+    }
 
     // Fills every pixel (not the padding) with one colour given as floats 0 … 1 and converted to
     // the world's depth the way the host converts: 8 bits × 255, 16 bits × 32768, rounded.
