@@ -33,14 +33,8 @@ CD_INLINE float cd_force_flame_t(float T) { return clamp((T - 500.0f) / 1500.0f,
 
 // Lift towards −y in proportion to temperature. A per-step impulse, not scaled by dt: the
 // back-trace of advection applies the time step, and dt is kept only for the common signature.
-__kernel void cd_buoyancy(__global float4* velocity, __global const float* temperature, int N, float beta, float dt,
-                          float aggression) {
-    const int x = get_global_id(0);
-    const int y = get_global_id(1);
-    const int z = get_global_id(2);
-    if (x >= N || y >= N || z >= N) return;
-    (void)dt;
-    const int i = cd_idx(x, y, z, N);
+CD_INLINE void cd_buoyancy_cell(__global float4* velocity, __global const float* temperature, int i, float beta,
+                                 float aggression) {
     const float T = temperature[i];
     // Empty (cold) cells carry no gas to lift.
     if (T < 1.0f) return;
@@ -52,6 +46,21 @@ __kernel void cd_buoyancy(__global float4* velocity, __global const float* tempe
     float vx, vy, vz;
     cd_force_load(velocity, i, &vx, &vy, &vz);
     cd_force_store(velocity, i, vx, vy - beta * drive, vz);
+}
+
+// Sixteen cells of a row per work-item (run3dRowChunks): a chunk of cold cells, most of the grid,
+// is passed over with one vector test; the others lift cell by cell.
+__kernel void cd_buoyancy(__global float4* velocity, __global const float* temperature, int N, float beta, float dt,
+                          float aggression) {
+    const int x0 = get_global_id(0) * CD_ROW_CHUNK;
+    const int y = get_global_id(1);
+    const int z = get_global_id(2);
+    if (x0 >= N || y >= N || z >= N) return;
+    (void)dt;
+    const int i = cd_idx(x0, y, z, N);
+    const int count = min(CD_ROW_CHUNK, N - x0);
+    if (count == CD_ROW_CHUNK && all(vload16(0, temperature + i) < 1.0f)) return;
+    for (int k = 0; k < count; ++k) cd_buoyancy_cell(velocity, temperature, i + k, beta, aggression);
 }
 
 // Gravity (signed, positive downward) and wind as accelerations, then drag as a keep factor

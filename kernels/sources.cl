@@ -1,7 +1,7 @@
 // Volume source, ember spawning, combustion and decay: the kernels that put heat and fuel into
 // the grid, turn fuel into heat and smoke, and let fields fade. Each runs over N × N × N work items,
-// one per cell, works in place on its own cell only, and returns at once for an id outside the
-// grid, so any global size is safe. Limits kept by every kernel that adds: temperature at most
+// one per cell, or takes CD_ROW_CHUNK cells of a row per item where it says so, works in place on
+// its own cells only, and returns at once for an id outside the grid, so any global size is safe. Limits kept by every kernel that adds: temperature at most
 // 10000 K, density and fuel at most 100. Smoke is never injected directly; it only comes from
 // burning fuel.
 //
@@ -66,14 +66,8 @@ __kernel void cd_emit_ember(__global const float* temperature, __global float* e
 // Fuel burns into heat and smoke above the ignition temperature. The ±50 K smoothstep band avoids a
 // hard on/off front that would flicker cell by cell. The burn is clamped to [0, fuel] so that
 // combustion can neither create fuel nor drive it negative, whatever the rate and dt.
-__kernel void cd_combust(__global float* fuel, __global float* temperature, __global float* density, int N,
-                         float ignitionTemp, float burnRate, float heatPerBurn, float smokePerBurn, float dt) {
-    const int x = get_global_id(0);
-    const int y = get_global_id(1);
-    const int z = get_global_id(2);
-    if (x >= N || y >= N || z >= N) return;
-
-    const int i = cd_idx(x, y, z, N);
+CD_INLINE void cd_combust_cell(__global float* fuel, __global float* temperature, __global float* density, int i,
+                                float ignitionTemp, float burnRate, float heatPerBurn, float smokePerBurn, float dt) {
     const float F = fuel[i];
     if (F < 0.001f) return;
     const float T = temperature[i];
@@ -84,6 +78,23 @@ __kernel void cd_combust(__global float* fuel, __global float* temperature, __gl
     fuel[i] = F - burn;
     temperature[i] = fmin(T + burn * heatPerBurn, CD_SOURCE_MAX_TEMPERATURE);
     density[i] = fmin(density[i] + burn * smokePerBurn, CD_SOURCE_MAX_AMOUNT);
+}
+
+// Sixteen cells of a row per work-item (run3dRowChunks): most of the grid holds no fuel, and a
+// chunk without any is passed over with one vector test, where one work-item per cell cost the
+// launch most of its time. Chunks with fuel burn cell by cell.
+__kernel void cd_combust(__global float* fuel, __global float* temperature, __global float* density, int N,
+                         float ignitionTemp, float burnRate, float heatPerBurn, float smokePerBurn, float dt) {
+    const int x0 = get_global_id(0) * CD_ROW_CHUNK;
+    const int y = get_global_id(1);
+    const int z = get_global_id(2);
+    if (x0 >= N || y >= N || z >= N) return;
+
+    const int i = cd_idx(x0, y, z, N);
+    const int count = min(CD_ROW_CHUNK, N - x0);
+    if (count == CD_ROW_CHUNK && all(vload16(0, fuel + i) < 0.001f)) return;
+    for (int k = 0; k < count; ++k)
+        cd_combust_cell(fuel, temperature, density, i + k, ignitionTemp, burnRate, heatPerBurn, smokePerBurn, dt);
 }
 
 // Exponential decay by the exact solution of dv/dt = −rate·v over one step, which cannot overshoot

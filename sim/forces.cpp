@@ -33,7 +33,7 @@ void enqueueBuoyancy(const GpuRuntime& rt, const FrameSettings& s, float dt) {
         .arg("beta", s.buoyancy * kBuoyancyScale)
         .arg("dt", dt)
         .arg("aggression", s.flameAggression)
-        .run3dRows(side(rt));
+        .run3dRowChunks(side(rt));
 }
 
 void enqueueApplyForces(const GpuRuntime& rt, const FrameSettings& s, float dt) {

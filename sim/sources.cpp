@@ -132,7 +132,7 @@ void enqueueCombust(const GpuRuntime& rt, const FrameSettings& s, float dt) {
         .arg("heatPerBurn", s.heatOutput)
         .arg("smokePerBurn", s.smokeOutput)
         .arg("dt", dt)
-        .run3dRows(side(rt));
+        .run3dRowChunks(side(rt));
 }
 
 void enqueueDecay(const GpuRuntime& rt, const FrameSettings& s, float dt) {

@@ -36,9 +36,9 @@ protected:
 };
 
 TEST_F(Forces, BuoyancyLiftsTowardsMinusYByBetaTimesTheDrive) {
-    // Cells below 1 K are not lifted; 60000 K runs into the clamp.
+    // Cells below 1 K are not lifted; 60000 K runs into the clamp; row 3 is lukewarm all along.
     const float temps[] = {-20.0f, 0.0f, 0.999f, 1.0f, 120.0f, 499.0f, 500.0f, 1250.0f, 2000.0f, 3500.0f, 60000.0f};
-    const auto T = scalarField([&](int x, int y, int) { return temps[(x + y) % 11]; });
+    const auto T = scalarField([&](int x, int y, int) { return y == 3 ? 1.0f + 0.5f * x : temps[(x + y) % 11]; });
     const auto v0 = startField();
     for (float aggression : {0.0f, 0.6f}) {
         settings_.buoyancy = 1.0f;  // beta 0.001

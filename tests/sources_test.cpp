@@ -112,8 +112,9 @@ TEST_F(Sources, CombustionMatchesTheReferenceAndNeverCreatesFuel) {
         settings_.smokeOutput = c.smoke;
         const auto T =
             c.T0 > 0 ? constant(c.T0) : scalarField([](int x, int y, int) { return 480.0f + 8.0f * x + 0.5f * y; });
-        const auto F = scalarField([](int, int y, int z) {
-            return y == 0 ? 0.0f : y == 1 ? 0.00099f : 0.3f * y + 0.01f * z;
+        const auto F = scalarField([](int x, int y, int z) {
+            // Row 2: whole rows of fuel just above the 0.001 that burns.
+            return y == 0 ? 0.0f : y == 1 ? 0.00099f : y == 2 ? 0.001f + 1e-5f * x : 0.3f * y + 0.01f * z;
         });
         const auto D = c.D0 > 0 ? constant(c.D0) : scalarField([](int, int, int z) { return 0.1f * z; });
         write(grid().temperature, T);
