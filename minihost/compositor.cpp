@@ -109,7 +109,14 @@ RgbaImage compositeFrame(const Composition& composition, double compSeconds, con
     for (auto it = layers.rbegin(); it != layers.rend(); ++it) {
         const Layer& layer = *it;
         if (!layer.isAudioVisual() || !layer.isVisible || !layer.isActiveAt(compSeconds)) continue;
-        placeOver(frame, layerPixels(layer, effectOutput), composition.layerToWorld(layer, compSeconds));
+        const Matrix4 toWorld = composition.layerToWorld(layer, compSeconds);
+        // The effect's frame and an image layer are placed from where they are, not from a copy.
+        if (layer.type == LayerType::Effect && effectOutput)
+            placeOver(frame, *effectOutput, toWorld);
+        else if (layer.type == LayerType::Image && layer.image)
+            placeOver(frame, *layer.image, toWorld);
+        else
+            placeOver(frame, layerPixels(layer, effectOutput), toWorld);
     }
     return frame;
 }
