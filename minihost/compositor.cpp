@@ -55,12 +55,19 @@ void placeOver(RgbaImage& frame, const RgbaImage& pixels, const Matrix4& layerTo
     }
 }
 
+// The image a layer's pixels already live in: the effect's frame, an image layer's file; null for
+// the others.
+const RgbaImage* storedPixels(const Layer& layer, const RgbaImage* effectOutput) {
+    if (layer.type == LayerType::Effect) return effectOutput;
+    if (layer.type == LayerType::Image) return layer.image.get();
+    return nullptr;
+}
+
 }  // namespace
 
 RgbaImage layerPixels(const Layer& layer, const RgbaImage* effectOutput) {
+    if (const RgbaImage* stored = storedPixels(layer, effectOutput)) return *stored;
     switch (layer.type) {
-        case LayerType::Image:
-            return layer.image ? *layer.image : RgbaImage{};
         case LayerType::Solid: {
             RgbaImage solid(layer.width, layer.height);
             for (int y = 0; y < solid.height; ++y) {
@@ -75,7 +82,7 @@ RgbaImage layerPixels(const Layer& layer, const RgbaImage* effectOutput) {
             return solid;
         }
         case LayerType::Effect:
-            return effectOutput ? *effectOutput : RgbaImage(layer.width, layer.height);
+            return RgbaImage(layer.width, layer.height);
         default:
             return RgbaImage{};
     }
@@ -110,11 +117,9 @@ RgbaImage compositeFrame(const Composition& composition, double compSeconds, con
         const Layer& layer = *it;
         if (!layer.isAudioVisual() || !layer.isVisible || !layer.isActiveAt(compSeconds)) continue;
         const Matrix4 toWorld = composition.layerToWorld(layer, compSeconds);
-        // The effect's frame and an image layer are placed from where they are, not from a copy.
-        if (layer.type == LayerType::Effect && effectOutput)
-            placeOver(frame, *effectOutput, toWorld);
-        else if (layer.type == LayerType::Image && layer.image)
-            placeOver(frame, *layer.image, toWorld);
+        // Stored pixels are placed from where they are, not from a copy.
+        if (const RgbaImage* stored = storedPixels(layer, effectOutput))
+            placeOver(frame, *stored, toWorld);
         else
             placeOver(frame, layerPixels(layer, effectOutput), toWorld);
     }

@@ -15,35 +15,33 @@ Int quantized(float value, double fullScale) {
     return static_cast<Int>(std::lround(std::min(double(value), 1.0) * fullScale));
 }
 
+// A world's rows into the float image, each channel × `scale` (exact for the float world's 1).
+template <typename Pixel>
+void readRows(const World& world, float scale, RgbaImage& image) {
+    for (int y = 0; y < image.height; ++y) {
+        const Pixel* p = world.row<Pixel>(y);
+        float* out = image.at(0, y);
+        for (int x = 0; x < image.width; ++x, out += 4)
+            out[0] = p[x].red * scale, out[1] = p[x].green * scale, out[2] = p[x].blue * scale,
+            out[3] = p[x].alpha * scale;
+    }
+}
+
 }  // namespace
 
 RgbaImage imageFromWorld(const World& world) {
     RgbaImage image(world.width(), world.height());
     if (image.width <= 0) return image;
-    for (int y = 0; y < image.height; ++y) {
-        float* out = image.at(0, y);
-        switch (world.bitsPerChannel()) {
-            case 8: {
-                constexpr float k = 1.0f / 255.0f;
-                const PF_Pixel8* p = world.row<PF_Pixel8>(y);
-                for (int x = 0; x < image.width; ++x, out += 4)
-                    out[0] = p[x].red * k, out[1] = p[x].green * k, out[2] = p[x].blue * k, out[3] = p[x].alpha * k;
-                break;
-            }
-            case 16: {
-                constexpr float k = 1.0f / 32768.0f;
-                const PF_Pixel16* p = world.row<PF_Pixel16>(y);
-                for (int x = 0; x < image.width; ++x, out += 4)
-                    out[0] = p[x].red * k, out[1] = p[x].green * k, out[2] = p[x].blue * k, out[3] = p[x].alpha * k;
-                break;
-            }
-            default: {
-                const PF_PixelFloat* p = world.row<PF_PixelFloat>(y);
-                for (int x = 0; x < image.width; ++x, out += 4)
-                    out[0] = p[x].red, out[1] = p[x].green, out[2] = p[x].blue, out[3] = p[x].alpha;
-                break;
-            }
-        }
+    switch (world.bitsPerChannel()) {
+        case 8:
+            readRows<PF_Pixel8>(world, 1.0f / 255.0f, image);
+            break;
+        case 16:
+            readRows<PF_Pixel16>(world, 1.0f / 32768.0f, image);
+            break;
+        default:
+            readRows<PF_PixelFloat>(world, 1.0f, image);
+            break;
     }
     return image;
 }
